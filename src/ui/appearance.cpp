@@ -1,0 +1,48 @@
+#include "appearance.h"
+
+#include <QPainter>
+#include <QPixmap>
+
+namespace irlearn {
+
+QFont appFont()
+{
+    QFont font;
+    // AR PL UMing is the closest Song face on Linux and, unlike some CJK fonts, draws "℃".
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Serif CJK SC"),
+                      QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPointSizeF(10.5);
+    return font;
+}
+
+QIcon appIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size;
+        // A black receiver eye with red infrared waves.
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(34, 91, 144));
+        p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.18, s * 0.18);
+        p.setBrush(Qt::black);
+        p.drawEllipse(QPointF(s * 0.32, s * 0.68), s * 0.17, s * 0.17);
+        QPen wave(QColor(230, 40, 40));
+        wave.setWidthF(qMax(1.0, s / 14));
+        p.setPen(wave);
+        p.setBrush(Qt::NoBrush);
+        for (int k = 1; k <= 3; ++k) {
+            const qreal r = s * 0.16 * k + s * 0.08;
+            p.drawArc(QRectF(s * 0.32 - r, s * 0.68 - r, 2 * r, 2 * r), 10 * 16, 70 * 16);
+        }
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace irlearn

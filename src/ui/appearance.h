@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+
+namespace irlearn {
+
+// 宋体 10.5 pt where it is installed (Windows), otherwise a Song-style CJK font, otherwise any
+// CJK font the system has.
+QFont appFont();
+
+// The program's icon, drawn at 16 to 128 pixels.
+QIcon appIcon();
+
+} // namespace irlearn

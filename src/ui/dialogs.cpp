@@ -1,0 +1,63 @@
+#include "dialogs.h"
+
+#include "workflows/messages.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace irlearn::dialogs {
+
+namespace {
+
+Observer &observer()
+{
+    static Observer instance;
+    return instance;
+}
+
+int run(QDialog &dialog)
+{
+    if (observer())
+        observer()(&dialog);
+    return dialog.exec();
+}
+
+QString codeFile(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("二进制文件 (*.bin)"));
+    dialog.setDefaultSuffix(QStringLiteral("bin"));
+    // The operator chose this file by name; replacing it needs no second question.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+void setObserver(Observer o)
+{
+    observer() = std::move(o);
+}
+
+void information(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, messages::title, text, QMessageBox::Ok, parent);
+    run(box);
+}
+
+QString openCodeFile(QWidget *parent, const QString &title)
+{
+    return codeFile(parent, title, QFileDialog::AcceptOpen);
+}
+
+QString saveCodeFile(QWidget *parent, const QString &title)
+{
+    return codeFile(parent, title, QFileDialog::AcceptSave);
+}
+
+} // namespace irlearn::dialogs

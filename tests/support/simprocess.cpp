@@ -1,0 +1,154 @@
+#include "support/simprocess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+namespace {
+
+struct LogLine
+{
+    qint64 ms = 0;
+    QString kind;
+    QString text;
+};
+
+QList<LogLine> readLog(const QString &path)
+{
+    QList<LogLine> lines;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    // The simulator writes every line in one go, but a poll can still land mid-write: a last
+    // line without its newline is not complete yet.
+    const QList<QByteArray> raw = file.readAll().split('\n');
+    for (int i = 0; i + 1 < raw.size(); ++i) {
+        const QList<QByteArray> fields = raw.at(i).split(' ');
+        if (fields.size() < 3)
+            continue;
+        LogLine line;
+        line.ms = fields.at(0).toLongLong();
+        line.kind = QString::fromLatin1(fields.at(1));
+        line.text = QString::fromUtf8(raw.at(i).mid(fields.at(0).size() + fields.at(1).size() + 2));
+        lines.append(line);
+    }
+    return lines;
+}
+
+QStringList texts(const QString &path, const QString &kind)
+{
+    QStringList result;
+    for (const LogLine &line : readLog(path)) {
+        if (line.kind == kind)
+            result.append(line.text);
+    }
+    return result;
+}
+
+} // namespace
+
+SimProcess::SimProcess(QStringList extraArgs) : m_args(std::move(extraArgs))
+{
+    m_process.setProgram(QStringLiteral(IRLEARN_DEVSIM_PATH));
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+SimProcess::~SimProcess()
+{
+    if (isRunning())
+        kill();
+}
+
+bool SimProcess::start()
+{
+    if (!m_dir.isValid() || isRunning())
+        return false;
+    // A link left by an earlier, killed simulator must not pass for the new one's.
+    QFile::remove(linkPath());
+    m_process.setArguments(QStringList{QStringLiteral("--link"), linkPath(),
+                                       QStringLiteral("--log"), logPath(), QStringLiteral("--dump"),
+                                       dumpPath()} +
+                           m_args);
+    m_process.start();
+    if (!m_process.waitForStarted(5000))
+        return false;
+    // The simulator prints the link once it is ready for the tool.
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        if (m_process.canReadLine() && QFileInfo(linkPath()).isSymLink())
+            return true;
+        if (!isRunning())
+            return false;
+        QTest::qWait(10);
+    }
+    return false;
+}
+
+void SimProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool SimProcess::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+QString SimProcess::linkPath() const
+{
+    return m_dir.filePath(QStringLiteral("COM1"));
+}
+
+QString SimProcess::logPath() const
+{
+    return m_dir.filePath(QStringLiteral("sim.log"));
+}
+
+QString SimProcess::dumpPath() const
+{
+    return m_dir.filePath(QStringLiteral("table.bin"));
+}
+
+QStringList SimProcess::received() const
+{
+    return texts(logPath(), QStringLiteral("RX"));
+}
+
+QStringList SimProcess::sent() const
+{
+    return texts(logPath(), QStringLiteral("TX"));
+}
+
+QList<QPair<qint64, QString>> SimProcess::receivedTimed() const
+{
+    QList<QPair<qint64, QString>> result;
+    for (const LogLine &line : readLog(logPath())) {
+        if (line.kind == QLatin1String("RX"))
+            result.append({line.ms, line.text});
+    }
+    return result;
+}
+
+bool SimProcess::waitForReceived(int n, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (received().size() < n) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+QStringList SimProcess::storedTable() const
+{
+    QFile file(dumpPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList records = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"));
+    if (!records.isEmpty() && records.last().isEmpty())
+        records.removeLast();
+    return records;
+}

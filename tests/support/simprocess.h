@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The device simulator (irlearn-devsim) running as its own process on a pseudo-terminal, for
+// tests. Each instance gets its own temporary folder holding the terminal's link, the frame log
+// and the dump of the simulator's stored code table.
+class SimProcess
+{
+public:
+    // extraArgs are passed to the simulator after the link, log and dump options.
+    explicit SimProcess(QStringList extraArgs = {});
+    ~SimProcess(); // kills the simulator if it still runs
+
+    // Starts the simulator and waits (up to 5 s) until its link exists. False on failure.
+    bool start();
+    // Kills the simulator at once (an unplugged device) and waits for it to end.
+    void kill();
+    bool isRunning() const;
+
+    QString linkPath() const; // the pseudo-terminal's stable path, to pin as a port
+    QString logPath() const;
+    QString dumpPath() const; // the code file the simulator writes its stored table to
+
+    // The frames the simulator received, in order, as upper-case hex text ("0001F0").
+    QStringList received() const;
+    // The replies the simulator sent, in order, as upper-case hex text.
+    QStringList sent() const;
+    // Received frames with the wall-clock time (ms since the epoch) of their arrival.
+    QList<QPair<qint64, QString>> receivedTimed() const;
+
+    // Processes events until at least n frames were received or timeoutMs passed.
+    bool waitForReceived(int n, int timeoutMs = 5000) const;
+
+    // The simulator's stored table (its dump file) as 16 record texts; empty before any dump.
+    QStringList storedTable() const;
+
+private:
+    QStringList m_args;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};

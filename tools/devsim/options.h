@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+#include <optional>
+
+class QCommandLineParser;
+
+namespace irlearn::devsim {
+
+enum class EchoMode { Normal, Silent, Wrong };
+
+// Everything the command line can change about the simulated device.
+struct Options
+{
+    QString linkPath = QStringLiteral("/tmp/irlearn-devsim/COM1");
+    QString logPath; // empty: standard error
+    QString dumpPath;
+    QString tablePath;
+    QString pinSettingsPath;
+    QString pinAs;
+
+    QByteArray deviceNumber = QByteArray::fromHex(QByteArrayLiteral("0001"));
+    EchoMode echo = EchoMode::Normal;
+    std::optional<QByteArray> learnReply = QByteArray(1, '\0'); // nullopt: never answered
+    int learnDelayMs = 300;
+    std::optional<QByteArray> keyReply = QByteArray(1, '\0');
+    int replyDelayMs = 0;
+    bool paced = false;
+
+    int recordLen = 257;
+    quint32 seed = 1;
+    bool repeatAfterEnd = false;
+
+    QMap<int, int> refuseRecord; // download slot (0-based) -> how many times to refuse it
+    int restartAt = -1;          // download slot answered DD once; -1: never
+    QMap<int, int> shortRecord;  // read record (1-based) -> bytes actually sent
+    int stopAfter = -1;          // records sent per read before falling silent; -1: no limit
+};
+
+// Declares every option on parser (including --help).
+void declareOptions(QCommandLineParser &parser);
+
+// Reads the processed parser into an Options; nullopt with *error set when a value is malformed.
+std::optional<Options> readOptions(const QCommandLineParser &parser, QString *error);
+
+// Bytes written as hexadecimal digit pairs ("00F5"), case ignored; nullopt unless the text is a
+// non-empty, even-length run of hex digits.
+std::optional<QByteArray> parseHexBytes(const QString &text);
+
+} // namespace irlearn::devsim
