@@ -1,0 +1,28 @@
+// Renders the main window to a PNG for the documentation:
+//   irlearn-screenshot SETTINGS.ini OUT.png [connect]
+// With "connect" the window connects to the port the settings name first.
+#include "app/settings.h"
+#include "mainwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 3) {
+        qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect]");
+        return 2;
+    }
+    irlearn::MainWindow window{irlearn::Settings(args.at(1))};
+    window.show();
+    if (args.size() > 3 && args.at(3) == QLatin1String("connect"))
+        window.findChild<QAbstractButton *>(QStringLiteral("Command1"))->click();
+    QTimer::singleShot(300, &app, [&] {
+        const bool saved = window.grab().save(args.at(2));
+        QApplication::exit(saved ? 0 : 1);
+    });
+    return QApplication::exec();
+}
