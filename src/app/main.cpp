@@ -7,7 +7,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("irlearn"));
-    QApplication::setOrganizationName(QStringLiteral("irlearn"));
 
     irlearn::MainWindow window(irlearn::Settings::standard());
     window.show();

@@ -291,16 +291,15 @@ void CommControl::onPortError(int error)
         return;
     switch (error) {
     case QSerialPort::ResourceError:
-        // The device end is gone. Left open, the port reports this error again and again in a
-        // tight loop; close it on the first one.
+    case QSerialPort::ReadError:
+        // The device end is gone (an adapter pulled out reports a resource error, a hung-up
+        // terminal a read error). Left open, the port reports it again and again in a tight
+        // loop; close it on the first one.
         if (m_port->isOpen()) {
             m_port->close();
             m_buffer.clear();
             QMetaObject::invokeMethod(this, &CommControl::portLost, Qt::QueuedConnection);
         }
-        break;
-    case QSerialPort::ReadError:
-        postError(comm::ErOverrun);
         break;
     case QSerialPort::WriteError:
         postError(comm::ErTxFull);

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +56,20 @@ bool publishLink(const QString &linkPath, const QString &target, QString *error)
     // Made aside and renamed over the old one, so the name never points nowhere.
     const QByteArray finalName = QFile::encodeName(link.absoluteFilePath());
     const QByteArray tempName = finalName + ".new" + QByteArray::number(::getpid());
+    if (size_t(finalName.size()) >= sizeof g_linkPath ||
+        size_t(target.toLocal8Bit().size()) >= sizeof g_slavePath) {
+        *error = QStringLiteral("path too long: %1").arg(linkPath);
+        return false;
+    }
+    // Armed before the link exists, so that no moment is left in which a stop would strand it.
+    std::strcpy(g_linkPath, finalName.constData());
+    std::strcpy(g_slavePath, QFile::encodeName(target).constData());
+    struct sigaction action = {};
+    action.sa_handler = removeLinkAndExit;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+
     ::unlink(tempName.constData());
     if (::symlink(QFile::encodeName(target).constData(), tempName.constData()) != 0 ||
         ::rename(tempName.constData(), finalName.constData()) != 0) {
@@ -63,20 +78,6 @@ bool publishLink(const QString &linkPath, const QString &target, QString *error)
         ::unlink(tempName.constData());
         return false;
     }
-    if (size_t(finalName.size()) >= sizeof g_linkPath ||
-        size_t(target.toLocal8Bit().size()) >= sizeof g_slavePath) {
-        *error = QStringLiteral("path too long: %1").arg(linkPath);
-        return false;
-    }
-    std::strcpy(g_linkPath, finalName.constData());
-    std::strcpy(g_slavePath, QFile::encodeName(target).constData());
-    struct sigaction action
-    {
-    };
-    action.sa_handler = removeLinkAndExit;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
     return true;
 }
 

@@ -43,7 +43,8 @@ std::optional<QByteArray> parseHexBytes(const QString &text)
     if (text.isEmpty() || text.size() % 2 != 0)
         return std::nullopt;
     for (const QChar c : text) {
-        if (!c.isDigit() && !(c.toUpper() >= QLatin1Char('A') && c.toUpper() <= QLatin1Char('F')))
+        const char16_t u = c.toUpper().unicode();
+        if (!((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F')))
             return std::nullopt;
     }
     return QByteArray::fromHex(text.toLatin1());
