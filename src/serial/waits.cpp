@@ -17,10 +17,11 @@ qint64 nowMs()
 
 void sleepUntil(qint64 wakeAtMs)
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
     const qint64 remaining = wakeAtMs - nowMs();
-    if (remaining <= 0)
+    if (remaining <= 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
+    }
     // The timer only wakes the event loop; its timeout does nothing.
     QTimer wake;
     wake.setSingleShot(true);

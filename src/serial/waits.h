@@ -20,8 +20,9 @@ void TDelay(double PauseTime, const bool &waitLearn);
 
 // Monotonic milliseconds, for callers that keep their own deadlines.
 qint64 nowMs();
-// Processes pending events, then sleeps until another event arrives or wakeAtMs (nowMs() scale)
-// comes, and processes what arrived.
+// Processes pending events; when there are none, sleeps until one arrives or wakeAtMs (nowMs()
+// scale) comes. Returns as soon as something was processed, so the caller can test its
+// condition after every handler that may have changed it.
 void sleepUntil(qint64 wakeAtMs);
 
 } // namespace waits
