@@ -1,4 +1,5 @@
 #include "app/settings.h"
+#include "appearance.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("irlearn"));
+    QApplication::setFont(irlearn::appFont()); // styled labels take the application font
 
     irlearn::MainWindow window(irlearn::Settings::standard());
     window.show();

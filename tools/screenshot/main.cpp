@@ -2,6 +2,7 @@
 //   irlearn-screenshot SETTINGS.ini OUT.png [connect]
 // With "connect" the window connects to the port the settings name first.
 #include "app/settings.h"
+#include "appearance.h"
 #include "mainwindow.h"
 
 #include <QAbstractButton>
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
+    QApplication::setFont(irlearn::appFont()); // styled labels take the application font
     if (args.size() < 3) {
         qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect]");
         return 2;
