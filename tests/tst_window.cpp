@@ -6,13 +6,16 @@
 #include "workflows/session.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <sys/resource.h>
 
@@ -61,6 +64,17 @@ private slots:
     void unplugDisconnectsWithoutSpinning();
     void commandTablePanelComesForward();
     void sizeIsFixed();
+    void webLinkOpensTheProjectPage();
+};
+
+// Receives the addresses QDesktopServices would hand to the browser.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
 };
 
 void WindowTest::startUpState()
@@ -244,6 +258,18 @@ void WindowTest::sizeIsFixed()
     QTest::qWait(50);
     QCOMPARE(h.window().size(), designed);
     QVERIFY(!(h.window().windowFlags() & Qt::WindowMaximizeButtonHint));
+}
+
+void WindowTest::webLinkOpensTheProjectPage()
+{
+    WindowHarness h{QString()};
+    UrlSink sink;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
+    auto *link = h.child<QLabel>(QStringLiteral("Label5"));
+    QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseClick(link, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(sink.opened, QList<QUrl>{QUrl(irlearn::MainWindow::projectUrl)});
 }
 
 QTEST_MAIN(WindowTest)
