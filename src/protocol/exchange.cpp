@@ -4,6 +4,8 @@
 #include "serial/frameio.h"
 #include "serial/waits.h"
 
+#include <QThread>
+
 namespace irlearn {
 
 Exchange::Exchange(DeviceState &state, FrameIO &io) : m_state(state), m_io(io)
@@ -20,6 +22,14 @@ QString Exchange::SendCommand(const QString &cmdStr, const QString &xxZL, qint32
     m_io.Comm_Output(cmdStr, FrameIO::hexMode());
     waits::Delay(2, m_state.waitReply);
     return m_state.lastReply;
+}
+
+void Exchange::sendOpening(const QString &selectFrame)
+{
+    m_io.Comm_Output(selectFrame, FrameIO::hexMode());
+    QThread::msleep(openingPauseMs);
+    m_io.Comm_Output(frames::openSelect, FrameIO::hexMode());
+    QThread::msleep(openingPauseMs);
 }
 
 } // namespace irlearn

@@ -21,6 +21,15 @@ public:
     QString SendCommand(const QString &cmdStr, const QString &xxZL = frames::tagCommand,
                         qint32 reLong = 1);
 
+    // The first two frames of a transfer opening (the read or download select frame, then "40"),
+    // each followed by a blocking pause: whatever the device answers to them arrives meanwhile
+    // and is discarded by the next write, never reaching the reply handler.
+    void sendOpening(const QString &selectFrame);
+
+    static constexpr int openingPauseMs = 100;
+    // The wait notice comes down this long after a transfer started, however it went.
+    static constexpr int transferNoticeMs = 20000;
+
 private:
     DeviceState &m_state;
     FrameIO &m_io;

@@ -2,6 +2,7 @@
 
 #include "codefile/codefile.h"
 #include "protocol/devicestate.h"
+#include "protocol/exchange.h"
 #include "protocol/frames.h"
 #include "serial/commcontrol.h"
 #include "serial/frameio.h"
@@ -11,13 +12,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 namespace irlearn {
 
-CodeDownload::CodeDownload(DeviceState &state, CommControl &comm, FrameIO &io, LogPane &log,
-                           DeviceView &view)
-    : m_state(state), m_comm(comm), m_io(io), m_log(log), m_view(view)
+CodeDownload::CodeDownload(DeviceState &state, CommControl &comm, FrameIO &io, Exchange &exchange,
+                           LogPane &log, DeviceView &view)
+    : m_state(state), m_comm(comm), m_io(io), m_exchange(exchange), m_log(log), m_view(view)
 {
     QObject::connect(&m_state.Timer3, &QTimer::timeout, &m_state.Timer3,
                      [this] { Timer3_Timer(); });
@@ -44,14 +44,11 @@ void CodeDownload::Command6_Click()
 
     m_comm.setRThreshold(1);
     m_state.readBytes = 0;
-    m_io.Comm_Output(frames::downloadSelect(m_view.deviceNumberText()), FrameIO::hexMode());
-    QThread::msleep(openingPauseMs);
-    m_io.Comm_Output(frames::openSelect, FrameIO::hexMode());
-    QThread::msleep(openingPauseMs);
+    m_exchange.sendOpening(frames::downloadSelect(m_view.deviceNumberText()));
     m_state.replyTag = frames::tagStore;
     m_state.replyLen = 1;
     m_io.Comm_Output(frames::openStart, FrameIO::hexMode());
-    m_state.Timer2.start(noticeMs);
+    m_state.Timer2.start(Exchange::transferNoticeMs);
 }
 
 void CodeDownload::Timer3_Timer()

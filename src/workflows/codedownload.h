@@ -4,6 +4,7 @@ namespace irlearn {
 
 class CommControl;
 class DeviceView;
+class Exchange;
 class FrameIO;
 class LogPane;
 struct DeviceState;
@@ -14,19 +15,17 @@ struct DeviceState;
 class CodeDownload
 {
 public:
-    CodeDownload(DeviceState &state, CommControl &comm, FrameIO &io, LogPane &log,
-                 DeviceView &view);
+    CodeDownload(DeviceState &state, CommControl &comm, FrameIO &io, Exchange &exchange,
+                 LogPane &log, DeviceView &view);
 
     void Command6_Click();
     void Timer3_Timer();
-
-    static constexpr int openingPauseMs = 100;
-    static constexpr int noticeMs = 20000;
 
 private:
     DeviceState &m_state;
     CommControl &m_comm;
     FrameIO &m_io;
+    Exchange &m_exchange;
     LogPane &m_log;
     DeviceView &m_view;
 };

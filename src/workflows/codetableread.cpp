@@ -7,8 +7,6 @@
 #include "serial/frameio.h"
 #include "workflows/deviceview.h"
 
-#include <QThread>
-
 namespace irlearn {
 
 CodeTableRead::CodeTableRead(DeviceState &state, CommControl &comm, FrameIO &io, Exchange &exchange,
@@ -26,14 +24,9 @@ void CodeTableRead::Command5_Click()
     m_view.showWaitNotice(QStringLiteral("正在读取数据，请稍等..."));
     m_comm.setRThreshold(readThreshold);
     m_state.readBytes = 0;
-    // The pauses block on purpose: whatever the device answers to the first two frames arrives
-    // meanwhile and is discarded by the next write, never reaching the reply handler.
-    m_io.Comm_Output(frames::readSelect(m_view.deviceNumberText()), FrameIO::hexMode());
-    QThread::msleep(openingPauseMs);
-    m_io.Comm_Output(frames::openSelect, FrameIO::hexMode());
-    QThread::msleep(openingPauseMs);
+    m_exchange.sendOpening(frames::readSelect(m_view.deviceNumberText()));
     m_exchange.SendCommand(frames::openStart, frames::tagRecord, recordLength);
-    m_state.Timer2.start(noticeMs);
+    m_state.Timer2.start(Exchange::transferNoticeMs);
 }
 
 void CodeTableRead::Timer1_Timer()

@@ -23,8 +23,6 @@ public:
 
     static constexpr int readThreshold = 200;
     static constexpr int recordLength = 257;
-    static constexpr int openingPauseMs = 100;
-    static constexpr int noticeMs = 20000;
 
 private:
     DeviceState &m_state;
