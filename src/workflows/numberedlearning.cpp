@@ -18,14 +18,16 @@ namespace {
 int commandNumber(const QString &text)
 {
     const QString t = text.trimmed();
-    if (t.isEmpty() || t.size() > 3)
+    if (t.isEmpty())
         return 0;
     for (const QChar c : t) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return 0;
     }
-    const int n = t.toInt();
-    return n >= 1 && n <= NumberedLearning::maxCommand ? n : 0;
+    // Leading zeros ("007") still spell the number; digits beyond int's range do not parse.
+    bool ok = false;
+    const int n = t.toInt(&ok);
+    return ok && n >= 1 && n <= NumberedLearning::maxCommand ? n : 0;
 }
 
 } // namespace
