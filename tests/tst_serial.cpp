@@ -51,7 +51,6 @@ private slots:
     void openCloseAndRefusals();
     void receiveEventsFollowTheThreshold();
     void inputEmptiesAndClearingDiscards();
-    void overflowIsReported();
     void framesGoOutAsBytesAndAreLogged();
     void readWaitsForTheWholeReply();
     void logStartsAfreshPastItsLimit();
@@ -139,28 +138,6 @@ void SerialTest::inputEmptiesAndClearingDiscards()
     l.io.Comm_Output(QStringLiteral("0001F0"));
     QVERIFY(QTest::qWaitFor([&] { return l.comm.InBufferCount() == 1; }, 3000));
     QCOMPARE(l.comm.Input().toString(), QString(QChar(0xF0)));
-}
-
-void SerialTest::overflowIsReported()
-{
-    SimProcess sim;
-    QVERIFY(sim.start());
-    Line l(sim.linkPath());
-    QVERIFY(l.comm.setInBufferSize(100));
-    l.comm.setRThreshold(0);
-    QVERIFY(l.open());
-    QSignalSpy events(&l.comm, &CommControl::OnComm);
-
-    // The read opening: the third frame draws a 257-byte record.
-    l.io.Comm_Output(QStringLiteral("0001ED"));
-    QThread::msleep(100);
-    l.io.Comm_Output(QStringLiteral("40"));
-    QThread::msleep(100);
-    l.io.Comm_Output(QStringLiteral("50"));
-    QVERIFY(events.wait(3000));
-    QCOMPARE(l.comm.CommEvent(), int(comm::ErRxOver));
-    QTest::qWait(200);
-    QCOMPARE(l.comm.InBufferCount(), 100);
 }
 
 void SerialTest::framesGoOutAsBytesAndAreLogged()
