@@ -1,4 +1,5 @@
 #include "codefile/codefile.h"
+#include "support/filesizelimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,8 +8,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace irlearn;
 
@@ -77,16 +76,13 @@ void TstCodeFile::write()
     const QString path = dir.filePath(QStringLiteral("saved.bin"));
     const QByteArray old(20000, 'F');
     QVERIFY(put(path, old));
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    error.clear();
-    const bool written = codefile::write(path, table, &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    bool written = true;
+    {
+        const FileSizeLimit limit(4096);
+        QVERIFY(limit.active());
+        error.clear();
+        written = codefile::write(path, table, &error);
+    }
     QVERIFY(!written);
     QVERIFY(!error.isEmpty());
     QCOMPARE(contents(path), old);

@@ -1,5 +1,6 @@
 // Reading the device's code table, saving it as a code file and downloading a code file, through
 // the real window on the simulated device.
+#include "support/filesizelimit.h"
 #include "support/windowharness.h"
 
 #include "workflows/session.h"
@@ -11,9 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -138,16 +136,12 @@ void CodeTableTest::readSaveAndDownloadIntoAnotherDevice()
 
         // Too little room for the new table, as on a filling disk, whoever runs the test (root is
         // not stopped by a read-only folder): the old file must survive whole.
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        // Past the limit the kernel would otherwise end the process.
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const QString failure = saveTo(h, target);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
+        QString failure;
+        {
+            const FileSizeLimit limit(4096);
+            QVERIFY(limit.active());
+            failure = saveTo(h, target);
+        }
         QVERIFY2(failure.contains(QStringLiteral("未保存")) &&
                      failure.contains(QDir::toNativeSeparators(target)),
                  qPrintable(failure));

@@ -1,14 +1,12 @@
 #include "app/inifile.h"
 #include "app/settings.h"
+#include "support/filesizelimit.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace irlearn;
 
@@ -123,15 +121,12 @@ void TestSettings::failedWriteKeepsOldFile()
     // A full disk, as a file size limit that binds root too: the old file must survive whole.
     const QString path = dir.filePath(u("VexoSet.ini"));
     putFile(path, windowsFile);
-    rlimit saved{};
-    QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
-    rlimit small = saved;
-    small.rlim_cur = 64;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-    const bool written = IniFile(path).write(u("Setup"), u("TXPort"), u("COM9"));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    bool written = true;
+    {
+        const FileSizeLimit limit(64);
+        QVERIFY(limit.active());
+        written = IniFile(path).write(u("Setup"), u("TXPort"), u("COM9"));
+    }
     QVERIFY(!written);
     QCOMPARE(fileBytes(path), windowsFile);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u("VexoSet.ini")});
