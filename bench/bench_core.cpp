@@ -9,7 +9,7 @@
 #include "protocol/replyview.h"
 #include "serial/commcontrol.h"
 #include "serial/frameio.h"
-#include "serial/logpane.h"
+#include "base/logpane.h"
 #include "serial/waits.h"
 
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 // a table loaded from a file, the stored table after refused and restarted records, other device
 // numbers, and pinning a port in the settings.
 
-#include "app/inifile.h"
+#include "base/inifile.h"
 #include "support/simprocess.h"
 
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "app/numtext.h"
+#include "base/numtext.h"
 
 #include <QtTest>
 

@@ -5,7 +5,7 @@
 #include "serial/commcontrol.h"
 #include "serial/connection.h"
 #include "serial/frameio.h"
-#include "serial/logpane.h"
+#include "base/logpane.h"
 #include "serial/portnames.h"
 #include "serial/waits.h"
 

@@ -1,5 +1,5 @@
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "base/inifile.h"
+#include "base/settings.h"
 #include "support/filesizelimit.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // The window's start-up, connection, settings and unplug, on the simulated device.
 #include "support/windowharness.h"
 
-#include "app/inifile.h"
+#include "base/inifile.h"
 #include "serial/commcontrol.h"
 #include "workflows/session.h"
 

@@ -1,6 +1,6 @@
 #include "protocol/frames.h"
 
-#include "app/numtext.h"
+#include "base/numtext.h"
 
 namespace irlearn::frames {
 

@@ -5,7 +5,7 @@
 #include "protocol/replyview.h"
 #include "serial/commcontrol.h"
 #include "serial/frameio.h"
-#include "serial/logpane.h"
+#include "base/logpane.h"
 
 namespace irlearn {
 

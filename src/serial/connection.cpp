@@ -1,8 +1,8 @@
 #include "serial/connection.h"
 
-#include "app/numtext.h"
+#include "base/numtext.h"
 #include "serial/commcontrol.h"
-#include "serial/logpane.h"
+#include "base/logpane.h"
 #include "serial/portnames.h"
 
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "serial/frameio.h"
 
 #include "serial/commcontrol.h"
-#include "serial/logpane.h"
+#include "base/logpane.h"
 #include "serial/waits.h"
 
 #include <QCoreApplication>

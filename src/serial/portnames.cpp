@@ -1,6 +1,6 @@
 #include "serial/portnames.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>

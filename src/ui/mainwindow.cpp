@@ -4,7 +4,7 @@
 #include "dialogs.h"
 #include "ui_mainwindow.h"
 
-#include "app/numtext.h"
+#include "base/numtext.h"
 #include "workflows/session.h"
 
 #include <QCloseEvent>

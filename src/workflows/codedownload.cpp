@@ -6,7 +6,7 @@
 #include "protocol/frames.h"
 #include "serial/commcontrol.h"
 #include "serial/frameio.h"
-#include "serial/logpane.h"
+#include "base/logpane.h"
 #include "workflows/deviceview.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "workflows/numberedlearning.h"
 
-#include "app/numtext.h"
+#include "base/numtext.h"
 #include "protocol/devicestate.h"
 #include "protocol/exchange.h"
 #include "protocol/frames.h"

@@ -6,7 +6,7 @@
 #include "serial/commcontrol.h"
 #include "serial/connection.h"
 #include "serial/frameio.h"
-#include "serial/logpane.h"
+#include "base/logpane.h"
 #include "workflows/codedownload.h"
 #include "workflows/codesave.h"
 #include "workflows/codetableread.h"

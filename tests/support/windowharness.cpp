@@ -1,7 +1,7 @@
 #include "windowharness.h"
 
-#include "app/inifile.h"
-#include "serial/logpane.h"
+#include "base/inifile.h"
+#include "base/logpane.h"
 #include "serial/waits.h"
 #include "ui/dialogs.h"
 #include "workflows/session.h"

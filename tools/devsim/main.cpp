@@ -8,7 +8,7 @@
 #include "ptyline.h"
 #include "table.h"
 
-#include "app/inifile.h"
+#include "base/inifile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

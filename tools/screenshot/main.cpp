@@ -2,7 +2,7 @@
 //   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands]]
 // With "connect" the window connects to the port the settings name first; with "commands" it then
 // brings the command-table panel forward.
-#include "app/settings.h"
+#include "base/settings.h"
 #include "appearance.h"
 #include "mainwindow.h"
 

@@ -1,4 +1,4 @@
-#include "serial/logpane.h"
+#include "base/logpane.h"
 
 namespace irlearn {
 

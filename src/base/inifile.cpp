@@ -1,4 +1,4 @@
-#include "app/inifile.h"
+#include "base/inifile.h"
 
 #include <QByteArray>
 #include <QFile>

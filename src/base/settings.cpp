@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "base/settings.h"
 
-#include "app/inifile.h"
+#include "base/inifile.h"
 
 #include <QCoreApplication>
 #include <QDir>
