@@ -1,35 +1,90 @@
 #include "protocol/exchange.h"
 
-#include "protocol/devicestate.h"
-#include "serial/frameio.h"
-#include "serial/waits.h"
-
-#include <QThread>
+#include "protocol/frames.h"
+#include "serial/devicelink.h"
 
 namespace irlearn {
 
-Exchange::Exchange(DeviceState &state, FrameIO &io) : m_state(state), m_io(io)
+Exchange::Exchange(DeviceLink &link, QObject *parent) : QObject(parent), m_link(link)
 {
+    m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
+    connect(&m_deadline, &QTimer::timeout, this, &Exchange::expire);
+    connect(&m_link, &DeviceLink::received, this, &Exchange::receive);
 }
 
-QString Exchange::SendCommand(const QString &cmdStr, const QString &xxZL, qint32 reLong)
+bool Exchange::send(const QString &frame)
+{
+    if (frame.isEmpty())
+        return false;
+    const QString failed = QStringLiteral("端口连接失败！");
+    if (!m_link.isOpen()) {
+        emit logLine(QStringLiteral("端口未打开"));
+        return false;
+    }
+    if (!m_link.discardPending()) {
+        emit logLine(failed);
+        return false;
+    }
+    emit logLine(QStringLiteral("--== 输出指令[") + frame + QStringLiteral("] ==--"));
+    if (!m_link.write(frames::toBytes(frame))) {
+        emit logLine(failed);
+        return false;
+    }
+    return true;
+}
+
+bool Exchange::request(const QString &frame, const QString &tag, int bytes, int windowMs,
+                       int completeMs)
 {
     // Registered before anything is written, so that a quick reply finds it.
-    m_state.waitReply = true;
-    m_state.replyTag = xxZL;
-    m_state.lastReply.clear();
-    m_state.replyLen = reLong;
-    m_io.Comm_Output(cmdStr, FrameIO::hexMode());
-    waits::Delay(2, m_state.waitReply);
-    return m_state.lastReply;
+    m_tag = tag;
+    m_reply.clear();
+    m_bytes = qMax(bytes, 1);
+    m_completeMs = completeMs;
+    m_late = false;
+    m_deadline.start(windowMs);
+    return send(frame);
 }
 
-void Exchange::sendOpening(const QString &selectFrame)
+void Exchange::cancel()
 {
-    m_io.Comm_Output(selectFrame, FrameIO::hexMode());
-    QThread::msleep(openingPauseMs);
-    m_io.Comm_Output(frames::openSelect, FrameIO::hexMode());
-    QThread::msleep(openingPauseMs);
+    m_deadline.stop();
+    m_tag.clear();
+    m_reply.clear();
+    m_late = false;
+}
+
+void Exchange::receive(const QByteArray &bytes)
+{
+    if (m_tag.isEmpty()) {
+        emit stray(int(bytes.size()));
+        return;
+    }
+    if (m_reply.isEmpty() && m_completeMs > 0 && !m_late)
+        m_deadline.start(m_completeMs);
+    m_reply += bytes;
+    if (m_reply.size() < m_bytes)
+        return;
+
+    m_deadline.stop();
+    const QString tag = m_tag;
+    const QString reply = frames::toText(m_reply);
+    const bool late = m_late;
+    cancel();
+    emit logLine(QStringLiteral("收到参数：") + reply);
+    emit replied(tag, reply, late);
+}
+
+void Exchange::expire()
+{
+    if (m_tag.isEmpty() || m_late)
+        return;
+    const int received = int(m_reply.size());
+    // A late reply starts afresh: the bytes that came too few are not the beginning of it.
+    m_reply.clear();
+    m_late = true;
+    emit timedOut(m_tag, received);
 }
 
 } // namespace irlearn

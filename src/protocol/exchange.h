@@ -1,38 +1,61 @@
 #pragma once
 
-#include "protocol/frames.h"
-
+#include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
 namespace irlearn {
 
-class FrameIO;
-struct DeviceState;
+class DeviceLink;
 
-// The single outstanding request: registers the awaited reply, writes the frame and waits for
-// the reply handler to take the answer.
-class Exchange
+// The dialogue with the device, one request at a time: writes frames (with their log lines),
+// waits for the awaited reply without blocking, and reports it or its absence as a signal.
+//
+// A request that timed out stays registered: a late reply is still reported under its tag (marked
+// late) until the next request replaces it or cancel() forgets it. Bytes that arrive while nothing
+// is awaited are dropped unlogged; stray() tells how many, for callers that watch a quiet line.
+class Exchange : public QObject
 {
+    Q_OBJECT
+
 public:
-    Exchange(DeviceState &state, FrameIO &io);
+    explicit Exchange(DeviceLink &link, QObject *parent = nullptr);
 
-    // Returns the reply when a tagged reply was handled within 2 seconds, else "". On a time-out
-    // the request stays registered, so a late reply is still handled under its tag.
-    QString SendCommand(const QString &cmdStr, const QString &xxZL = frames::tagCommand,
-                        qint32 reLong = 1);
+    // Writes a frame given as hex text. An empty frame: nothing at all. Port closed: logs
+    // "端口未打开". Otherwise empties the line's buffers, logs the frame text as passed and writes
+    // its bytes; a failing port logs "端口连接失败！". True when the bytes went out.
+    bool send(const QString &frame);
 
-    // The first two frames of a transfer opening (the read or download select frame, then "40"),
-    // each followed by a blocking pause: whatever the device answers to them arrives meanwhile
-    // and is discarded by the next write, never reaching the reply handler.
-    void sendOpening(const QString &selectFrame);
+    // Registers the awaited reply, then sends the frame. The reply is complete once `bytes` bytes
+    // are in; its first byte must come within windowMs, and, when completeMs is positive, the
+    // rest within completeMs after the first.
+    bool request(const QString &frame, const QString &tag, int bytes, int windowMs,
+                 int completeMs = 0);
 
-    static constexpr int openingPauseMs = 100;
-    // The wait notice comes down this long after a transfer started, however it went.
-    static constexpr int transferNoticeMs = 20000;
+    // Forgets the outstanding (or late) request; what arrives from now on is dropped.
+    void cancel();
+    bool isAwaiting() const { return !m_tag.isEmpty() && !m_late; }
+
+signals:
+    void logLine(const QString &line);
+    // A whole reply, as upper-case hex text; late when it came after its time-out.
+    void replied(const QString &tag, const QString &reply, bool late);
+    // No whole reply in time; received is how many bytes of it had come.
+    void timedOut(const QString &tag, int received);
+    void stray(int bytes);
 
 private:
-    DeviceState &m_state;
-    FrameIO &m_io;
+    void receive(const QByteArray &bytes);
+    void expire();
+
+    DeviceLink &m_link;
+    QTimer m_deadline;
+    QString m_tag; // empty: nothing awaited
+    QByteArray m_reply;
+    int m_bytes = 0;
+    int m_completeMs = 0;
+    bool m_late = false;
 };
 
 } // namespace irlearn

@@ -65,4 +65,57 @@ bool isDeviceNumber(const QString &dev)
     return true;
 }
 
+int commandNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return 0;
+    for (const QChar c : t) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+    }
+    // Digits beyond int's range do not parse.
+    bool ok = false;
+    const int n = t.toInt(&ok);
+    return ok && n >= 1 && n <= maxCommand ? n : 0;
+}
+
+namespace {
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+QByteArray toBytes(const QString &text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() / 2 + 1);
+    for (qsizetype i = 0; i < text.size(); i += 2) {
+        int value = 0;
+        for (qsizetype j = i; j < qMin(i + 2, text.size()); ++j) {
+            const int d = hexDigit(text.at(j));
+            if (d < 0)
+                break;
+            value = value * 16 + d;
+        }
+        bytes.append(char(value));
+    }
+    return bytes;
+}
+
+QString toText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex()).toUpper();
+}
+
 } // namespace irlearn::frames

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // The device's frames as hex text. No frame has a start byte, length, checksum or terminator: a
@@ -40,5 +41,21 @@ QString downloadSelect(const QString &dev); // dev4 DD
 
 // A device number the learning frames can carry: exactly four decimal digits.
 bool isDeviceNumber(const QString &dev);
+
+// A record of the code table is this long on the wire.
+constexpr int recordBytes = 257;
+// A numbered command is 1 to 108; the ten keys are commands 1 to 10.
+constexpr int maxCommand = 108;
+constexpr int keyCount = 10;
+
+// The command number in an operator's text: whole decimal text from 1 to 108, leading zeros
+// allowed ("007" is 7); 0 for anything else (a fraction would become a neighbouring code).
+int commandNumber(const QString &text);
+
+// Digit pairs to bytes: a pair is read as hex up to its first non-hex character (a pair that
+// starts with one gives 0); an odd trailing digit becomes a byte of its own.
+QByteArray toBytes(const QString &text);
+// Bytes to upper-case digit pairs.
+QString toText(const QByteArray &bytes);
 
 } // namespace irlearn::frames

@@ -1,12 +1,13 @@
 #include "serial/portnames.h"
 
-#include "base/settings.h"
+#include "base/numtext.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QSet>
 
 #include <algorithm>
+#include <cmath>
 
 namespace irlearn {
 
@@ -43,21 +44,14 @@ PortNames::PortNames(QMap<int, QString> pinned, QStringList systemDevices)
     }
 }
 
-PortNames PortNames::fromSettings(const Settings &settings)
+PortNames PortNames::current(const QMap<int, QString> &pinned)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(settings);
+    Q_UNUSED(pinned);
     PortNames names;
     names.m_identity = true;
     return names;
 #else
-    QMap<int, QString> pinned;
-    for (int n = 1; n <= maxPort; ++n) {
-        const QString path =
-            settings.Ini_Read(Settings::portsSection, QStringLiteral("COM%1").arg(n), QString());
-        if (!path.isEmpty())
-            pinned.insert(n, path);
-    }
     return PortNames(pinned, systemDevices());
 #endif
 }
@@ -70,6 +64,17 @@ QStringList PortNames::systemDevices()
         devices << info.systemLocation();
     std::sort(devices.begin(), devices.end());
     return devices;
+}
+
+int PortNames::numberIn(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.size() < 3)
+        return 0;
+    const double value = std::nearbyint(textValue(trimmed.mid(3))); // halves to even
+    if (value < -32768 || value > 32767)
+        return 0;
+    return int(value);
 }
 
 QString PortNames::deviceFor(int port) const

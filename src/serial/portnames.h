@@ -6,8 +6,6 @@
 
 namespace irlearn {
 
-class Settings;
-
 // Port numbers (1 = COM1) and the devices behind them. On Windows COMn is the system's COMn. On
 // Linux the settings may pin numbers to device paths (section "Ports", keys COM1 ... COM32); the
 // numbers that are not pinned go, in ascending order, to the serial devices the system lists,
@@ -20,10 +18,16 @@ public:
     PortNames() = default;
     PortNames(QMap<int, QString> pinned, QStringList systemDevices);
 
-    // Pinned ports from the settings, other numbers from the system's serial devices.
-    static PortNames fromSettings(const Settings &settings);
+    // The pinned ports (COMn -> device path, from the settings) and, for the numbers left, the
+    // system's serial devices as they are now. On Windows COMn is simply COMn.
+    static PortNames current(const QMap<int, QString> &pinned);
     // The system's serial devices, by path.
     static QStringList systemDevices();
+
+    // The port number in a selector text ("COM3"): the rest after the first three characters,
+    // read by its leading number and rounded (halves to even); 0 when there is none or it does
+    // not fit 16 bits.
+    static int numberIn(const QString &text);
 
     // The device for port n, or empty when port n has none.
     QString deviceFor(int port) const;

@@ -1,6 +1,6 @@
 #include "dialogs.h"
 
-#include "workflows/messages.h"
+#include "engine/messages.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -44,10 +44,18 @@ void setObserver(Observer o)
     observer() = std::move(o);
 }
 
-void information(QWidget *parent, const QString &text)
+void information(QWidget *parent, const QString &text, std::function<void()> closed)
 {
-    QMessageBox box(QMessageBox::Information, messages::title, text, QMessageBox::Ok, parent);
-    run(box);
+    auto *box =
+        new QMessageBox(QMessageBox::Information, messages::title, text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QDialog::finished, box, [closed = std::move(closed)] {
+        if (closed)
+            closed();
+    });
+    if (observer())
+        observer()(box);
+    box->open();
 }
 
 QString openCodeFile(QWidget *parent, const QString &title)

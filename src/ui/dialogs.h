@@ -7,17 +7,18 @@
 class QDialog;
 class QWidget;
 
-// The window's modal dialogs, behind one seam: an observer sees every dialog right before it
-// runs, so a test can read it and answer it (accept, reject, choose a file) as an operator would.
+// The window's dialogs, behind one seam: an observer sees every dialog right before it runs, so a
+// test can read it and answer it (accept, reject, choose a file) as an operator would.
 namespace irlearn::dialogs {
 
 using Observer = std::function<void(QDialog *dialog)>;
 void setObserver(Observer observer);
 
-// A modal box titled "系统提示" with the information icon and one OK button.
-void information(QWidget *parent, const QString &text);
+// A box titled "系统提示" with the information icon and one OK button. It opens without blocking;
+// closed runs once the operator has closed it.
+void information(QWidget *parent, const QString &text, std::function<void()> closed = {});
 
-// Code file dialogs ("二进制文件", *.bin); empty when cancelled.
+// Code file dialogs ("二进制文件", *.bin), modal; empty when cancelled.
 QString openCodeFile(QWidget *parent, const QString &title);
 QString saveCodeFile(QWidget *parent, const QString &title);
 

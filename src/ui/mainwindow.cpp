@@ -2,16 +2,21 @@
 
 #include "appearance.h"
 #include "dialogs.h"
+#include "portselector.h"
 #include "ui_mainwindow.h"
 
 #include "base/numtext.h"
-#include "workflows/session.h"
+#include "base/pinnedports.h"
+#include "codefile/codefile.h"
+#include "engine/deviceengine.h"
+#include "engine/messages.h"
+#include "protocol/frames.h"
+#include "serial/seriallink.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
-#include <QMouseEvent>
 #include <QScreen>
 #include <QTableWidgetItem>
 #include <QUrl>
@@ -28,12 +33,14 @@ constexpr int px(int twips)
 
 const QString panelDevice = QStringLiteral("设备面板");
 const QString panelCommands = QStringLiteral("指令表");
+const QString connectText = QStringLiteral("连 接");
+const QString disconnectText = QStringLiteral("断 开");
 
 } // namespace
 
-MainWindow::MainWindow(Settings settings, QWidget *parent)
+MainWindow::MainWindow(Settings settings, Timings timings, QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::frm_Main>()), m_settings(std::move(settings)),
-      m_ports(PortNames::fromSettings(m_settings))
+      m_engine(new DeviceEngine(timings, this))
 {
     m_ui->setupUi(this);
     setFont(appFont());
@@ -46,14 +53,15 @@ MainWindow::MainWindow(Settings settings, QWidget *parent)
 
     for (int i = 0; i < 10; ++i)
         m_keys[std::size_t(i)] = findChild<QPushButton *>(QStringLiteral("Check_%1").arg(i));
+    m_keyAllowed.fill(true);
 
-    m_session = std::make_unique<Session>(
-        *this, [ports = m_ports](int port) { return ports.deviceFor(port); });
     connectControls();
+    connectEngine();
+    loadState();
 
-    // Form_Load
-    m_session->state.userClick = true;
-    Load_all();
+    // The desktop session may end without closing the window first.
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        connect(app, &QGuiApplication::commitDataRequest, this, [this] { saveState(); });
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();
@@ -66,59 +74,82 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::connectControls()
 {
-    Session &s = *m_session;
-    LogPane *log = &s.log;
-    connect(log, &LogPane::appended, this, [this](const QString &line) {
+    connect(&m_log, &LogPane::appended, this, [this](const QString &line) {
         m_ui->Text2->appendPlainText(line);
         m_ui->Text2->moveCursor(QTextCursor::End);
     });
-    connect(log, &LogPane::restarted, this,
+    connect(&m_log, &LogPane::restarted, this,
             [this](const QString &line) { m_ui->Text2->setPlainText(line); });
-    connect(log, &LogPane::cleared, m_ui->Text2, &QPlainTextEdit::clear);
+    connect(&m_log, &LogPane::cleared, m_ui->Text2, &QPlainTextEdit::clear);
 
-    connect(m_ui->Command1, &QPushButton::clicked, this, [&s] { s.connection.Command1_Click(); });
-    connect(m_ui->Command2, &QPushButton::clicked, this, [&s] { s.numbered.Command2_Click(); });
-    connect(m_ui->Command3, &QPushButton::clicked, this, [&s] { s.numbered.Command3_Click(); });
-    connect(m_ui->Command5, &QPushButton::clicked, this, [&s] { s.read.Command5_Click(); });
-    connect(m_ui->Command6, &QPushButton::clicked, this, [&s] { s.download.Command6_Click(); });
-    connect(m_ui->Command7, &QPushButton::clicked, this, [&s] { s.save.Command7_Click(); });
-    connect(m_ui->Command8, &QPushButton::clicked, this, [&s] { s.save.Command8_Click(); });
-    connect(m_ui->Command9, &QPushButton::clicked, this, [&s] { s.save.Command9_Click(); });
-    connect(m_ui->Check1, &QPushButton::clicked, this, [&s] { s.keys.Check1_Click(); });
+    connect(m_ui->Command1, &QPushButton::clicked, this, &MainWindow::connectClicked);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &MainWindow::deviceNumberClicked);
+    connect(m_ui->Command3, &QPushButton::clicked, this, &MainWindow::learnCommandClicked);
+    connect(m_ui->Command5, &QPushButton::clicked, this, &MainWindow::readTableClicked);
+    connect(m_ui->Command6, &QPushButton::clicked, this, &MainWindow::downloadClicked);
+    connect(m_ui->Command7, &QPushButton::clicked, this, &MainWindow::chooseSaveFileClicked);
+    connect(m_ui->Command8, &QPushButton::clicked, this, &MainWindow::saveTableClicked);
+    connect(m_ui->Command9, &QPushButton::clicked, m_ui->Frame4, &QWidget::hide);
+    connect(m_ui->Check1, &QPushButton::clicked, this, &MainWindow::learningToggleClicked);
     m_ui->Check1->installEventFilter(this);
     for (int i = 0; i < 10; ++i) {
-        connect(m_keys[std::size_t(i)], &QPushButton::clicked, this,
-                [&s, i] { s.keys.Check_Click(i); });
+        connect(m_keys[std::size_t(i)], &QPushButton::clicked, this, [this, i] { keyClicked(i); });
         m_keys[std::size_t(i)]->installEventFilter(this);
     }
     connect(m_ui->CommandPanel, &QPushButton::clicked, this,
             [this] { showCommandTable(!m_commandTableShown); });
+    connect(m_ui->Combo1, &PortSelector::aboutToShowPopup, this, &MainWindow::refreshPorts);
     connect(m_ui->Combo1, &QComboBox::editTextChanged, this, &MainWindow::updatePortTip);
     m_ui->Label5->installEventFilter(this);
 }
 
+void MainWindow::connectEngine()
+{
+    DeviceEngine *e = m_engine;
+    connect(e, &DeviceEngine::logLine, &m_log, &LogPane::PrintStr);
+    connect(e, &DeviceEngine::message, this, [this](const QString &text) {
+        dialogs::information(this, text, [engine = QPointer<DeviceEngine>(m_engine)] {
+            if (engine)
+                engine->messageClosed();
+        });
+    });
+    connect(e, &DeviceEngine::busyChanged, this, &MainWindow::updateControls);
+    connect(e, &DeviceEngine::connectionLost, this, &MainWindow::disconnected);
+    connect(e, &DeviceEngine::noticeShown, this, [this](const QString &caption) {
+        m_ui->Label3->setText(caption);
+        m_ui->Picture2->show();
+    });
+    connect(e, &DeviceEngine::noticeHidden, m_ui->Picture2, &QWidget::hide);
+    connect(e, &DeviceEngine::learnPromptChanged, m_ui->Picture1, &QWidget::setVisible);
+    connect(e, &DeviceEngine::learningModeConfirmed, this, [this](bool on) {
+        m_ui->Check1->setText(on ? QStringLiteral("结束指令学习") : QStringLiteral("开始学习指令"));
+    });
+    connect(e, &DeviceEngine::keyLearnt, this, &MainWindow::keysAtRest);
+    connect(e, &DeviceEngine::tableRead, this, &MainWindow::openSavePanel);
+}
+
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonPress) {
-        // A mouse press marks the click that follows as the operator's own.
-        if (watched == m_ui->Check1) {
-            m_session->keys.Check1_MouseDown();
-        } else {
-            for (int i = 0; i < 10; ++i) {
-                if (watched == m_keys[std::size_t(i)])
-                    m_session->keys.Check_MouseDown(i);
-            }
-        }
-    } else if (event->type() == QEvent::MouseButtonRelease && watched == m_ui->Label5) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+        // A press on the toggle or a key marks the click that follows as the operator's own; a
+        // double-click's second press comes as a double-click event. A disabled control gets no
+        // click, so its press must not count either.
+        auto *widget = qobject_cast<QWidget *>(watched);
+        const bool control = watched == m_ui->Check1 ||
+                             std::find(m_keys.begin(), m_keys.end(), watched) != m_keys.end();
+        if (control && widget && widget->isEnabled())
+            m_userClick = true;
+    } else if (type == QEvent::MouseButtonRelease && watched == m_ui->Label5) {
         QDesktopServices::openUrl(QUrl(projectUrl));
         return true;
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void MainWindow::Load_all()
+void MainWindow::loadState()
 {
-    m_session->log.clear();
+    m_log.clear();
     m_ui->Picture1->hide();
     m_ui->Text2->setReadOnly(true);
     m_ui->Text4->clear();
@@ -126,35 +157,19 @@ void MainWindow::Load_all()
     m_ui->Picture2->hide();
     m_ui->Picture2->move(px(960), px(2880));
     m_ui->Command4->setEnabled(false);
-    SetCommand(false);
-    m_ui->Combo1->clear();
-    m_ui->Combo1->addItems(m_session->connection.list_AllCom());
+    updateControls();
+    refreshPorts();
     m_ui->Combo1->setEditText(
         m_settings.Ini_Read(Settings::setupSection, Settings::portKey, QString()).trimmed());
     m_ui->Text1->setText(
         m_settings.Ini_Read(Settings::setupSection, Settings::deviceKey, QString()).trimmed());
-    Load_hwNumber();
+    fillCommandNumbers();
     m_ui->Text3->clear();
     showCommandTable(false);
     updatePortTip();
 }
 
-void MainWindow::Load_hwNumber()
-{
-    QComboBox *combo = m_ui->Combo2;
-    combo->setEditText(QString());
-    // Numbers already in the command table are not offered; the table's first row is the only
-    // one consulted.
-    const QTableWidgetItem *first = m_ui->Grid1->verticalHeaderItem(0);
-    const double taken = m_ui->Grid1->rowCount() > 0 && first ? textValue(first->text()) : 0;
-    for (int n = 1; n <= NumberedLearning::maxCommand; ++n) {
-        if (taken != n)
-            combo->addItem(QString::number(n));
-    }
-    combo->setEditText(combo->itemText(0));
-}
-
-void MainWindow::Form_QueryUnload()
+void MainWindow::saveState()
 {
     m_settings.Ini_Write(Settings::setupSection, Settings::portKey, m_ui->Combo1->currentText());
     m_settings.Ini_Write(Settings::setupSection, Settings::deviceKey, m_ui->Text1->text());
@@ -162,8 +177,46 @@ void MainWindow::Form_QueryUnload()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    Form_QueryUnload();
+    saveState();
     event->accept();
+}
+
+void MainWindow::fillCommandNumbers()
+{
+    QComboBox *combo = m_ui->Combo2;
+    combo->setEditText(QString());
+    // Numbers already in the command table are not offered; the table's first row is the only
+    // one consulted.
+    const QTableWidgetItem *first = m_ui->Grid1->verticalHeaderItem(0);
+    const double taken = m_ui->Grid1->rowCount() > 0 && first ? textValue(first->text()) : 0;
+    for (int n = 1; n <= frames::maxCommand; ++n) {
+        if (taken != n)
+            combo->addItem(QString::number(n));
+    }
+    combo->setEditText(combo->itemText(0));
+}
+
+// The ports that can be opened now, under the names the settings and the system give them.
+void MainWindow::refreshPorts()
+{
+    m_ports = PortNames::current(pinnedPorts(m_settings));
+    QComboBox *combo = m_ui->Combo1;
+    const QString text = combo->currentText();
+    combo->clear();
+    for (int n = 1; n <= PortNames::maxPort; ++n) {
+        const QString device = m_ports.deviceFor(n);
+        if (SerialLink::canOpen(device)) {
+            combo->addItem(QStringLiteral("COM%1").arg(n));
+            combo->setItemData(combo->count() - 1, device, Qt::ToolTipRole);
+        }
+    }
+    combo->setEditText(text);
+    updatePortTip();
+}
+
+void MainWindow::updatePortTip()
+{
+    m_ui->Combo1->setToolTip(m_ports.deviceFor(PortNames::numberIn(m_ui->Combo1->currentText())));
 }
 
 void MainWindow::showCommandTable(bool show)
@@ -176,29 +229,19 @@ void MainWindow::showCommandTable(bool show)
     m_ui->CommandPanel->setText(show ? panelDevice : panelCommands);
 }
 
-void MainWindow::updatePortTip()
+void MainWindow::updateControls()
 {
-    const QString device = m_ports.deviceFor(Connection::portNumber(m_ui->Combo1->currentText()));
-    m_ui->Combo1->setToolTip(device);
-}
-
-bool MainWindow::keyValue(int index) const
-{
-    return m_keys[std::size_t(index)]->isChecked();
-}
-
-void MainWindow::setKeyValue(int index, bool pressed)
-{
-    QPushButton *key = m_keys[std::size_t(index)];
-    if (key->isChecked() == pressed)
-        return;
-    key->setChecked(pressed);
-    m_session->keys.Check_Click(index);
-}
-
-void MainWindow::setKeyEnabled(int index, bool enabled)
-{
-    m_keys[std::size_t(index)]->setEnabled(enabled);
+    const bool ready = m_connected && !m_engine->isBusy();
+    m_ui->Check1->setEnabled(ready);
+    m_ui->Command2->setEnabled(ready);
+    for (int i = 0; i < 10; ++i)
+        m_keys[std::size_t(i)]->setEnabled(ready && m_keyAllowed[std::size_t(i)]);
+    m_ui->Frame3->setEnabled(ready);
+    m_ui->Command5->setEnabled(ready);
+    m_ui->Command6->setEnabled(ready);
+    // The panel switch stays usable: a table just read must stay reachable for saving after a
+    // disconnect.
+    m_ui->CommandPanel->setEnabled(true);
 }
 
 void MainWindow::showMessage(const QString &text)
@@ -206,120 +249,156 @@ void MainWindow::showMessage(const QString &text)
     dialogs::information(this, text);
 }
 
-void MainWindow::setLearnPromptVisible(bool visible)
+void MainWindow::connectClicked()
 {
-    m_ui->Picture1->setVisible(visible);
+    const QString portText = m_ui->Combo1->currentText();
+    if (portText.trimmed().isEmpty())
+        return;
+    const int port = PortNames::numberIn(portText);
+    if (port <= 0)
+        return;
+    if (m_ui->Command1->text() != connectText) {
+        m_engine->close();
+        disconnected();
+        return;
+    }
+    // The system's devices may have changed since the list was made.
+    m_ports = PortNames::current(pinnedPorts(m_settings));
+    if (!m_engine->open(m_ports.deviceFor(port)))
+        return;
+    m_connected = true;
+    m_keyAllowed.fill(true);
+    m_ui->Command1->setText(disconnectText);
+    m_ui->Combo1->setEnabled(false);
+    updateControls();
 }
 
-void MainWindow::hideWaitNotice()
+void MainWindow::disconnected()
 {
-    m_ui->Picture2->hide();
+    m_connected = false;
+    m_keyAllowed.fill(true);
+    m_ui->Command1->setText(connectText);
+    m_ui->Combo1->setEnabled(true);
+    updateControls();
 }
 
-void MainWindow::openSavePanel()
+void MainWindow::learningToggleClicked()
 {
+    // Without the operator's mouse the toggle's value changes, but nothing is sent.
+    if (!m_userClick)
+        return;
+    m_userClick = false;
+    const bool on = m_ui->Check1->isChecked();
+    if (!m_engine->switchLearningMode(m_ui->Text1->text().trimmed(), on))
+        m_ui->Check1->setChecked(!on);
+}
+
+void MainWindow::keyClicked(int index)
+{
+    QPushButton *key = m_keys[std::size_t(index)];
+    const QString device = m_ui->Text1->text().trimmed();
+    if (m_ui->Check1->isChecked()) {
+        // Learning mode: a key pressed in teaches the device its command; released, nothing.
+        if (!key->isChecked())
+            return;
+        if (!m_engine->learnKey(device, index)) {
+            key->setChecked(false);
+            return;
+        }
+        for (int i = 0; i < 10; ++i)
+            m_keyAllowed[std::size_t(i)] = i == index;
+        updateControls();
+        return;
+    }
+    if (m_userClick) {
+        m_userClick = false;
+        m_engine->sendKey(device, index);
+    }
+    // Outside learning mode a key is a push button: it pops back out.
+    key->setChecked(false);
+}
+
+void MainWindow::keysAtRest()
+{
+    for (QPushButton *key : m_keys)
+        key->setChecked(false);
+    m_keyAllowed.fill(true);
+    updateControls();
+}
+
+void MainWindow::learnCommandClicked()
+{
+    const int number = frames::commandNumber(m_ui->Combo2->currentText());
+    if (number == 0) {
+        showMessage(messages::commandNumber);
+        return;
+    }
+    if (m_ui->Text3->text().trimmed().isEmpty()) {
+        showMessage(messages::commandName);
+        return;
+    }
+    m_engine->learnCommand(m_ui->Text1->text().trimmed(), number);
+}
+
+void MainWindow::deviceNumberClicked()
+{
+    m_engine->setDeviceNumber(m_ui->Text1->text().trimmed());
+}
+
+void MainWindow::readTableClicked()
+{
+    m_engine->readTable(m_ui->Text1->text());
+}
+
+void MainWindow::openSavePanel(const CodeTable &table)
+{
+    for (int i = 0; i < tableRecords; ++i)
+        m_table[std::size_t(i)] = table[std::size_t(i)];
     m_ui->Command8->setEnabled(false);
     m_ui->Frame4->move(px(960), px(3360));
     m_ui->Frame4->show();
     m_ui->Text5->clear();
 }
 
-QString MainWindow::portText() const
+void MainWindow::downloadClicked()
 {
-    return m_ui->Combo1->currentText();
+    const QString path = dialogs::openCodeFile(this, QStringLiteral("选择红外指令文件")).trimmed();
+    if (path.isEmpty())
+        return;
+    // Only a whole, valid table goes to the device: a short file would send records left over
+    // from an earlier table, and junk would be sent as zero bytes.
+    const codefile::Loaded file = codefile::load(path);
+    if (!file.ok) {
+        showMessage(QStringLiteral("红外指令文件不能下载：%1\n%2")
+                        .arg(QDir::toNativeSeparators(path), file.reason));
+        return;
+    }
+    codefile::fill(m_table, file.lines);
+    m_engine->downloadTable(m_ui->Text1->text(), m_table);
 }
 
-QString MainWindow::connectCaption() const
+void MainWindow::chooseSaveFileClicked()
 {
-    return m_ui->Command1->text();
-}
-
-void MainWindow::setConnectCaption(const QString &caption)
-{
-    m_ui->Command1->setText(caption);
-}
-
-void MainWindow::setPortSelectorEnabled(bool enabled)
-{
-    m_ui->Combo1->setEnabled(enabled);
-}
-
-void MainWindow::SetCommand(bool sEnb)
-{
-    m_ui->Check1->setEnabled(sEnb);
-    m_ui->Command2->setEnabled(sEnb);
-    for (QPushButton *key : m_keys)
-        key->setEnabled(sEnb);
-    m_ui->Frame3->setEnabled(sEnb);
-    m_ui->Command5->setEnabled(sEnb);
-    m_ui->Command6->setEnabled(sEnb);
-    m_ui->CommandPanel->setEnabled(sEnb);
-}
-
-bool MainWindow::toggleValue() const
-{
-    return m_ui->Check1->isChecked();
-}
-
-void MainWindow::setToggleValue(bool pressed)
-{
-    m_ui->Check1->setChecked(pressed);
-}
-
-void MainWindow::setToggleCaption(const QString &caption)
-{
-    m_ui->Check1->setText(caption);
-}
-
-QString MainWindow::deviceNumberText() const
-{
-    return m_ui->Text1->text();
-}
-
-QString MainWindow::commandNumberText() const
-{
-    return m_ui->Combo2->currentText();
-}
-
-QString MainWindow::commandNameText() const
-{
-    return m_ui->Text3->text();
-}
-
-void MainWindow::showWaitNotice(const QString &caption)
-{
-    m_ui->Label3->setText(caption);
-    m_ui->Picture2->show();
-}
-
-QString MainWindow::savePathText() const
-{
-    return m_ui->Text5->text();
-}
-
-void MainWindow::setSavePath(const QString &path)
-{
+    const QString path = dialogs::saveCodeFile(this, QStringLiteral("生成红外指令文件"));
+    if (path.isEmpty())
+        return;
     m_ui->Text5->setText(QDir::toNativeSeparators(path));
+    m_ui->Command8->setEnabled(true);
 }
 
-void MainWindow::setSaveEnabled(bool enabled)
+void MainWindow::saveTableClicked()
 {
-    m_ui->Command8->setEnabled(enabled);
-}
-
-void MainWindow::closeSavePanel()
-{
+    const QString path = m_ui->Text5->text().trimmed();
+    QString error;
+    // A failed save leaves any existing file as it was, says so, and keeps the panel open so
+    // the operator can choose another place.
+    if (!codefile::write(path, m_table, &error)) {
+        showMessage(QStringLiteral("红外指令文件未保存：%1\n%2")
+                        .arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    showMessage(messages::saved);
     m_ui->Frame4->hide();
-}
-
-QString MainWindow::chooseOpenFile(const QString &title)
-{
-    return dialogs::openCodeFile(this, title);
-}
-
-QString MainWindow::chooseSaveFile(const QString &title)
-{
-    return dialogs::saveCodeFile(this, title);
 }
 
 } // namespace irlearn

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "base/logpane.h"
 #include "base/settings.h"
+#include "codefile/codetable.h"
+#include "protocol/timings.h"
 #include "serial/portnames.h"
-#include "workflows/deviceview.h"
 
 #include <QWidget>
 
@@ -17,71 +19,72 @@ class frm_Main;
 
 namespace irlearn {
 
-class Session;
+class DeviceEngine;
+struct OperationResult;
 
 // The main window: the connection bar, the device panel and the command-table panel beneath it,
-// the log pane and the status strip. It shows what the session tells it and turns the operator's
-// clicks into the session's procedures; the logic lives in the core.
-class MainWindow : public QWidget, public DeviceView
+// the log pane and the status strip. It turns the operator's clicks into the device engine's
+// operations and shows what the engine reports; the dialogue with the device lives in the engine.
+//
+// While an operation runs, the other device operations are disabled. The keys keep their own
+// rule on top of that: while a key is being learnt, the nine others stay disabled until the
+// device reports success (or the port is connected anew).
+class MainWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit MainWindow(Settings settings, QWidget *parent = nullptr);
+    explicit MainWindow(Settings settings, Timings timings = {}, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    Session &session() { return *m_session; }
+    DeviceEngine &engine() { return *m_engine; }
+    const CodeTable &table() const { return m_table; }
 
     static inline const QString projectUrl = QStringLiteral("https://irlearn.example.org/");
-
-    // ReplyView
-    bool keyValue(int index) const override;
-    void setKeyValue(int index, bool pressed) override;
-    void setKeyEnabled(int index, bool enabled) override;
-    void showMessage(const QString &text) override;
-    void setLearnPromptVisible(bool visible) override;
-    void hideWaitNotice() override;
-    void openSavePanel() override;
-
-    // ConnectionView
-    QString portText() const override;
-    QString connectCaption() const override;
-    void setConnectCaption(const QString &caption) override;
-    void setPortSelectorEnabled(bool enabled) override;
-    void SetCommand(bool sEnb) override;
-
-    // DeviceView
-    bool toggleValue() const override;
-    void setToggleValue(bool pressed) override;
-    void setToggleCaption(const QString &caption) override;
-    QString deviceNumberText() const override;
-    QString commandNumberText() const override;
-    QString commandNameText() const override;
-    void showWaitNotice(const QString &caption) override;
-    QString savePathText() const override;
-    void setSavePath(const QString &path) override;
-    void setSaveEnabled(bool enabled) override;
-    void closeSavePanel() override;
-    QString chooseOpenFile(const QString &title) override;
-    QString chooseSaveFile(const QString &title) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void Load_all();
-    void Load_hwNumber();
-    void Form_QueryUnload();
     void connectControls();
-    void showCommandTable(bool show);
+    void connectEngine();
+    void loadState();
+    void saveState();
+    void fillCommandNumbers();
+    void refreshPorts();
     void updatePortTip();
+    void showCommandTable(bool show);
+    void updateControls();
+    void showMessage(const QString &text);
+
+    // One slot per control that reaches the device or the code table.
+    void connectClicked();        // Command1
+    void learningToggleClicked(); // Check1
+    void keyClicked(int index);   // Check_0 ... Check_9
+    void learnCommandClicked();   // Command3
+    void deviceNumberClicked();   // Command2
+    void readTableClicked();      // Command5
+    void downloadClicked();       // Command6
+    void chooseSaveFileClicked(); // Command7
+    void saveTableClicked();      // Command8
+
+    void keysAtRest();
+    void openSavePanel(const CodeTable &table);
+    void disconnected();
 
     std::unique_ptr<Ui::frm_Main> m_ui;
     Settings m_settings;
     PortNames m_ports;
-    std::unique_ptr<Session> m_session;
+    DeviceEngine *m_engine = nullptr;
+    LogPane m_log;
+    CodeTable m_table;
     std::array<QPushButton *, 10> m_keys{};
+    std::array<bool, 10> m_keyAllowed{};
+    bool m_connected = false;
+    // The click being handled was started by the operator's mouse. Set at start-up too, so the
+    // very first keyboard activation counts as well.
+    bool m_userClick = true;
     bool m_commandTableShown = false;
 };
 

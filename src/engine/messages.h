@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// The operator's messages.
+// The operator's messages, shown in a box titled "系统提示".
 namespace irlearn::messages {
 
 inline const QString title = QStringLiteral("系统提示");

@@ -1,0 +1,164 @@
+#include "engine/tableread.h"
+
+#include "protocol/exchange.h"
+#include "protocol/frames.h"
+
+namespace irlearn {
+
+namespace {
+
+// A long reply: more than 128 bytes, as the device's records are.
+constexpr int longReplyChars = 256;
+
+} // namespace
+
+TableRead::TableRead(Context context, QString device, std::optional<CodeTable> expected,
+                     OperationKind kind, QObject *parent)
+    : Operation(kind, std::move(context), parent), m_device(std::move(device)),
+      m_expected(std::move(expected))
+{
+}
+
+void TableRead::start()
+{
+    emit noticeShown(QStringLiteral("正在读取数据，请稍等..."));
+    emit progress(0, tableRecords);
+    // Whatever the device answers to the first two frames is discarded by the next write.
+    exchange().send(frames::readSelect(m_device));
+    startTimer(m_timer, timings().openingPauseMs, [this] {
+        exchange().send(frames::openSelect);
+        startTimer(m_timer, timings().openingPauseMs, [this] { requestRecord(frames::openStart); });
+    });
+}
+
+void TableRead::requestRecord(const QString &frame)
+{
+    m_step = m_record < tableRecords ? Step::Record : Step::Trailing;
+    exchange().request(frame, frames::tagRecord, frames::recordBytes, timings().replyWindowMs,
+                       timings().recordTimeoutMs);
+}
+
+void TableRead::replied(const QString &, const QString &reply, bool)
+{
+    const int bytes = int(reply.size() / 2);
+    if (m_step == Step::Trailing) {
+        if (reply.size() > longReplyChars) {
+            emit logLine(QStringLiteral("收到字符数:") + QString::number(bytes));
+            complete();
+        }
+        end();
+        return;
+    }
+    if (m_step != Step::Record)
+        return;
+    const int n = m_record + 1;
+    if (bytes != frames::recordBytes) {
+        fail(Outcome::Refused, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
+                                   .arg(n)
+                                   .arg(bytes)
+                                   .arg(frames::recordBytes));
+        return;
+    }
+    emit logLine(QStringLiteral("收到字符数:") + QString::number(bytes));
+    emit logLine(QStringLiteral("获取第%1条记录。").arg(n));
+    m_table[std::size_t(m_record)] = reply;
+    m_record = n;
+    emit progress(m_record, tableRecords);
+    m_step = Step::Pacing;
+    m_extra = 0;
+    startTimer(m_timer, timings().pacingMs, [this] { paced(); });
+}
+
+void TableRead::strayBytes(int bytes)
+{
+    if (m_step == Step::Pacing)
+        m_extra += bytes;
+}
+
+void TableRead::paced()
+{
+    if (m_extra > 0) {
+        // The record went on after its 257th byte: it was not a record of this device.
+        fail(Outcome::Refused, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
+                                   .arg(m_record)
+                                   .arg(frames::recordBytes + m_extra)
+                                   .arg(frames::recordBytes));
+        return;
+    }
+    if (m_record == tableRecords)
+        complete();
+    requestRecord(frames::nextRecord);
+}
+
+void TableRead::complete()
+{
+    emit noticeHidden();
+    if (!m_expected)
+        emit tableRead(m_table);
+}
+
+void TableRead::timedOut(const QString &, int received)
+{
+    if (m_step == Step::Trailing) {
+        end();
+        return;
+    }
+    const int n = m_record + 1;
+    if (received == 0)
+        fail(Outcome::TimedOut, QStringLiteral("读取第%1条记录时设备无应答，读取中止。").arg(n));
+    else
+        fail(Outcome::TimedOut,
+             QStringLiteral("第%1条记录不完整：收到%2字节，应为%3字节，读取中止。")
+                 .arg(n)
+                 .arg(received)
+                 .arg(frames::recordBytes));
+}
+
+void TableRead::portLost()
+{
+    fail(Outcome::PortLost,
+         QStringLiteral("读取第%1条记录时与设备的连接中断，读取中止。").arg(m_record + 1));
+}
+
+void TableRead::fail(Outcome outcome, const QString &detail)
+{
+    exchange().cancel();
+    OperationResult result;
+    result.outcome = outcome;
+    result.detail = detail;
+    result.record = qMin(m_record + 1, tableRecords);
+    finish(result);
+}
+
+QList<int> TableRead::differingRecords(const CodeTable &a, const CodeTable &b)
+{
+    QList<int> differing;
+    for (int i = 0; i < tableRecords; ++i) {
+        if (a[std::size_t(i)].compare(b[std::size_t(i)], Qt::CaseInsensitive) != 0)
+            differing.append(i + 1);
+    }
+    return differing;
+}
+
+void TableRead::end()
+{
+    exchange().cancel();
+    OperationResult result;
+    result.table = m_table;
+    if (m_expected) {
+        result.differing = differingRecords(m_table, *m_expected);
+        if (result.differing.isEmpty()) {
+            result.detail = QStringLiteral("校验完成：%1条记录全部一致。").arg(tableRecords);
+        } else {
+            QStringList numbers;
+            for (int n : std::as_const(result.differing))
+                numbers << QString::number(n);
+            result.outcome = Outcome::Mismatch;
+            result.detail = QStringLiteral("校验失败：第%1条记录与文件不一致。")
+                                .arg(numbers.join(QStringLiteral("、")));
+        }
+    }
+    finish(result);
+}
+
+} // namespace irlearn

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace irlearn {
+
+// Why a port could not be opened, in the system's terms.
+struct OpenError
+{
+    enum Kind { None, Missing, Busy, NotPermitted, Other };
+    Kind kind = None;
+    QString text; // the system's words
+};
+
+// A byte line to one device: the serial port in the program, a scripted line in engine tests.
+// Bytes arrive as they come, in pieces; a write goes out whole or fails.
+class DeviceLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    virtual bool open(const QString &devicePath, OpenError *error) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Throws away whatever was received and not yet delivered, and whatever still waits to be
+    // sent: a reply read after the next write never holds bytes that arrived before it.
+    virtual bool discardPending() = 0;
+    virtual bool write(const QByteArray &bytes) = 0;
+
+signals:
+    void received(const QByteArray &bytes);
+    // The device end vanished (an adapter pulled out, a terminal hung up); the link is closed.
+    void lost();
+};
+
+} // namespace irlearn

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "serial/devicelink.h"
+
+class QSerialPort;
+
+namespace irlearn {
+
+// The device's serial port: 9600 baud, no parity, 8 data bits, 1 stop bit, no flow control.
+class SerialLink : public DeviceLink
+{
+    Q_OBJECT
+
+public:
+    explicit SerialLink(QObject *parent = nullptr);
+    ~SerialLink() override;
+
+    bool open(const QString &devicePath, OpenError *error) override;
+    void close() override;
+    bool isOpen() const override;
+    bool discardPending() override;
+    bool write(const QByteArray &bytes) override;
+
+    // Whether the port could be opened right now (it is closed again at once).
+    static bool canOpen(const QString &devicePath);
+
+private:
+    void readAvailable();
+    void portError(int error);
+
+    QSerialPort *m_port = nullptr;
+};
+
+} // namespace irlearn
