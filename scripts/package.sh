@@ -29,7 +29,10 @@ rm -f build-pkg/irlearn_*.deb
 (cd build-pkg && cpack -G DEB --config CPackConfig.cmake)
 
 debs=(build-pkg/irlearn_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "package.sh: expected one build-pkg/irlearn_*.deb" >&2; exit 1; }
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    echo "package.sh: expected one build-pkg/irlearn_*.deb" >&2
+    exit 1
+fi
 deb=$(realpath "${debs[0]}")
 
 failed=0
