@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTableWidgetItem>
@@ -43,6 +44,7 @@ MainWindow::MainWindow(Settings settings, Timings timings, QWidget *parent)
       m_engine(new DeviceEngine(timings, this))
 {
     m_ui->setupUi(this);
+    m_credit = m_ui->Label4->text();
     setFont(appFont());
     setWindowIcon(appIcon());
     // Fixed size, no maximize button: the modern form of a window that snaps back.
@@ -264,8 +266,21 @@ void MainWindow::connectClicked()
     }
     // The system's devices may have changed since the list was made.
     m_ports = PortNames::current(pinnedPorts(m_settings));
-    if (!m_engine->open(m_ports.deviceFor(port)))
+    const QString device = m_ports.deviceFor(port);
+    OpenError error;
+    if (!m_engine->open(device, &error)) {
+        // The designed silent state stays; the operator still learns why.
+        const QString why = device.isEmpty()
+                                ? QStringLiteral("端口不存在：%1").arg(portText.trimmed())
+                                : error.text;
+        m_log.PrintStr(why);
+        const QFontMetrics metrics(m_ui->Label4->font());
+        m_ui->Label4->setText(metrics.elidedText(why, Qt::ElideRight, m_ui->Label4->width()));
+        m_ui->Label4->setToolTip(why);
         return;
+    }
+    m_ui->Label4->setText(m_credit);
+    m_ui->Label4->setToolTip(QString());
     m_connected = true;
     m_keyAllowed.fill(true);
     m_ui->Command1->setText(disconnectText);

@@ -86,6 +86,7 @@ private:
     // very first keyboard activation counts as well.
     bool m_userClick = true;
     bool m_commandTableShown = false;
+    QString m_credit; // the status strip's own line, while no failure is told there
 };
 
 } // namespace irlearn
