@@ -301,12 +301,10 @@ void WireTest::readStopsOnBadRecord_data()
     QTest::newRow("short 4th") << QStringList{QStringLiteral("--short-record"),
                                               QStringLiteral("4:200")}
                                << 4 << Outcome::TimedOut
-                               << QStringLiteral(
-                                      "第4条记录不完整：收到200字节，应为257字节，读取中止。");
+                               << QStringLiteral("第4条记录长度为200字节，应为257字节，读取中止。");
     QTest::newRow("256 bytes") << QStringList{QStringLiteral("--record-len"), QStringLiteral("256")}
                                << 1 << Outcome::TimedOut
-                               << QStringLiteral(
-                                      "第1条记录不完整：收到256字节，应为257字节，读取中止。");
+                               << QStringLiteral("第1条记录长度为256字节，应为257字节，读取中止。");
     QTest::newRow("258 bytes") << QStringList{QStringLiteral("--record-len"), QStringLiteral("258")}
                                << 1 << Outcome::Refused
                                << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。");
