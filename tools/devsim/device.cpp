@@ -17,6 +17,9 @@ constexpr char setNumber = char(0xFD);
 constexpr char refused = char(0xF5);
 constexpr int firstCode = 0x40;
 constexpr int lastCode = 0xAB;
+constexpr int recordBytes = 257;
+// How long an unplugging device waits for the tool to take its last bytes off the terminal.
+constexpr int lastWordsMs = 2000;
 
 QByteArray byte(int value)
 {
@@ -33,8 +36,10 @@ QString hex(const QByteArray &bytes)
 Device::Device(const Options &options, const Table &table, PtyLine *line, FrameLog *log,
                QObject *parent)
     : QObject(parent), m_options(options), m_table(table), m_line(line), m_log(log),
-      m_deviceNumber(options.deviceNumber)
+      m_deviceNumber(options.deviceNumber), m_noise(options.seed * 0x9E3779B9u + 0x2545F491u)
 {
+    if (m_noise == 0)
+        m_noise = 1;
     dump();
 }
 
@@ -42,6 +47,18 @@ void Device::handleFrame(const QByteArray &frame, qint64 firstByteMs)
 {
     m_log->received(firstByteMs, frame);
 
+    if (m_options.flood) {
+        // The first frame sets it off; everything after drowns in it unanswered.
+        if (!m_line->isFlooding()) {
+            m_log->event(QStringLiteral("flooding the line"));
+            m_line->flood(m_options.seed);
+        }
+        return;
+    }
+    if (m_options.garbage) {
+        answer(garbageFor(frame));
+        return;
+    }
     // An opening starts over whatever transfer is under way, as it does on the device.
     if (frame.size() == 3 && frame.left(2) == m_deviceNumber &&
         (frame.at(2) == readSelect || frame.at(2) == downloadSelect)) {
@@ -53,9 +70,8 @@ void Device::handleFrame(const QByteArray &frame, qint64 firstByteMs)
         handleOpeningStep(frame);
         return;
     }
-    // While a download runs, every frame is a record, whatever its bytes look like.
     if (m_downloading) {
-        storeRecord(frame);
+        receiveRecord(frame);
         return;
     }
     if (m_reading && frame == byte(0x00)) {
@@ -181,24 +197,56 @@ void Device::sendNextRecord()
     ++m_readNext;
     ++m_readSent;
     m_log->event(QStringLiteral("sent record %1 (%2 bytes)").arg(number).arg(record.size()));
-    answer(record);
+    if (number - 1 == m_options.vanishAfter)
+        answer(record, 0, [this, number] { unplug(QStringLiteral("read record %1").arg(number)); });
+    else
+        answer(record);
 }
 
-void Device::storeRecord(const QByteArray &record)
+void Device::receiveRecord(const QByteArray &frame)
 {
     const int slot = m_downloadSlot;
-    if (slot == m_options.restartAt && !m_restartDone) {
+    // The device takes nothing but whole records while it downloads; anything else would end up
+    // in its table, so it is neither stored nor answered and the slot stays where it was.
+    if (frame.size() != recordBytes) {
+        if (frame.size() <= 3)
+            m_log->flagged(QStringLiteral("not a record, during download of record %1: %2")
+                               .arg(slot)
+                               .arg(hex(frame)));
+        else
+            m_log->flagged(QStringLiteral("record %1: %2 bytes, expected %3")
+                               .arg(slot)
+                               .arg(frame.size())
+                               .arg(recordBytes));
+        return;
+    }
+    if (slot == m_options.vanishAfter) {
+        unplug(QStringLiteral("download record %1").arg(slot));
+        return;
+    }
+    if (m_options.restartAll || (slot == m_options.restartAt && !m_restartDone)) {
         m_restartDone = true;
         m_downloadSlot = 0;
         m_log->event(QStringLiteral("record %1 not stored, restarting at 0").arg(slot));
         answer(byte(quint8(downloadSelect)));
         return;
     }
-    if (m_options.refuseRecord.value(slot) > 0) {
-        --m_options.refuseRecord[slot];
+    if (m_options.refuseAll || m_options.refuseRecord.value(slot) > 0) {
+        if (!m_options.refuseAll)
+            --m_options.refuseRecord[slot];
         m_log->event(QStringLiteral("refused record %1").arg(slot));
         answer(byte(quint8(refused)));
         return;
+    }
+    storeRecord(slot, frame);
+}
+
+void Device::storeRecord(int slot, QByteArray record)
+{
+    if (slot == m_options.wrongRecord) {
+        const int at = int(record.size()) / 2;
+        record[at] = char(record.at(at) ^ 0x5A);
+        m_log->event(QStringLiteral("record %1: byte %2 stored wrong").arg(slot).arg(at));
     }
     m_table[slot] = record;
     dump();
@@ -211,12 +259,43 @@ void Device::storeRecord(const QByteArray &record)
     }
 }
 
-void Device::answer(const QByteArray &reply, int delayMs)
+void Device::unplug(const QString &why)
+{
+    m_log->event(QStringLiteral("unplugged after %1").arg(why));
+    m_line->afterDelivery(lastWordsMs, [this] { emit unplugged(); });
+}
+
+QByteArray Device::garbageFor(const QByteArray &frame)
+{
+    // Nothing the device ever answers with, and not the frame's own last byte, so that no byte of
+    // it can pass for an echo, an acknowledgement or a refusal; never 257 bytes, never one.
+    static const QByteArray meaningful =
+        QByteArray::fromHex(QByteArrayLiteral("004050DDEDF0F2F5FD"));
+    auto next = [this] {
+        m_noise ^= m_noise << 13;
+        m_noise ^= m_noise >> 17;
+        m_noise ^= m_noise << 5;
+        return m_noise >> 24;
+    };
+    QByteArray bytes;
+    const int length = 2 + int(next() % 4);
+    while (bytes.size() < length) {
+        const char c = char(next());
+        if (!meaningful.contains(c) && c != frame.back())
+            bytes.append(c);
+    }
+    m_log->event(QStringLiteral("garbage instead of an answer"));
+    return bytes;
+}
+
+void Device::answer(const QByteArray &reply, int delayMs, std::function<void()> then)
 {
     const int delay = delayMs + m_options.replyDelayMs;
-    auto send = [this, reply] {
+    auto send = [this, reply, then] {
         m_log->sent(reply);
         m_line->send(reply);
+        if (then)
+            then();
     };
     if (delay <= 0)
         send();

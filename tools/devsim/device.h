@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 namespace irlearn::devsim {
 
 class FrameLog;
@@ -22,17 +24,25 @@ public:
 
     void handleFrame(const QByteArray &frame, qint64 firstByteMs);
 
+signals:
+    // The adapter was pulled (--vanish-after): the process should close the terminal and end.
+    void unplugged();
+
 private:
     enum class Opening { None, Read, Download };
 
     bool handleCommand(const QByteArray &frame);
     void handleOpeningStep(const QByteArray &frame);
     void sendNextRecord();
-    void storeRecord(const QByteArray &record);
+    void receiveRecord(const QByteArray &frame);
+    void storeRecord(int slot, QByteArray record);
+    void unplug(const QString &why);
+    QByteArray garbageFor(const QByteArray &frame);
     void startOpening(Opening kind, char echo);
 
-    // Replies leave after delayMs plus the configured slowness of every answer.
-    void answer(const QByteArray &reply, int delayMs = 0);
+    // Replies leave after delayMs plus the configured slowness of every answer; then runs once
+    // the reply has been handed to the line.
+    void answer(const QByteArray &reply, int delayMs = 0, std::function<void()> then = {});
     void dump();
     QString number() const;
 
@@ -54,6 +64,8 @@ private:
     bool m_downloading = false;
     int m_downloadSlot = 0;
     bool m_restartDone = false;
+
+    quint32 m_noise = 0; // state of the --garbage generator
 };
 
 } // namespace irlearn::devsim

@@ -37,6 +37,11 @@ void FrameLog::event(const QString &text)
     line(QDateTime::currentMSecsSinceEpoch(), "EV", text.toUtf8());
 }
 
+void FrameLog::flagged(const QString &reason)
+{
+    line(QDateTime::currentMSecsSinceEpoch(), "BAD", reason.toUtf8());
+}
+
 void FrameLog::line(qint64 ms, const char *kind, const QByteArray &text)
 {
     // One write per line: a reader polling the file never sees half of one.

@@ -1,6 +1,6 @@
 // irlearn-devsim: plays the infrared learning device on a pseudo-terminal so that the tool, its
 // tests and demonstrations have a device to talk to. See --help for the options; the frame log
-// ("<ms> RX|TX|EV <text>") is what the tests read to see what the tool sent.
+// ("<ms> RX|TX|EV|BAD <text>") is what the tests read to see what the tool sent.
 
 #include "device.h"
 #include "framelog.h"
@@ -29,7 +29,8 @@ namespace {
 char g_linkPath[4096];
 char g_slavePath[4096];
 
-void removeLinkAndExit(int)
+// Async-signal-safe, as the stop handler uses it.
+void removeOwnLink()
 {
     // Only our own link: another simulator may have taken the name over meanwhile.
     char target[sizeof g_slavePath];
@@ -39,6 +40,11 @@ void removeLinkAndExit(int)
         if (std::strcmp(target, g_slavePath) == 0)
             ::unlink(g_linkPath);
     }
+}
+
+void removeLinkAndExit(int)
+{
+    removeOwnLink();
     ::_exit(0);
 }
 
@@ -120,11 +126,16 @@ int main(int argc, char *argv[])
     if (!log.open(options->logPath, &error))
         return fail(error);
 
-    PtyLine line(options->paced);
+    PtyLine line(options->frameGapMs, options->paced);
     if (!line.open(&error))
         return fail(error);
     Device device(*options, table, &line, &log);
     QObject::connect(&line, &PtyLine::frameReceived, &device, &Device::handleFrame);
+    // An unplugged adapter takes its device node with it.
+    QObject::connect(&device, &Device::unplugged, &app, [] {
+        removeOwnLink();
+        QCoreApplication::exit(0);
+    });
     QObject::connect(&line, &PtyLine::problem, &line,
                      [&log](const QString &text) { log.event(text); });
 

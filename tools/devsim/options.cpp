@@ -75,8 +75,12 @@ void declareOptions(QCommandLineParser &parser)
         {QStringLiteral("learn-reply"),
          QStringLiteral("Answer to a command in learning mode, hex or none (default 00)."),
          QStringLiteral("hex")},
+        {QStringLiteral("frame-gap"),
+         QStringLiteral("Milliseconds of line silence that end a received frame (default 20). "
+                        "The learning answer's default delay scales with it."),
+         QStringLiteral("ms")},
         {QStringLiteral("learn-delay"),
-         QStringLiteral("Milliseconds before the learning answer (default 300)."),
+         QStringLiteral("Milliseconds before the learning answer (default 15 frame gaps: 300)."),
          QStringLiteral("ms")},
         {QStringLiteral("key-reply"),
          QStringLiteral("Answer to a command outside learning mode, hex or none (default 00)."),
@@ -87,7 +91,8 @@ void declareOptions(QCommandLineParser &parser)
         {QStringLiteral("paced"),
          QStringLiteral("Send answers at the speed of a 9600-baud line instead of at once.")},
         {QStringLiteral("record-len"),
-         QStringLiteral("Bytes per generated code-table record (default 257)."),
+         QStringLiteral("Bytes per generated code-table record, 1 to 65536 (default 257). "
+                        "Downloads still expect 257-byte records."),
          QStringLiteral("n")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the generated code table (default 1)."),
          QStringLiteral("n")},
@@ -108,6 +113,23 @@ void declareOptions(QCommandLineParser &parser)
          QStringLiteral("K:LEN")},
         {QStringLiteral("stop-after"),
          QStringLiteral("Send no read record after record K (1-based; 0: none at all)."),
+         QStringLiteral("K")},
+        {QStringLiteral("garbage"),
+         QStringLiteral("Answer every frame with 2 to 5 random bytes (from --seed) that are "
+                        "neither an echo nor a record; nothing else happens.")},
+        {QStringLiteral("flood"),
+         QStringLiteral("From the first frame on, answer nothing but send bytes without end: at "
+                        "line speed with --paced, else as fast as the line takes them.")},
+        {QStringLiteral("refuse-all"), QStringLiteral("Answer F5 to every download record.")},
+        {QStringLiteral("restart-all"), QStringLiteral("Answer DD to every download record.")},
+        {QStringLiteral("vanish-after"),
+         QStringLiteral("Close the terminal and exit (status 0), as an unplugged adapter: in a "
+                        "download on receiving record K (0-based, neither stored nor answered), "
+                        "in a read once record K+1 has been sent and taken."),
+         QStringLiteral("K")},
+        {QStringLiteral("wrong-record"),
+         QStringLiteral("Store download record K (0-based) with one byte changed, answering 00 "
+                        "as if it were intact."),
          QStringLiteral("K")},
         {QStringLiteral("pin-settings"),
          QStringLiteral("Do not run: write COMn=<link> into section Ports of this settings file "
@@ -141,6 +163,10 @@ std::optional<Options> readOptions(const QCommandLineParser &parser, QString *er
     o.pinAs = value("as");
     o.paced = isSet("paced");
     o.repeatAfterEnd = isSet("repeat-after-end");
+    o.garbage = isSet("garbage");
+    o.flood = isSet("flood");
+    o.refuseAll = isSet("refuse-all");
+    o.restartAll = isSet("restart-all");
 
     if (isSet("device")) {
         const auto number = parseHexBytes(value("device"));
@@ -170,9 +196,11 @@ std::optional<Options> readOptions(const QCommandLineParser &parser, QString *er
         *target = reply->isEmpty() ? std::nullopt : reply;
     }
     for (auto [name, target, minimum] :
-         {std::tuple{"learn-delay", &o.learnDelayMs, 0},
+         {std::tuple{"frame-gap", &o.frameGapMs, 1}, std::tuple{"learn-delay", &o.learnDelayMs, 0},
           std::tuple{"reply-delay", &o.replyDelayMs, 0}, std::tuple{"record-len", &o.recordLen, 1},
-          std::tuple{"restart-at", &o.restartAt, 0}, std::tuple{"stop-after", &o.stopAfter, 0}}) {
+          std::tuple{"restart-at", &o.restartAt, 0}, std::tuple{"stop-after", &o.stopAfter, 0},
+          std::tuple{"vanish-after", &o.vanishAfter, 0},
+          std::tuple{"wrong-record", &o.wrongRecord, 0}}) {
         if (!isSet(name))
             continue;
         const auto n = parseCount(value(name), minimum);
@@ -198,8 +226,22 @@ std::optional<Options> readOptions(const QCommandLineParser &parser, QString *er
             return fail(QStringLiteral("short-record"), text);
         o.shortRecord[pair->first] = pair->second;
     }
+    if (!isSet("learn-delay"))
+        o.learnDelayMs = 15 * o.frameGapMs;
+    if (o.frameGapMs > 10000)
+        return fail(QStringLiteral("frame-gap"), value("frame-gap"));
+    if (o.recordLen > 65536)
+        return fail(QStringLiteral("record-len"), value("record-len"));
     if (o.restartAt > 15)
         return fail(QStringLiteral("restart-at"), value("restart-at"));
+    if (o.vanishAfter > 15)
+        return fail(QStringLiteral("vanish-after"), value("vanish-after"));
+    if (o.wrongRecord > 15)
+        return fail(QStringLiteral("wrong-record"), value("wrong-record"));
+    if (o.refuseAll && o.restartAll) {
+        *error = QStringLiteral("--refuse-all and --restart-all exclude each other");
+        return std::nullopt;
+    }
     if (!o.pinSettingsPath.isEmpty() && o.pinAs.isEmpty()) {
         *error = QStringLiteral("--pin-settings needs --as COMn");
         return std::nullopt;

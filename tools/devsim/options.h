@@ -25,7 +25,9 @@ struct Options
     QByteArray deviceNumber = QByteArray::fromHex(QByteArrayLiteral("0001"));
     EchoMode echo = EchoMode::Normal;
     std::optional<QByteArray> learnReply = QByteArray(1, '\0'); // nullopt: never answered
-    int learnDelayMs = 300;
+    int frameGapMs = 20;
+    int learnDelayMs =
+        300; // 15 frame gaps unless given: a test that shrinks the gap shrinks it too
     std::optional<QByteArray> keyReply = QByteArray(1, '\0');
     int replyDelayMs = 0;
     bool paced = false;
@@ -38,6 +40,14 @@ struct Options
     int restartAt = -1;          // download slot answered DD once; -1: never
     QMap<int, int> shortRecord;  // read record (1-based) -> bytes actually sent
     int stopAfter = -1;          // records sent per read before falling silent; -1: no limit
+
+    // Faults of a device or an adapter gone bad.
+    bool garbage = false;    // every answer replaced by a few meaningless bytes
+    bool flood = false;      // endless bytes from the first frame on
+    bool refuseAll = false;  // F5 to every download record
+    bool restartAll = false; // DD to every download record
+    int vanishAfter = -1;    // transfer record (0-based) after which the device is unplugged
+    int wrongRecord = -1;    // download slot stored with one byte changed, answered as if intact
 };
 
 // Declares every option on parser (including --help).
