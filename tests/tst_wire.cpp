@@ -1,7 +1,7 @@
 // The engine on the wire: every operation's frames, in order and byte for byte, as the simulated
 // device receives them over a pseudo-terminal, the log lines and boxes that go with them, and what
-// happens when the device misbehaves or vanishes. Timings are shortened, but the opening pauses
-// stay long enough for the device to tell the frames apart.
+// happens when the device misbehaves or vanishes. Timings are shortened, and the simulator ends a
+// frame on 5 ms of silence, so the shortened opening pauses still keep the frames apart.
 #include "support/enginerig.h"
 
 #include "base/logpane.h"
@@ -25,11 +25,11 @@ namespace {
 Timings quick()
 {
     Timings t;
-    t.replyWindowMs = 400;
-    t.recordTimeoutMs = 500;
-    t.openingPauseMs = 40;
-    t.pacingMs = 30;
-    t.learningWindowMs = 300;
+    t.replyWindowMs = 250;
+    t.recordTimeoutMs = 400;
+    t.openingPauseMs = 15;
+    t.pacingMs = 15;
+    t.learningWindowMs = 200;
     t.noticeMs = 2000;
     return t;
 }

@@ -19,8 +19,16 @@
 // clock of the simulator's frame log.
 struct EngineRig
 {
+    // Shortened opening pauses need a simulator that ends a frame on a shorter silence.
+    static QStringList onTimings(QStringList simArgs, const irlearn::Timings &timings)
+    {
+        if (timings.openingPauseMs < irlearn::Timings().openingPauseMs)
+            simArgs = QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + simArgs;
+        return simArgs;
+    }
+
     explicit EngineRig(QStringList simArgs = {}, irlearn::Timings timings = {})
-        : sim(std::move(simArgs)), engine(timings)
+        : sim(onTimings(std::move(simArgs), timings)), engine(timings)
     {
         QObject::connect(&engine, &irlearn::DeviceEngine::logLine, &engine,
                          [this](const QString &line) { log << line; });
