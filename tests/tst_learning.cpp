@@ -193,17 +193,18 @@ void LearningTest::onlyTheOperatorsPressesCount()
     toggle->setChecked(false);
     QCOMPARE(sim.received(), frames({"000142", "000140"}));
 
-    doubleClick(toggle);
+    // The device echoes before the second press, so the toggle is enabled again for it.
+    QTest::mousePress(toggle, Qt::LeftButton);
+    QTest::mouseRelease(toggle, Qt::LeftButton);
+    QVERIFY(h.idle());
+    QCOMPARE(toggle->text(), captionOn);
+    QTest::mouseDClick(toggle, Qt::LeftButton);
+    QTest::mouseRelease(toggle, Qt::LeftButton);
     QVERIFY(h.idle());
     QTest::qWait(100); // time for a stray frame to reach the simulator's log
-    QCOMPARE(sim.received(), frames({"000142", "000140", "0001F0"}));
-    QVERIFY(toggle->isChecked());
-    QCOMPARE(toggle->text(), captionOn);
-    h.click(toggle);
-    QVERIFY(h.idle());
+    QCOMPARE(sim.received(), frames({"000142", "000140", "0001F0", "0001F2"}));
     QVERIFY(!toggle->isChecked());
     QCOMPARE(toggle->text(), captionOff);
-    QCOMPARE(sim.received().constLast(), QStringLiteral("0001F2"));
 }
 
 void LearningTest::toggleWithoutEchoKeepsCaption_data()
