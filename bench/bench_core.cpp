@@ -1,44 +1,36 @@
-// Benchmarks of the paths every record and every reply takes: hex conversion of a record, the
-// log, code files, and the exchange's reply latency against the simulated device.
-#include "support/simprocess.h"
+// Benchmarks of the paths every record takes (hex conversion, the log, code files) and of a whole
+// read at the line's real speed against the simulated device: its wall time against the least
+// the dialogue allows, and the CPU the program spends meanwhile.
+#include "support/enginerig.h"
 
-#include "codefile/codefile.h"
-#include "protocol/devicestate.h"
-#include "protocol/exchange.h"
-#include "protocol/replyhandler.h"
-#include "protocol/replyview.h"
-#include "serial/commcontrol.h"
-#include "serial/frameio.h"
 #include "base/logpane.h"
-#include "serial/waits.h"
+#include "codefile/codefile.h"
+#include "protocol/frames.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
+#include <time.h>
 
 using namespace irlearn;
 
 namespace {
 
-class NullView : public ReplyView
-{
-public:
-    bool keyValue(int) const override { return false; }
-    void setKeyValue(int, bool) override {}
-    void setKeyEnabled(int, bool) override {}
-    void showMessage(const QString &) override {}
-    void setLearnPromptVisible(bool) override {}
-    void hideWaitNotice() override {}
-    void openSavePanel() override {}
-};
-
 QByteArray record()
 {
-    QByteArray bytes(257, '\0');
+    QByteArray bytes(frames::recordBytes, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 7);
     return bytes;
+}
+
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -54,18 +46,18 @@ private slots:
         QString text;
         QBENCHMARK
         {
-            text = FrameIO::bytesToHex(bytes);
+            text = frames::toText(bytes);
         }
-        QCOMPARE(text.size(), 514);
+        QCOMPARE(text.size(), 2 * frames::recordBytes);
     }
 
     void hexToRecord()
     {
-        const QString text = FrameIO::bytesToHex(record());
+        const QString text = frames::toText(record());
         QByteArray bytes;
         QBENCHMARK
         {
-            bytes = FrameIO::hexToBytes(text);
+            bytes = frames::toBytes(text);
         }
         QCOMPARE(bytes, record());
     }
@@ -73,7 +65,7 @@ private slots:
     void logLine()
     {
         LogPane log;
-        const QString line = QStringLiteral("收到参数：") + FrameIO::bytesToHex(record());
+        const QString line = QStringLiteral("收到参数：") + frames::toText(record());
         QBENCHMARK
         {
             log.PrintStr(line);
@@ -87,7 +79,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("table.bin"));
         CodeTable table;
         for (int i = 0; i < tableRecords; ++i)
-            table[std::size_t(i)] = FrameIO::bytesToHex(record());
+            table[std::size_t(i)] = frames::toText(record());
         codefile::Loaded loaded;
         QBENCHMARK
         {
@@ -98,36 +90,46 @@ private slots:
         QVERIFY(loaded.ok);
     }
 
-    // Time from writing a frame to the handled one-byte reply, through the pseudo-terminal and
-    // the simulator: the waits must wake as soon as the reply is handled.
-    void exchangeLatency()
+    // A read at 9600 baud with the device's own timings, from the call to the 16th record whole.
+    // The floor: the two opening pauses, 16 records of 257 bytes at ten bit times a byte, the
+    // pacing between them, and the 20 ms of silence the device waits for before it takes each
+    // request that a record answers (the opening's first two are hidden in the pauses).
+    void readAtLineSpeed()
     {
-        SimProcess sim;
-        QVERIFY(sim.start());
-        CommControl comm(
-            [link = sim.linkPath()](int port) { return port == 1 ? link : QString(); });
-        LogPane log;
-        FrameIO io(comm, log);
-        DeviceState state;
-        Exchange exchange(state, io);
-        NullView view;
-        ReplyHandler handler(state, comm, io, log, view);
-        QObject::connect(&comm, &CommControl::OnComm, &comm, [&] { handler.MSComm1_OnComm(); });
-        comm.setRThreshold(1);
-        QVERIFY(comm.setPortOpen(true));
+        EngineRig rig({QStringLiteral("--paced")});
+        QVERIFY(rig.start());
+        const Timings t = rig.engine.timings();
+        const double floorMs = 2.0 * t.openingPauseMs +
+                               tableRecords * frames::recordBytes * 10 * 1000.0 / 9600 +
+                               (tableRecords - 1) * t.pacingMs + tableRecords * 20.0;
 
-        QList<qint64> times;
-        for (int i = 0; i < 20; ++i) {
-            const qint64 start = waits::nowMs();
-            QCOMPARE(
-                exchange.SendCommand(i % 2 ? QStringLiteral("0001F2") : QStringLiteral("0001F0")),
-                i % 2 ? QStringLiteral("F2") : QStringLiteral("F0"));
-            times << waits::nowMs() - start;
-        }
-        std::sort(times.begin(), times.end());
-        qInfo("exchange latency: median %lld ms, max %lld ms (the device's own framing pause "
-              "is 20 ms)",
-              times.at(times.size() / 2), times.constLast());
+        // An event loop, not a polling wait: the CPU counted is the program's own.
+        QEventLoop loop;
+        qint64 lastRecordMs = 0;
+        QObject::connect(&rig.engine, &DeviceEngine::progress, &rig.engine,
+                         [&lastRecordMs, &loop](int done, int total) {
+                             if (done == total) {
+                                 lastRecordMs = EngineRig::now();
+                                 loop.quit();
+                             }
+                         });
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        QElapsedTimer wall;
+        const double cpuBefore = cpuMs();
+        const qint64 startMs = EngineRig::now();
+        wall.start();
+        QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
+        loop.exec();
+        QVERIFY(lastRecordMs != 0);
+        const double wallMs = double(wall.nsecsElapsed()) / 1e6;
+        const double cpu = cpuMs() - cpuBefore;
+        QVERIFY(rig.waitIdle(5000)->ok());
+
+        const double readMs = double(lastRecordMs - startMs);
+        qInfo("read at 9600 baud: %.0f ms, floor %.1f ms, ratio %.4f (target <= 1.005)", readMs,
+              floorMs, readMs / floorMs);
+        qInfo("CPU during the read: %.1f ms of %.0f ms wall, %.2f %% (target <= 1 %%)", cpu, wallMs,
+              100.0 * cpu / wallMs);
     }
 };
 

@@ -37,6 +37,8 @@ DeviceEngine::DeviceEngine(DeviceLink *link, Timings timings, QObject *parent)
     connect(m_link, &DeviceLink::lost, this, &DeviceEngine::linkLost);
 
     m_notice.setSingleShot(true);
+    // A coarse timer may fire 5 % early or late: a second either side of the notice's 20 s.
+    m_notice.setTimerType(Qt::PreciseTimer);
     connect(&m_notice, &QTimer::timeout, this, &DeviceEngine::noticeHidden);
 }
 

@@ -107,11 +107,10 @@ void TableRead::timedOut(const QString &, int received)
     if (received == 0)
         fail(Outcome::TimedOut, QStringLiteral("读取第%1条记录时设备无应答，读取中止。").arg(n));
     else
-        fail(Outcome::TimedOut,
-             QStringLiteral("第%1条记录不完整：收到%2字节，应为%3字节，读取中止。")
-                 .arg(n)
-                 .arg(received)
-                 .arg(frames::recordBytes));
+        fail(Outcome::TimedOut, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
+                                    .arg(n)
+                                    .arg(received)
+                                    .arg(frames::recordBytes));
 }
 
 void TableRead::portLost()

@@ -6,12 +6,12 @@
 
 namespace irlearn {
 
-// Why a port could not be opened, in the system's terms.
+// Why a port could not be opened.
 struct OpenError
 {
-    enum Kind { None, Missing, Busy, NotPermitted, Other };
+    enum Kind { None, Missing, Busy, NotPermitted, NotASerialPort, Other };
     Kind kind = None;
-    QString text; // the system's words
+    QString text; // one sentence for the operator: what is wrong and how to put it right
 };
 
 // A byte line to one device: the serial port in the program, a scripted line in engine tests.

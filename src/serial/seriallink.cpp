@@ -1,25 +1,22 @@
 #include "serial/seriallink.h"
 
+#include "serial/portinfo.h"
+
 #include <QSerialPort>
 
 namespace irlearn {
 
 namespace {
 
-OpenError::Kind kindOf(QSerialPort::SerialPortError error)
+void explain(const QString &path, QSerialPort::SerialPortError code, OpenError *error)
 {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return OpenError::Missing;
-    case QSerialPort::PermissionError:
-        // Qt reports a port held by another program as a permission error too; the caller tells
-        // them apart with what the system says about the device node.
-        return OpenError::NotPermitted;
-    case QSerialPort::OpenError:
-        return OpenError::Busy;
-    default:
-        return OpenError::Other;
-    }
+    if (!error)
+        return;
+    const OpenFailure failure = explainOpenFailure(path, code);
+    static const OpenError::Kind kinds[] = {OpenError::Missing, OpenError::Busy,
+                                            OpenError::NotPermitted, OpenError::NotASerialPort,
+                                            OpenError::Other};
+    *error = {kinds[failure.kind], failure.message};
 }
 
 bool configure(QSerialPort &port)
@@ -47,20 +44,17 @@ bool SerialLink::open(const QString &devicePath, OpenError *error)
 {
     close();
     if (devicePath.isEmpty()) {
-        if (error)
-            *error = {OpenError::Missing, tr("No such port")};
+        explain(devicePath, QSerialPort::DeviceNotFoundError, error);
         return false;
     }
     m_port->setPortName(devicePath);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        if (error)
-            *error = {kindOf(m_port->error()), m_port->errorString()};
+        explain(devicePath, m_port->error(), error);
         m_port->clearError();
         return false;
     }
     if (!configure(*m_port)) {
-        if (error)
-            *error = {OpenError::Other, m_port->errorString()};
+        explain(devicePath, m_port->error(), error);
         m_port->close();
         m_port->clearError();
         return false;

@@ -8,6 +8,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("irlearn"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.irlearn"));
     QApplication::setFont(irlearn::appFont()); // styled labels take the application font
 
     irlearn::MainWindow window(irlearn::Settings::standard());

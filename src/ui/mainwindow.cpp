@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTableWidgetItem>
@@ -43,6 +44,8 @@ MainWindow::MainWindow(Settings settings, Timings timings, QWidget *parent)
       m_engine(new DeviceEngine(timings, this))
 {
     m_ui->setupUi(this);
+    m_credit = m_ui->Label4->text();
+    m_promptText = m_ui->Label2->text();
     setFont(appFont());
     setWindowIcon(appIcon());
     // Fixed size, no maximize button: the modern form of a window that snaps back.
@@ -116,11 +119,19 @@ void MainWindow::connectEngine()
     connect(e, &DeviceEngine::busyChanged, this, &MainWindow::updateControls);
     connect(e, &DeviceEngine::connectionLost, this, &MainWindow::disconnected);
     connect(e, &DeviceEngine::noticeShown, this, [this](const QString &caption) {
+        m_noticeCaption = caption;
         m_ui->Label3->setText(caption);
         m_ui->Picture2->show();
     });
+    connect(e, &DeviceEngine::progress, this, &MainWindow::showProgress);
+    connect(e, &DeviceEngine::learningCountdown, this, [this](int secondsLeft) {
+        m_ui->Label2->setText(m_promptText + QStringLiteral(" %1秒").arg(secondsLeft));
+    });
     connect(e, &DeviceEngine::noticeHidden, m_ui->Picture2, &QWidget::hide);
-    connect(e, &DeviceEngine::learnPromptChanged, m_ui->Picture1, &QWidget::setVisible);
+    connect(e, &DeviceEngine::learnPromptChanged, this, [this](bool visible) {
+        m_ui->Label2->setText(m_promptText);
+        m_ui->Picture1->setVisible(visible);
+    });
     connect(e, &DeviceEngine::learningModeConfirmed, this, [this](bool on) {
         m_ui->Check1->setText(on ? QStringLiteral("结束指令学习") : QStringLiteral("开始学习指令"));
     });
@@ -249,6 +260,21 @@ void MainWindow::showMessage(const QString &text)
     dialogs::information(this, text);
 }
 
+// The wait notice keeps its caption and adds how far the transfer got and about how long the
+// rest takes: each record is about 268 ms on the wire at 9600 baud, plus the pacing interval.
+void MainWindow::showProgress(int done, int total)
+{
+    if (m_noticeCaption.isEmpty())
+        return;
+    const int perRecordMs = m_engine->timings().pacingMs + 268;
+    const int secondsLeft = ((total - done) * perRecordMs + 999) / 1000;
+    m_ui->Label3->setText(QStringLiteral("%1\n%2/%3  约剩%4秒")
+                              .arg(m_noticeCaption)
+                              .arg(done)
+                              .arg(total)
+                              .arg(secondsLeft));
+}
+
 void MainWindow::connectClicked()
 {
     const QString portText = m_ui->Combo1->currentText();
@@ -264,8 +290,21 @@ void MainWindow::connectClicked()
     }
     // The system's devices may have changed since the list was made.
     m_ports = PortNames::current(pinnedPorts(m_settings));
-    if (!m_engine->open(m_ports.deviceFor(port)))
+    const QString device = m_ports.deviceFor(port);
+    OpenError error;
+    if (!m_engine->open(device, &error)) {
+        // The designed silent state stays; the operator still learns why.
+        const QString why = device.isEmpty()
+                                ? QStringLiteral("端口不存在：%1").arg(portText.trimmed())
+                                : error.text;
+        m_log.PrintStr(why);
+        const QFontMetrics metrics(m_ui->Label4->font());
+        m_ui->Label4->setText(metrics.elidedText(why, Qt::ElideRight, m_ui->Label4->width()));
+        m_ui->Label4->setToolTip(why);
         return;
+    }
+    m_ui->Label4->setText(m_credit);
+    m_ui->Label4->setToolTip(QString());
     m_connected = true;
     m_keyAllowed.fill(true);
     m_ui->Command1->setText(disconnectText);

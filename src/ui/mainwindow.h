@@ -57,6 +57,7 @@ private:
     void showCommandTable(bool show);
     void updateControls();
     void showMessage(const QString &text);
+    void showProgress(int done, int total);
 
     // One slot per control that reaches the device or the code table.
     void connectClicked();        // Command1
@@ -86,6 +87,9 @@ private:
     // very first keyboard activation counts as well.
     bool m_userClick = true;
     bool m_commandTableShown = false;
+    QString m_noticeCaption;
+    QString m_promptText;
+    QString m_credit; // the status strip's own line, while no failure is told there
 };
 
 } // namespace irlearn

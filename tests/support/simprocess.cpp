@@ -46,6 +46,16 @@ QStringList texts(const QString &path, const QString &kind)
     return result;
 }
 
+QList<QPair<qint64, QString>> timed(const QString &path, const QString &kind)
+{
+    QList<QPair<qint64, QString>> result;
+    for (const LogLine &line : readLog(path)) {
+        if (line.kind == kind)
+            result.append({line.ms, line.text});
+    }
+    return result;
+}
+
 } // namespace
 
 SimProcess::SimProcess(QStringList extraArgs) : m_args(std::move(extraArgs))
@@ -123,12 +133,12 @@ QStringList SimProcess::sent() const
 
 QList<QPair<qint64, QString>> SimProcess::receivedTimed() const
 {
-    QList<QPair<qint64, QString>> result;
-    for (const LogLine &line : readLog(logPath())) {
-        if (line.kind == QLatin1String("RX"))
-            result.append({line.ms, line.text});
-    }
-    return result;
+    return timed(logPath(), QStringLiteral("RX"));
+}
+
+QList<QPair<qint64, QString>> SimProcess::sentTimed() const
+{
+    return timed(logPath(), QStringLiteral("TX"));
 }
 
 bool SimProcess::waitForReceived(int n, int timeoutMs) const

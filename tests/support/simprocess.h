@@ -31,6 +31,8 @@ public:
     QStringList sent() const;
     // Received frames with the wall-clock time (ms since the epoch) of their arrival.
     QList<QPair<qint64, QString>> receivedTimed() const;
+    // Sent replies with the wall-clock time (ms since the epoch) their first byte went out.
+    QList<QPair<qint64, QString>> sentTimed() const;
 
     // Processes events until at least n frames were received or timeoutMs passed.
     bool waitForReceived(int n, int timeoutMs = 5000) const;

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "serial/devicelink.h"
+
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+// A scripted line for engine tests: records every frame written (as upper-case hex text) and
+// answers through a responder, after the event loop has run once, as a real line would. No
+// pseudo-terminal, no simulator: the engine's state machines alone.
+class FakeLink : public irlearn::DeviceLink
+{
+public:
+    // The answer to a frame (hex text in, raw bytes out); empty: silence.
+    using Responder = std::function<QByteArray(const QString &frame)>;
+
+    Responder responder;
+    QStringList written;
+
+    bool open(const QString &devicePath, irlearn::OpenError *error) override
+    {
+        if (devicePath.isEmpty()) {
+            if (error)
+                *error = {irlearn::OpenError::Missing, QStringLiteral("missing")};
+            return false;
+        }
+        m_open = true;
+        return true;
+    }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    bool discardPending() override { return m_open; }
+    bool write(const QByteArray &bytes) override
+    {
+        if (!m_open)
+            return false;
+        const QString frame = QString::fromLatin1(bytes.toHex()).toUpper();
+        written << frame;
+        if (responder) {
+            const QByteArray reply = responder(frame);
+            if (!reply.isEmpty())
+                deliver(reply);
+        }
+        return true;
+    }
+
+    // Bytes from the device, a moment later.
+    void deliver(const QByteArray &bytes, int afterMs = 0)
+    {
+        QTimer::singleShot(afterMs, this, [this, bytes] {
+            if (m_open)
+                emit received(bytes);
+        });
+    }
+    // The adapter pulled out.
+    void unplug()
+    {
+        m_open = false;
+        emit lost();
+    }
+
+private:
+    bool m_open = false;
+};
