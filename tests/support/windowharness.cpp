@@ -1,31 +1,31 @@
 #include "windowharness.h"
 
 #include "base/inifile.h"
-#include "base/logpane.h"
-#include "serial/waits.h"
+#include "engine/deviceengine.h"
 #include "ui/dialogs.h"
-#include "workflows/session.h"
 
 #include <QAbstractButton>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumber,
-                             const QString &savedPort)
+                             const QString &savedPort, irlearn::Timings timings)
 {
     irlearn::IniFile ini(settingsPath());
     ini.write(QStringLiteral("Setup"), QStringLiteral("TXPort"), savedPort);
     ini.write(QStringLiteral("Setup"), QStringLiteral("TXsbID"), deviceNumber);
     if (!linkPath.isEmpty())
-        ini.write(QStringLiteral("Ports"), QStringLiteral("COM1"), linkPath);
+        pin(QStringLiteral("COM1"), linkPath);
 
     irlearn::dialogs::setObserver([this](QDialog *dialog) {
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
             m_messages << box->text();
             m_titles << box->windowTitle();
             QTimer::singleShot(m_messageDelay, box, [this, box] {
-                m_closedAt << irlearn::waits::nowMs();
+                m_closedAt << QDateTime::currentMSecsSinceEpoch();
                 box->accept();
             });
         } else if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
@@ -42,7 +42,7 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
         }
     });
 
-    m_window = std::make_unique<irlearn::MainWindow>(irlearn::Settings(settingsPath()));
+    m_window = std::make_unique<irlearn::MainWindow>(irlearn::Settings(settingsPath()), timings);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))
         qWarning("the window was not exposed");
@@ -57,6 +57,11 @@ WindowHarness::~WindowHarness()
 QString WindowHarness::settingsPath() const
 {
     return m_dir.filePath(QStringLiteral("VexoSet.ini"));
+}
+
+void WindowHarness::pin(const QString &port, const QString &linkPath)
+{
+    irlearn::IniFile(settingsPath()).write(QStringLiteral("Ports"), port, linkPath);
 }
 
 QAbstractButton *WindowHarness::button(const QString &name) const
@@ -81,21 +86,19 @@ void WindowHarness::press(const QString &buttonName)
     QTest::keyClick(b, Qt::Key_Space);
 }
 
+bool WindowHarness::idle(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return !m_window->engine().isBusy(); }, timeoutMs);
+}
+
 bool WindowHarness::connectPort()
 {
     click(QStringLiteral("Command1"));
     return button(QStringLiteral("Command1"))->text() == QStringLiteral("断 开");
 }
 
-QString WindowHarness::log() const
-{
-    return m_window->session().log.text();
-}
-
 QStringList WindowHarness::logLines() const
 {
-    QStringList lines = log().split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
-    return lines;
+    const QString text = child<QPlainTextEdit>(QStringLiteral("Text2"))->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }

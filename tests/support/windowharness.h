@@ -3,7 +3,8 @@
 #include "mainwindow.h"
 #include "simprocess.h"
 
-#include <QPointer>
+#include "protocol/timings.h"
+
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,21 +14,27 @@
 class QAbstractButton;
 
 // The real window on the simulated device, for tests: a settings file in a temporary folder that
-// pins the simulator's terminal as COM1, the window built on it and shown (offscreen), and the
-// modal dialogs answered as an operator would.
+// pins the simulator's terminal as COM1, the window built on it with short timings and shown
+// (offscreen), and the dialogs answered as an operator would.
 class WindowHarness
 {
 public:
-    // deviceNumber goes into the saved settings; linkPath (the simulator's terminal) is pinned as
-    // COM1 when not empty.
+    // The device's pauses and time limits cut down so that every exchange still happens, in
+    // order, in a fraction of the time. The opening pause stays above the simulator's 20 ms
+    // frame gap.
+    static irlearn::Timings fastTimings() { return {400, 800, 40, 30, 600, 1500}; }
+
+    // deviceNumber and savedPort go into the saved settings; linkPath (the simulator's terminal)
+    // is pinned as COM1 when not empty.
     explicit WindowHarness(const QString &linkPath,
                            const QString &deviceNumber = QStringLiteral("0001"),
-                           const QString &savedPort = QStringLiteral("COM1"));
+                           const QString &savedPort = QStringLiteral("COM1"),
+                           irlearn::Timings timings = fastTimings());
     ~WindowHarness();
 
     irlearn::MainWindow &window() { return *m_window; }
-    irlearn::Session &session() { return m_window->session(); }
     QString settingsPath() const;
+    void pin(const QString &port, const QString &linkPath);
 
     template <typename T> T *child(const QString &name) const
     {
@@ -35,19 +42,21 @@ public:
     }
     QAbstractButton *button(const QString &name) const;
 
-    // A real mouse click (press and release): the handler runs before this returns.
+    // A real mouse click (press and release). The operation it starts runs on; idle() waits.
     void click(const QString &buttonName);
     void click(QAbstractButton *button);
     // Keyboard activation (space bar) of a button.
     void press(const QString &buttonName);
+    // Processes events until no operation runs (up to timeoutMs); false on time-out.
+    bool idle(int timeoutMs = 5000);
 
     // Clicks the connect button; true when the window is connected afterwards.
     bool connectPort();
 
-    // Message boxes shown so far (texts), in order; each is closed after messageDelayMs.
+    // Message boxes shown so far, in order; each is closed messageDelay ms after it opened.
     QStringList messages() const { return m_messages; }
     QStringList messageTitles() const { return m_titles; }
-    // Monotonic ms (irlearn::waits::nowMs) at which each message box was closed.
+    // Wall-clock time (ms since the epoch, as the simulator logs) each box was closed at.
     QList<qint64> messageClosedAt() const { return m_closedAt; }
     void setMessageDelay(int ms) { m_messageDelay = ms; }
 
@@ -55,14 +64,8 @@ public:
     void answerNextFileDialog(const QString &path) { m_fileAnswers << path; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
 
-    QString log() const;
+    // The log pane's lines.
     QStringList logLines() const;
-
-    // Waits, processing events, until pred() holds or timeoutMs passes.
-    template <typename Pred> static bool waitFor(Pred pred, int timeoutMs)
-    {
-        return QTest::qWaitFor(pred, timeoutMs);
-    }
 
 private:
     QTemporaryDir m_dir;
