@@ -139,6 +139,9 @@ void TstCodeFile::load_data()
     QTest::newRow("empty") << QByteArray() << none << 0 << QStringLiteral("文件为空");
     QTest::newRow("10 lines") << joined(patternRecords(10, 257), "\r\n") << none << 0
                               << QStringLiteral("行数为10，应为16或17行");
+    // A file that is no table at all is told so before its records are measured.
+    QTest::newRow("10 short lines") << joined(patternRecords(10, 4), "\r\n") << none << 0
+                                    << QStringLiteral("行数为10，应为16或17行");
     QTest::newRow("18 lines") << joined(patternRecords(18, 257), "\r\n") << none << 0 << any;
     QTest::newRow("over 1 MiB") << with(17, filler + QStringLiteral("AA")) << none << 0
                                 << QStringLiteral("文件过大（超过1 MiB）");

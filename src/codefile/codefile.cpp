@@ -95,8 +95,7 @@ bool isHexDigit(char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-// Empty when line number `number` is usable, otherwise why not. The sixteen records that are
-// sent must be whole; the 17th line is never sent, so it only has to be hexadecimal bytes.
+// Empty when the line is a run of hexadecimal bytes, otherwise why not.
 QString lineFault(const QByteArray &line, int number)
 {
     if (line.isEmpty())
@@ -105,12 +104,6 @@ QString lineFault(const QByteArray &line, int number)
         if (!isHexDigit(c))
             return QStringLiteral("第%1行含有非十六进制字符").arg(number);
     }
-    if (number <= tableRecords && line.size() != recordDigits)
-        return QStringLiteral("第%1行有%2个十六进制数字，应为%3个（%4字节）")
-            .arg(number)
-            .arg(line.size())
-            .arg(recordDigits)
-            .arg(recordBytes);
     if (line.size() % 2 != 0)
         return QStringLiteral("第%1行不是偶数个十六进制数字").arg(number);
     return QString();
@@ -207,6 +200,17 @@ Loaded parse(const QByteArray &data)
     const int count = static_cast<int>(records.size());
     if (count != tableRecords && count != tableRecords + 1)
         return refused(0, QStringLiteral("行数为%1，应为16或17行").arg(count));
+    // Checked last, so that a file that is no code table at all is told so first. The 17th line
+    // is never sent and keeps only the rules above.
+    for (int i = 0; i < tableRecords; ++i) {
+        const qsizetype digits = records.at(i).size();
+        if (digits != recordDigits)
+            return refused(i + 1, QStringLiteral("第%1行有%2个十六进制数字，应为%3个（%4字节）")
+                                      .arg(i + 1)
+                                      .arg(digits)
+                                      .arg(recordDigits)
+                                      .arg(recordBytes));
+    }
 
     Loaded result;
     result.ok = true;
