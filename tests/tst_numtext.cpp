@@ -22,6 +22,10 @@ void TestNumText::hexDigits()
     QCOMPARE(Num_Mod(2.5, 16), 3);  // halves go up
     QCOMPARE(Num_Mod(-2.5, 16), -2);
     QCOMPARE(Num_Mod(1099511627781.0, 16), 5); // 2^40 + 5: beyond int, still exact
+    // Between 2^52 and 2^53 an odd integer plus one half is not a double: no rounding by sum.
+    QCOMPARE(Num_Mod(4503599627370497.0, 16), 1);  // 2^52 + 1
+    QCOMPARE(Num_Mod(9007199254740991.0, 16), 15); // 2^53 - 1
+    QCOMPARE(Num_Mod(0.49999999999999994, 16), 0); // the largest double below one half
 
     QCOMPARE(Num_ToHex(0), QString());
     QCOMPARE(Num_ToHex(-1), QString());
@@ -29,6 +33,8 @@ void TestNumText::hexDigits()
     QCOMPARE(Num_ToHex(15.5), QStringLiteral("0")); // only the lowest digit sees the rounding
     QCOMPARE(Num_ToHex(31.5), QStringLiteral("10"));
     QCOMPARE(Num_ToHex(1099511630524.0), QStringLiteral("10000000ABC")); // 2^40 + 0xABC
+    QCOMPARE(Num_ToHex(4503599627370497.0), QStringLiteral("10000000000001"));
+    QCOMPARE(Num_ToHex(9007199254740991.0), QStringLiteral("1FFFFFFFFFFFFF"));
     QCOMPARE(byteHex(0), QStringLiteral("00"));
     QCOMPARE(byteHex(0x1AB), QStringLiteral("AB"));
 }

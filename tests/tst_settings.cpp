@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace irlearn;
 
 namespace {
@@ -48,6 +51,8 @@ private slots:
     void writeKeepsEverythingElse();
     void failedWriteKeepsOldFile();
     void settingsPaths();
+    void settingsReadOnceAndShared();
+    void oddFilesLeftAlone();
 };
 
 void TestSettings::read()
@@ -69,6 +74,13 @@ void TestSettings::read()
                                           "1\nTXsbID=\n"));
     QCOMPARE(ini.read(u("Setup"), u("TXPort"), QString()), u("中1"));
     QCOMPARE(ini.read(u("Setup"), u("TXsbID"), u("d")), QString());
+
+    // Only the mark at the very start of the file belongs to the file; one in a value is text.
+    putFile(ini.path(), QByteArrayLiteral("\xEF\xBB\xBF[Setup]\r\nTXPort=\xEF\xBB\xBF"
+                                          "COM1\r\n"));
+    QCOMPARE(ini.read(u("Setup"), u("TXPort"), QString()), QChar(0xFEFF) + u("COM1"));
+    QVERIFY(ini.write(u("Setup"), u("TXsbID"), QChar(0xFEFF) + u("7")));
+    QCOMPARE(ini.read(u("Setup"), u("TXsbID"), QString()), QChar(0xFEFF) + u("7"));
 
     // Values come back cut to 254 bytes, never inside a character; the file keeps them whole.
     const QString longer(300, QLatin1Char('y'));
@@ -140,6 +152,84 @@ void TestSettings::settingsPaths()
     // The test's own folder is writable, so its settings stay beside it.
     QCOMPARE(Settings::standard().path(),
              QCoreApplication::applicationDirPath() + u("/VexoSet.ini"));
+}
+
+void TestSettings::settingsReadOnceAndShared()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u("VexoSet.ini"));
+    putFile(path, windowsFile);
+    const Settings settings(path);
+    QCOMPARE(settings.problem(), QString());
+    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
+
+    // Read once: a later change on disk is not seen by reads...
+    const QByteArray changed = QByteArrayLiteral("[Setup]\nTXPort=COM7\nTXsbID=0009\n");
+    putFile(path, changed);
+    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
+
+    // ...but a write goes into the file as it is now, and every copy sees it at once.
+    Settings copy = settings;
+    copy.Ini_Write(u("Setup"), u("TXPort"), u("COM3"));
+    QCOMPARE(fileBytes(path), QByteArrayLiteral("[Setup]\nTXPort=COM3\nTXsbID=0009\n"));
+    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM3"));
+    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXsbID"), QString()), u("0009"));
+
+    // No file yet: no problem, and the first write makes it.
+    const Settings fresh(dir.filePath(u("new.ini")));
+    QCOMPARE(fresh.problem(), QString());
+    Settings(fresh).Ini_Write(u("Setup"), u("TXsbID"), u("0001"));
+    QCOMPARE(fileBytes(fresh.path()), QByteArrayLiteral("[Setup]\r\nTXsbID=0001\r\n"));
+}
+
+void TestSettings::oddFilesLeftAlone()
+{
+    QTemporaryDir dir;
+    auto at = [&](const char *name) {
+        return dir.filePath(u(name));
+    };
+    const QByteArray big =
+        QByteArrayLiteral("[Setup]\r\nTXPort=COM4\r\n") + QByteArray(IniFile::maxFileSize, ';');
+    putFile(at("big.ini"), big);
+    QCOMPARE(mkfifo(QFile::encodeName(at("fifo.ini")).constData(), 0600), 0);
+    QVERIFY(QFile::link(u("/dev/zero"), at("zero.ini")));
+    QVERIFY(QFile::link(at("loop.ini"), at("loop.ini")));
+    QVERIFY(QDir(dir.path()).mkdir(u("folder.ini")));
+
+    const struct
+    {
+        const char *name;
+        QString reason;
+    } cases[] = {
+        {"big.ini", u("文件过大")},
+        {"fifo.ini", u("这是命名管道，不是普通文件")},
+        {"zero.ini", u("这是设备文件，不是普通文件")},
+        {"loop.ini", u("符号链接循环，找不到文件")},
+        {"folder.ini", u("这是文件夹，不是文件")},
+    };
+    for (const auto &c : cases) {
+        const QString path = at(c.name);
+        const QFileInfo before(path);
+        Settings settings(path);
+        QCOMPARE(settings.problem(), u("设置文件未使用：%1（%2）").arg(path, c.reason));
+        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), u("默认")), u("默认"));
+        // Used as if absent, but what is written stays in memory for the rest of the run.
+        settings.Ini_Write(u("Setup"), u("TXPort"), u("COM1"));
+        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM1"));
+        QVERIFY(!IniFile(path).write(u("Setup"), u("TXsbID"), u("0001")));
+        QCOMPARE(IniFile(path).read(u("Setup"), u("TXPort"), u("d")), u("d"));
+
+        const QFileInfo after(path);
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isFile(), before.isFile());
+        QCOMPARE(after.size(), before.size());
+    }
+    QCOMPARE(fileBytes(at("big.ini")), big);
+    // Nothing was left behind by an abandoned write.
+    QCOMPARE(QDir(dir.path())
+                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden)
+                 .size(),
+             5);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -1,9 +1,11 @@
 #include "base/inifile.h"
 
+#include "base/regularfile.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <utility>
 
@@ -41,6 +43,14 @@ QList<Line> splitLines(const QByteArray &data)
         pos = lf + 1;
     }
     return lines;
+}
+
+// QString::fromUtf8 drops a leading U+FEFF, but only the mark at the very start of the file
+// belongs to the file (contentOf removes that one); anywhere else it is text like any other.
+QString decode(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
 }
 
 bool isBlank(char c)
@@ -82,7 +92,7 @@ bool sectionName(const QByteArray &content, QString *name)
     qsizetype close = content.indexOf(']', 1);
     if (close < 0)
         close = content.size();
-    *name = QString::fromUtf8(trimBlanks(content.mid(1, close - 1)));
+    *name = decode(trimBlanks(content.mid(1, close - 1)));
     return true;
 }
 
@@ -94,7 +104,7 @@ bool keyValue(const QByteArray &content, QString *key, QByteArray *value)
     const qsizetype eq = content.indexOf('=');
     if (eq < 0)
         return false;
-    *key = QString::fromUtf8(trimBlanks(content.left(eq)));
+    *key = decode(trimBlanks(content.left(eq)));
     *value = trimBlanks(content.mid(eq + 1));
     return true;
 }
@@ -184,37 +194,23 @@ IniFile::IniFile(QString path) : m_path(std::move(path))
 {
 }
 
-QString IniFile::read(const QString &section, const QString &key, const QString &defaultValue) const
+QString IniFile::valueIn(const QByteArray &data, const QString &section, const QString &key,
+                         const QString &defaultValue)
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return defaultValue;
-    const QList<Line> lines = splitLines(file.readAll());
+    const QList<Line> lines = splitLines(data);
     const SectionSpan span = findSection(lines, section);
     if (span.header < 0)
         return defaultValue;
     QByteArray value;
     if (findKey(lines, span, key, &value) < 0)
         return defaultValue;
-    return QString::fromUtf8(cutValue(value));
+    return decode(cutValue(value));
 }
 
-bool IniFile::write(const QString &section, const QString &key, const QString &value)
+QByteArray IniFile::withValue(const QByteArray &data, const QString &section, const QString &key,
+                              const QString &value)
 {
-    QByteArray old;
-    {
-        QFile file(m_path);
-        if (file.exists()) {
-            // Rewriting a file that could not be read would throw its other settings away.
-            if (!file.open(QIODevice::ReadOnly))
-                return false;
-            old = file.readAll();
-            if (file.error() != QFileDevice::NoError)
-                return false;
-        }
-    }
-
-    QList<Line> lines = splitLines(old);
+    QList<Line> lines = splitLines(data);
     const QByteArray eol = lineEndOf(lines);
     const QByteArray flatValue = flatten(value);
 
@@ -247,12 +243,36 @@ bool IniFile::write(const QString &section, const QString &key, const QString &v
         }
     }
 
-    QByteArray data;
-    data.reserve(old.size() + flatValue.size() + key.size() + section.size() + 16);
+    QByteArray out;
+    out.reserve(data.size() + flatValue.size() + key.size() + section.size() + 16);
     for (const Line &line : std::as_const(lines))
-        data += line.text + line.end;
+        out += line.text + line.end;
+    return out;
+}
 
-    QSaveFile out(m_path);
+IniFile::Contents IniFile::load(const QString &path)
+{
+    Contents contents;
+    const FileRead file = readRegularFile(path, maxFileSize);
+    switch (file.status) {
+    case FileRead::Read:
+        contents.bytes = file.bytes;
+        break;
+    case FileRead::Missing:
+        break;
+    case FileRead::TooLarge:
+        contents.problem = QStringLiteral("文件过大");
+        break;
+    case FileRead::Refused:
+        contents.problem = file.reason;
+        break;
+    }
+    return contents;
+}
+
+bool IniFile::save(const QString &path, const QByteArray &data)
+{
+    QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return false;
     // The explicit flush matters: commit() lets an error of its own final flush (a full disk)
@@ -262,6 +282,21 @@ bool IniFile::write(const QString &section, const QString &key, const QString &v
         return false;
     }
     return out.commit();
+}
+
+QString IniFile::read(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    return valueIn(load(m_path).bytes, section, key, defaultValue);
+}
+
+bool IniFile::write(const QString &section, const QString &key, const QString &value)
+{
+    // A file that could not be read is never replaced: that would throw its settings away, and
+    // whatever an odd path (a pipe, a device) names is not ours to overwrite.
+    const Contents old = load(m_path);
+    if (!old.problem.isEmpty())
+        return false;
+    return save(m_path, withValue(old.bytes, section, key, value));
 }
 
 } // namespace irlearn

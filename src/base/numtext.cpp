@@ -6,10 +6,22 @@
 
 namespace irlearn {
 
+namespace {
+
+// floor(x + 0.5) is not it: between 2^52 and 2^53 the sum of an odd integer and one half is not
+// representable and rounds to the even neighbour. The fraction x - floor(x) is always exact.
+double roundHalfUp(double x)
+{
+    const double whole = std::floor(x);
+    return x - whole >= 0.5 ? whole + 1.0 : whole;
+}
+
+} // namespace
+
 int Num_Mod(double x, int m)
 {
-    const double a = std::floor(x + 0.5);
-    const double b = std::floor(static_cast<double>(m) + 0.5);
+    const double a = roundHalfUp(x);
+    const double b = static_cast<double>(m);
     Q_ASSERT_X(b != 0.0, "Num_Mod", "divisor rounds to 0");
     if (b == 0.0 || !std::isfinite(a))
         return 0;

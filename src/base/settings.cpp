@@ -25,8 +25,39 @@ bool canCreateFilesIn(const QString &folder)
 
 } // namespace
 
-Settings::Settings(QString filePath) : m_path(std::move(filePath))
+struct Settings::Data
 {
+    QString path;
+    bool loaded = false;
+    QByteArray bytes;
+    QString problem;
+};
+
+Settings::Settings(QString filePath) : d(std::make_shared<Data>())
+{
+    d->path = std::move(filePath);
+}
+
+Settings::Data &Settings::loaded() const
+{
+    if (!d->loaded) {
+        const IniFile::Contents contents = IniFile::load(d->path);
+        d->bytes = contents.bytes;
+        if (!contents.problem.isEmpty())
+            d->problem = QStringLiteral("设置文件未使用：%1（%2）").arg(d->path, contents.problem);
+        d->loaded = true;
+    }
+    return *d;
+}
+
+QString Settings::path() const
+{
+    return d->path;
+}
+
+QString Settings::problem() const
+{
+    return loaded().problem;
 }
 
 Settings Settings::standard()
@@ -55,14 +86,28 @@ QString Settings::pathIn(const QString &folder)
 QString Settings::Ini_Read(const QString &section, const QString &key,
                            const QString &defaultValue) const
 {
-    return IniFile(m_path).read(section, key, defaultValue);
+    return IniFile::valueIn(loaded().bytes, section, key, defaultValue);
 }
 
 void Settings::Ini_Write(const QString &section, const QString &key, const QString &value)
 {
+    Data &data = loaded();
+    if (!data.problem.isEmpty()) {
+        data.bytes = IniFile::withValue(data.bytes, section, key, value);
+        return;
+    }
+    // The change goes into the file as it is now, not as it was at start-up: another program
+    // (the simulator pinning a port) may have written it since.
+    const IniFile::Contents now = IniFile::load(data.path);
+    if (!now.problem.isEmpty()) {
+        data.problem = QStringLiteral("设置文件未使用：%1（%2）").arg(data.path, now.problem);
+        data.bytes = IniFile::withValue(data.bytes, section, key, value);
+        return;
+    }
+    data.bytes = IniFile::withValue(now.bytes, section, key, value);
     // Settings that cannot be saved are lost without a word: the next start simply shows the
     // defaults, which is all that is at stake.
-    IniFile(m_path).write(section, key, value);
+    IniFile::save(data.path, data.bytes);
 }
 
 } // namespace irlearn

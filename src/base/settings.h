@@ -2,10 +2,18 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace irlearn {
 
 // The program's settings file "VexoSet.ini": last port and device number (section "Setup"), and,
 // on Linux, the serial devices pinned to port names (section "Ports", keys COM1 ... COM32).
+//
+// The file is read once, on first use, and reads are served from memory: port names alone ask
+// for dozens of keys at start-up. A file that is not a regular file of at most 1 MiB (a pipe, a
+// device, a folder, a link loop, a huge file) is used as if absent and never overwritten;
+// problem() says why. Copies share one view of the file, so a value written through one copy is
+// what every other copy reads.
 class Settings
 {
 public:
@@ -20,9 +28,15 @@ public:
     // with one (a drive root such as "C:\" or "/").
     static QString pathIn(const QString &folder);
 
-    QString path() const { return m_path; }
+    QString path() const;
+
+    // Why the file is left alone, for the log pane ("设置文件未使用：<path>（<reason>）"); empty
+    // when it was read or is absent.
+    QString problem() const;
 
     QString Ini_Read(const QString &section, const QString &key, const QString &defaultValue) const;
+    // Updates the value in memory and, unless the file is left alone, in the file (atomically,
+    // every other line kept byte for byte).
     void Ini_Write(const QString &section, const QString &key, const QString &value);
 
     static inline const QString fileName = QStringLiteral("VexoSet.ini");
@@ -32,7 +46,10 @@ public:
     static inline const QString portsSection = QStringLiteral("Ports");
 
 private:
-    QString m_path;
+    struct Data;
+    Data &loaded() const;
+
+    std::shared_ptr<Data> d;
 };
 
 } // namespace irlearn

@@ -1,12 +1,21 @@
 #include "codefile/codefile.h"
 
+#include "base/regularfile.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileDevice>
-#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace irlearn {
 namespace codefile {
@@ -46,15 +55,38 @@ bool writeAll(QFileDevice &file, const QByteArray &bytes, QString *error)
     return true;
 }
 
-// A device or pipe cannot be replaced by renaming a finished file over it (and renaming over a
-// device node would destroy the node), so such a target gets the bytes written straight into it.
+// A device cannot be replaced by renaming a finished file over it (and renaming over a device
+// node would destroy the node), so a device gets the bytes written straight into it.
 bool writeDirect(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QFile file(path);
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Non-blocking: were the device swapped for a pipe with no reader in the meantime, the open
+    // fails at once (ENXIO) instead of freezing the window until a reader appears.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        setError(error, pathKindReason(PathKind::Other));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        setError(error, file.errorString());
+        return false;
+    }
+#else
+    file.setFileName(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         setError(error, file.errorString());
         return false;
     }
+#endif
     return writeAll(file, bytes, error);
 }
 
@@ -63,7 +95,7 @@ bool isHexDigit(char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-// Empty when the line is a usable record, otherwise why not.
+// Empty when the line is a run of hexadecimal bytes, otherwise why not.
 QString lineFault(const QByteArray &line, int number)
 {
     if (line.isEmpty())
@@ -95,9 +127,35 @@ bool write(const QString &path, const CodeTable &table, QString *error)
     }
     const QByteArray bytes = fileBytes(table);
 
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile() && !target.isDir())
+    const PathKind kind = pathKind(path);
+    switch (kind) {
+    case PathKind::Missing:
+    case PathKind::Regular:
+        break;
+    case PathKind::CharDevice:
         return writeDirect(path, bytes, error);
+#ifndef Q_OS_UNIX
+    case PathKind::Other: // NUL, COM ports: what Windows names outside its file systems
+        return writeDirect(path, bytes, error);
+#endif
+    case PathKind::Directory:
+        setError(error, QStringLiteral("这是文件夹，不能保存为文件"));
+        return false;
+    case PathKind::BlockDevice:
+        // A code table written into a disk would destroy what is on it.
+        setError(error, QStringLiteral("这是磁盘设备，不能保存到这里"));
+        return false;
+    case PathKind::Pipe:
+        // Waiting for a reader would freeze the window for as long as none comes.
+        setError(error, QStringLiteral("这是命名管道，不能保存到这里"));
+        return false;
+    case PathKind::Socket:
+        setError(error, QStringLiteral("这是套接字，不能保存到这里"));
+        return false;
+    default:
+        setError(error, pathKindReason(kind));
+        return false;
+    }
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
@@ -115,21 +173,10 @@ bool write(const QString &path, const CodeTable &table, QString *error)
     return true;
 }
 
-Loaded load(const QString &path)
+Loaded parse(const QByteArray &data)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refused(0, QStringLiteral("无法打开文件：%1").arg(file.errorString()));
-
-    const QString tooLarge = QStringLiteral("文件过大（超过1 MiB）");
-    if (file.size() > maxFileSize)
-        return refused(0, tooLarge);
-    // A device or pipe reports no size, so the read itself is bounded as well.
-    const QByteArray data = file.read(maxFileSize + 1);
     if (data.size() > maxFileSize)
-        return refused(0, tooLarge);
-    if (file.error() != QFileDevice::NoError)
-        return refused(0, QStringLiteral("无法读取文件：%1").arg(file.errorString()));
+        return refused(0, QStringLiteral("文件过大（超过1 MiB）"));
     if (data.isEmpty())
         return refused(0, QStringLiteral("文件为空"));
 
@@ -153,11 +200,38 @@ Loaded load(const QString &path)
     const int count = static_cast<int>(records.size());
     if (count != tableRecords && count != tableRecords + 1)
         return refused(0, QStringLiteral("行数为%1，应为16或17行").arg(count));
+    // Checked last, so that a file that is no code table at all is told so first. The 17th line
+    // is never sent and keeps only the rules above.
+    for (int i = 0; i < tableRecords; ++i) {
+        const qsizetype digits = records.at(i).size();
+        if (digits != recordDigits)
+            return refused(i + 1, QStringLiteral("第%1行有%2个十六进制数字，应为%3个（%4字节）")
+                                      .arg(i + 1)
+                                      .arg(digits)
+                                      .arg(recordDigits)
+                                      .arg(recordBytes));
+    }
 
     Loaded result;
     result.ok = true;
     result.lines = records;
     return result;
+}
+
+Loaded load(const QString &path)
+{
+    const FileRead file = readRegularFile(path, maxFileSize);
+    switch (file.status) {
+    case FileRead::Read:
+        return parse(file.bytes);
+    case FileRead::Missing:
+        return refused(0, pathKindReason(PathKind::Missing));
+    case FileRead::TooLarge:
+        return refused(0, QStringLiteral("文件过大（超过1 MiB）"));
+    case FileRead::Refused:
+        break;
+    }
+    return refused(0, file.reason);
 }
 
 void fill(CodeTable &table, const QStringList &lines)

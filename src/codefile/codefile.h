@@ -11,8 +11,10 @@ namespace irlearn {
 namespace codefile {
 
 // Writes slots 0 to 15 of table to path, each followed by CR LF, through a QSaveFile: an existing
-// file is replaced only once the new one is complete. On failure returns false, leaves any
-// existing file untouched, and puts a short reason (the system's words) into *error.
+// file is replaced only once the new one is complete. A character device (/dev/null, a terminal)
+// is written in place, opened without blocking; a folder, a pipe, a socket or a disk is refused.
+// On failure returns false, leaves any existing file untouched, and puts a short reason (the
+// system's words, or Chinese ones for a refused target) into *error.
 bool write(const QString &path, const CodeTable &table, QString *error);
 
 // Files larger than this are refused without being read whole.
@@ -28,10 +30,15 @@ struct Loaded
     QString reason; // what is wrong, in Chinese, for the operator; empty when ok
 };
 
-// Reads a code file for a download and checks it whole. It is accepted only when it has 16 or
-// 17 lines (CR LF, LF and a missing last line end all accepted), each a non-empty, even-length
-// run of hexadecimal digits (either case). A file that cannot be read, is larger than
-// maxFileSize, or is empty is refused.
+// Checks the bytes of a code file for a download. They are accepted only when they hold 16 or 17
+// lines (CR LF, LF and a missing last line end all accepted): lines 1 to 16 each exactly
+// recordDigits hexadecimal digits (either case), a 17th line a non-empty, even-length run of
+// them. More than maxFileSize bytes, or none, are refused.
+Loaded parse(const QByteArray &data);
+
+// Reads a code file and checks it as parse() does. Only a readable regular file is read: a
+// folder, a pipe, a device, a missing path or a link loop is refused with the reason, without
+// ever blocking or reading more than maxFileSize + 1 bytes.
 Loaded load(const QString &path);
 
 // Stores the loaded lines into the table, line k into slot k - 1; other slots keep their text.

@@ -12,4 +12,8 @@ using CodeTable = std::array<QString, 17>;
 
 constexpr int tableRecords = 16;
 
+// Every record sent to the device is this many bytes, two hexadecimal digits each in a file.
+constexpr int recordBytes = 257;
+constexpr int recordDigits = 2 * recordBytes;
+
 } // namespace irlearn

@@ -1,0 +1,170 @@
+#include "base/regularfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace irlearn {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+PathKind kindOfMode(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return PathKind::Regular;
+    if (S_ISDIR(mode))
+        return PathKind::Directory;
+    if (S_ISFIFO(mode))
+        return PathKind::Pipe;
+    if (S_ISSOCK(mode))
+        return PathKind::Socket;
+    if (S_ISCHR(mode))
+        return PathKind::CharDevice;
+    if (S_ISBLK(mode))
+        return PathKind::BlockDevice;
+    return PathKind::Other;
+}
+#endif
+
+FileRead refused(const QString &reason)
+{
+    FileRead result;
+    result.status = FileRead::Refused;
+    result.reason = reason;
+    return result;
+}
+
+FileRead tooLarge()
+{
+    FileRead result;
+    result.status = FileRead::TooLarge;
+    return result;
+}
+
+} // namespace
+
+PathKind pathKind(const QString &path)
+{
+    if (path.isEmpty())
+        return PathKind::Missing;
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(native.constData(), &st) == 0)
+        return kindOfMode(st.st_mode);
+    if (errno == ELOOP)
+        return PathKind::LinkLoop;
+    if (errno == ENOENT || errno == ENOTDIR)
+        return PathKind::Missing;
+    return PathKind::Unreachable;
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        return PathKind::Missing;
+    if (info.isDir())
+        return PathKind::Directory;
+    if (info.isFile())
+        return PathKind::Regular;
+    return PathKind::Other;
+#endif
+}
+
+QString pathKindReason(PathKind kind)
+{
+    switch (kind) {
+    case PathKind::Regular:
+        return QString();
+    case PathKind::Missing:
+        return QStringLiteral("文件不存在");
+    case PathKind::Directory:
+        return QStringLiteral("这是文件夹，不是文件");
+    case PathKind::Pipe:
+        return QStringLiteral("这是命名管道，不是普通文件");
+    case PathKind::Socket:
+        return QStringLiteral("这是套接字，不是普通文件");
+    case PathKind::CharDevice:
+    case PathKind::BlockDevice:
+        return QStringLiteral("这是设备文件，不是普通文件");
+    case PathKind::Other:
+        return QStringLiteral("这不是普通文件");
+    case PathKind::LinkLoop:
+        return QStringLiteral("符号链接循环，找不到文件");
+    case PathKind::Unreachable:
+        return QStringLiteral("无法访问该路径");
+    }
+    return QStringLiteral("这不是普通文件");
+}
+
+FileRead readRegularFile(const QString &path, qint64 maxBytes)
+{
+    const PathKind kind = pathKind(path);
+    if (kind == PathKind::Missing)
+        return FileRead();
+    if (kind != PathKind::Regular)
+        return refused(pathKindReason(kind));
+
+    QFile file;
+#ifdef Q_OS_UNIX
+    // The path may have been swapped for a pipe since it was looked at: a non-blocking open
+    // cannot hang on it, and the descriptor's own type is checked again below.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int why = errno;
+        if (why == ENOENT)
+            return FileRead();
+        if (why == EACCES || why == EPERM)
+            return refused(QStringLiteral("没有读取权限"));
+        if (why == ELOOP)
+            return refused(pathKindReason(PathKind::LinkLoop));
+        return refused(
+            QStringLiteral("无法打开文件：%1").arg(QString::fromLocal8Bit(strerror(why))));
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int why = errno;
+        ::close(fd);
+        return refused(
+            QStringLiteral("无法读取文件：%1").arg(QString::fromLocal8Bit(strerror(why))));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refused(pathKindReason(kindOfMode(st.st_mode)));
+    }
+    if (st.st_size > maxBytes) {
+        ::close(fd);
+        return tooLarge();
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return refused(QStringLiteral("无法打开文件：%1").arg(file.errorString()));
+    }
+#else
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.error() == QFileDevice::PermissionsError)
+            return refused(QStringLiteral("没有读取权限"));
+        return refused(QStringLiteral("无法打开文件：%1").arg(file.errorString()));
+    }
+    if (file.size() > maxBytes)
+        return tooLarge();
+#endif
+    // The file may grow between the size check and the read: the read is bounded too.
+    FileRead result;
+    result.bytes = file.read(maxBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return refused(QStringLiteral("无法读取文件：%1").arg(file.errorString()));
+    if (result.bytes.size() > maxBytes)
+        return tooLarge();
+    result.status = FileRead::Read;
+    return result;
+}
+
+} // namespace irlearn
