@@ -20,7 +20,7 @@ namespace {
 
 QByteArray record()
 {
-    QByteArray bytes(frames::recordBytes, '\0');
+    QByteArray bytes(recordBytes, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 7);
     return bytes;
@@ -48,7 +48,7 @@ private slots:
         {
             text = frames::toText(bytes);
         }
-        QCOMPARE(text.size(), 2 * frames::recordBytes);
+        QCOMPARE(text.size(), 2 * recordBytes);
     }
 
     void hexToRecord()
@@ -100,7 +100,7 @@ private slots:
         QVERIFY(rig.start());
         const Timings t = rig.engine.timings();
         const double floorMs = 2.0 * t.openingPauseMs +
-                               tableRecords * frames::recordBytes * 10 * 1000.0 / 9600 +
+                               tableRecords * recordBytes * 10 * 1000.0 / 9600 +
                                (tableRecords - 1) * t.pacingMs + tableRecords * 20.0;
 
         // An event loop, not a polling wait: the CPU counted is the program's own.

@@ -53,7 +53,7 @@ CodeTable downloadTable()
 {
     CodeTable table;
     for (int r = 0; r < tableRecords; ++r) {
-        QByteArray bytes(frames::recordBytes, '\0');
+        QByteArray bytes(recordBytes, '\0');
         for (int i = 0; i < bytes.size(); ++i)
             bytes[i] = char((i * 31 + r * 17 + 5) & 0xFF);
         table[std::size_t(r)] = QString::fromLatin1(bytes.toHex().toUpper());

@@ -34,7 +34,7 @@ void TableRead::start()
 void TableRead::requestRecord(const QString &frame)
 {
     m_step = m_record < tableRecords ? Step::Record : Step::Trailing;
-    exchange().request(frame, frames::tagRecord, frames::recordBytes, timings().replyWindowMs,
+    exchange().request(frame, frames::tagRecord, recordBytes, timings().replyWindowMs,
                        timings().recordTimeoutMs);
 }
 
@@ -52,11 +52,11 @@ void TableRead::replied(const QString &, const QString &reply, bool)
     if (m_step != Step::Record)
         return;
     const int n = m_record + 1;
-    if (bytes != frames::recordBytes) {
+    if (bytes != recordBytes) {
         fail(Outcome::Refused, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
                                    .arg(n)
                                    .arg(bytes)
-                                   .arg(frames::recordBytes));
+                                   .arg(recordBytes));
         return;
     }
     emit logLine(QStringLiteral("收到字符数:") + QString::number(bytes));
@@ -81,8 +81,8 @@ void TableRead::paced()
         // The record went on after its 257th byte: it was not a record of this device.
         fail(Outcome::Refused, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
                                    .arg(m_record)
-                                   .arg(frames::recordBytes + m_extra)
-                                   .arg(frames::recordBytes));
+                                   .arg(recordBytes + m_extra)
+                                   .arg(recordBytes));
         return;
     }
     if (m_record == tableRecords)
@@ -110,7 +110,7 @@ void TableRead::timedOut(const QString &, int received)
         fail(Outcome::TimedOut, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
                                     .arg(n)
                                     .arg(received)
-                                    .arg(frames::recordBytes));
+                                    .arg(recordBytes));
 }
 
 void TableRead::portLost()

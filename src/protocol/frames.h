@@ -42,8 +42,6 @@ QString downloadSelect(const QString &dev); // dev4 DD
 // A device number the learning frames can carry: exactly four decimal digits.
 bool isDeviceNumber(const QString &dev);
 
-// A record of the code table is this long on the wire.
-constexpr int recordBytes = 257;
 // A numbered command is 1 to 108; the ten keys are commands 1 to 10.
 constexpr int maxCommand = 108;
 constexpr int keyCount = 10;

@@ -161,6 +161,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::loadState()
 {
     m_log.clear();
+    // A settings file that was left alone (too large, not a regular file) is not silently lost.
+    if (!m_settings.problem().isEmpty())
+        m_log.PrintStr(m_settings.problem());
     m_ui->Picture1->hide();
     m_ui->Text2->setReadOnly(true);
     m_ui->Text4->clear();
