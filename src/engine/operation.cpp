@@ -1,6 +1,7 @@
 #include "engine/operation.h"
 
 #include "protocol/exchange.h"
+#include "protocol/frames.h"
 
 namespace irlearn {
 
@@ -33,6 +34,15 @@ void Operation::finish(Outcome outcome, const QString &detail, const QString &re
     result.detail = detail;
     result.reply = reply;
     finish(result);
+}
+
+void Operation::openTransfer(QTimer &timer, const QString &selectFrame, std::function<void()> then)
+{
+    exchange().send(selectFrame);
+    startTimer(timer, timings().openingPauseMs, [this, &timer, then = std::move(then)] {
+        exchange().send(frames::openSelect);
+        startTimer(timer, timings().openingPauseMs, then);
+    });
 }
 
 void Operation::startTimer(QTimer &timer, int ms, std::function<void()> slot)

@@ -91,6 +91,10 @@ signals:
 protected:
     void finish(OperationResult result);
     void finish(Outcome outcome, const QString &detail = QString(), const QString &reply = {});
+    // The first two frames of a transfer opening (the select frame, then "40"), each followed by
+    // the opening pause, then `then`. Whatever the device answers to them is discarded by the
+    // next write and never taken as a reply.
+    void openTransfer(QTimer &timer, const QString &selectFrame, std::function<void()> then);
     // A single-shot timer owned by the operation, firing into slot.
     void startTimer(QTimer &timer, int ms, std::function<void()> slot);
 

@@ -25,14 +25,9 @@ void TableDownload::start()
 {
     emit noticeShown(QStringLiteral("正在写入数据，请稍等..."));
     emit progress(0, tableRecords);
-    // Whatever the device answers to the first two frames is discarded by the next write.
-    exchange().send(frames::downloadSelect(m_device));
-    startTimer(m_timer, timings().openingPauseMs, [this] {
-        exchange().send(frames::openSelect);
-        startTimer(m_timer, timings().openingPauseMs, [this] {
-            m_step = Step::Starting;
-            exchange().request(frames::openStart, frames::tagStore, 1, timings().replyWindowMs);
-        });
+    openTransfer(m_timer, frames::downloadSelect(m_device), [this] {
+        m_step = Step::Starting;
+        exchange().request(frames::openStart, frames::tagStore, 1, timings().replyWindowMs);
     });
 }
 

@@ -23,12 +23,8 @@ void TableRead::start()
 {
     emit noticeShown(QStringLiteral("正在读取数据，请稍等..."));
     emit progress(0, tableRecords);
-    // Whatever the device answers to the first two frames is discarded by the next write.
-    exchange().send(frames::readSelect(m_device));
-    startTimer(m_timer, timings().openingPauseMs, [this] {
-        exchange().send(frames::openSelect);
-        startTimer(m_timer, timings().openingPauseMs, [this] { requestRecord(frames::openStart); });
-    });
+    openTransfer(m_timer, frames::readSelect(m_device),
+                 [this] { requestRecord(frames::openStart); });
 }
 
 void TableRead::requestRecord(const QString &frame)
