@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -47,6 +48,64 @@ FileRead tooLarge()
     FileRead result;
     result.status = FileRead::TooLarge;
     return result;
+}
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+}
+
+// Unbuffered, so that a short write shows up here rather than in a flush inside commit(), which
+// would not notice it and would put a cut-off file in place of the old one. A short write is
+// retried: the retry is what fails with the system's reason (a full disk, a size limit).
+bool writeAll(QFileDevice &file, const QByteArray &bytes, QString *error)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0) {
+            setError(error, file.errorString());
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// A device cannot be replaced by renaming a finished file over it (and renaming over a device
+// node would destroy the node), so a device gets the bytes written straight into it.
+bool writeDirect(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Non-blocking: were the device swapped for a pipe with no reader in the meantime, the open
+    // fails at once (ENXIO) instead of freezing the window until a reader appears.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        setError(error, pathKindReason(PathKind::Other));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        setError(error, file.errorString());
+        return false;
+    }
+#else
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        setError(error, file.errorString());
+        return false;
+    }
+#endif
+    return writeAll(file, bytes, error);
 }
 
 } // namespace
@@ -165,6 +224,58 @@ FileRead readRegularFile(const QString &path, qint64 maxBytes)
         return tooLarge();
     result.status = FileRead::Read;
     return result;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    if (path.isEmpty()) {
+        setError(error, QStringLiteral("未指定文件名"));
+        return false;
+    }
+    const PathKind kind = pathKind(path);
+    switch (kind) {
+    case PathKind::Missing:
+    case PathKind::Regular:
+        break;
+    case PathKind::CharDevice:
+        return writeDirect(path, bytes, error);
+#ifndef Q_OS_UNIX
+    case PathKind::Other: // NUL, COM ports: what Windows names outside its file systems
+        return writeDirect(path, bytes, error);
+#endif
+    case PathKind::Directory:
+        setError(error, QStringLiteral("这是文件夹，不能保存为文件"));
+        return false;
+    case PathKind::BlockDevice:
+        // Written into a disk, the bytes would destroy what is on it.
+        setError(error, QStringLiteral("这是磁盘设备，不能保存到这里"));
+        return false;
+    case PathKind::Pipe:
+        // Waiting for a reader would freeze the window for as long as none comes.
+        setError(error, QStringLiteral("这是命名管道，不能保存到这里"));
+        return false;
+    case PathKind::Socket:
+        setError(error, QStringLiteral("这是套接字，不能保存到这里"));
+        return false;
+    default:
+        setError(error, pathKindReason(kind));
+        return false;
+    }
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        setError(error, file.errorString());
+        return false;
+    }
+    if (!writeAll(file, bytes, error)) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        setError(error, file.errorString());
+        return false;
+    }
+    return true;
 }
 
 } // namespace irlearn

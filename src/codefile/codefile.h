@@ -10,11 +10,8 @@ namespace irlearn {
 // Code files: one record of hexadecimal text per line, every line ended by CR LF.
 namespace codefile {
 
-// Writes slots 0 to 15 of table to path, each followed by CR LF, through a QSaveFile: an existing
-// file is replaced only once the new one is complete. A character device (/dev/null, a terminal)
-// is written in place, opened without blocking; a folder, a pipe, a socket or a disk is refused.
-// On failure returns false, leaves any existing file untouched, and puts a short reason (the
-// system's words, or Chinese ones for a refused target) into *error.
+// Writes slots 0 to 15 of table to path, each followed by CR LF, as writeFile() does (see
+// base/regularfile.h): on failure any existing file stays untouched and *error says why.
 bool write(const QString &path, const CodeTable &table, QString *error);
 
 // Files larger than this are refused without being read whole.
