@@ -1,9 +1,14 @@
 #include "base/logpane.h"
 
+#include <QTime>
+
 namespace irlearn {
 
-void LogPane::PrintStr(const QString &tStr)
+void LogPane::PrintStr(const QString &text)
 {
+    const QString tStr = m_timeStamped
+                             ? QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + text
+                             : text;
     const QString line = tStr + QLatin1String("\r\n");
     // Tested before the line is added: the log may hold the limit plus one line.
     if (m_text.size() > limit) {

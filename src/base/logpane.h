@@ -8,6 +8,9 @@ namespace irlearn {
 // The log: every frame written and every reply read, one line each, ended by CR LF. Once it holds
 // more than `limit` characters the next line starts it afresh, so it stays bounded however long
 // the program runs. The window's log pane shows it.
+//
+// Time-stamped, every line added from then on starts with the time of day to the millisecond
+// ("hh:mm:ss.zzz "), counted in the limit like the rest of the line.
 class LogPane : public QObject
 {
     Q_OBJECT
@@ -21,6 +24,9 @@ public:
     void clear();
     QString text() const { return m_text; }
 
+    void setTimeStamped(bool on) { m_timeStamped = on; }
+    bool isTimeStamped() const { return m_timeStamped; }
+
 signals:
     void appended(const QString &line);  // line (without CR LF) added at the end
     void restarted(const QString &line); // the whole log replaced by this line
@@ -28,6 +34,7 @@ signals:
 
 private:
     QString m_text;
+    bool m_timeStamped = false;
 };
 
 } // namespace irlearn

@@ -6,8 +6,9 @@
 
 namespace irlearn {
 
-// The program's settings file "VexoSet.ini": last port and device number (section "Setup"), and,
-// on Linux, the serial devices pinned to port names (section "Ports", keys COM1 ... COM32).
+// The program's settings file "VexoSet.ini": last port and device number (section "Setup"), the
+// window's options (sections "Download" and "Log", values 0 and 1) and, on Linux, the serial
+// devices pinned to port names (section "Ports", keys COM1 ... COM32).
 //
 // The file is read once, on first use, and reads are served from memory: port names alone ask
 // for dozens of keys at start-up. A file that is not a regular file of at most 1 MiB (a pipe, a
@@ -44,6 +45,10 @@ public:
     static inline const QString portKey = QStringLiteral("TXPort");
     static inline const QString deviceKey = QStringLiteral("TXsbID");
     static inline const QString portsSection = QStringLiteral("Ports");
+    static inline const QString downloadSection = QStringLiteral("Download");
+    static inline const QString verifyKey = QStringLiteral("Verify");
+    static inline const QString logSection = QStringLiteral("Log");
+    static inline const QString timeStampsKey = QStringLiteral("TimeStamps");
 
 private:
     struct Data;

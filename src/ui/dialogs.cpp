@@ -22,19 +22,26 @@ int run(QDialog &dialog)
     return dialog.exec();
 }
 
-QString codeFile(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode)
+QString chooseFile(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode,
+                   const QString &filter, const QString &suffix)
 {
     QFileDialog dialog(parent, title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("二进制文件 (*.bin)"));
-    dialog.setDefaultSuffix(QStringLiteral("bin"));
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(suffix);
     // The operator chose this file by name; replacing it needs no second question.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
+}
+
+QString codeFile(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode)
+{
+    return chooseFile(parent, title, mode, QStringLiteral("二进制文件 (*.bin)"),
+                      QStringLiteral("bin"));
 }
 
 } // namespace
@@ -66,6 +73,12 @@ QString openCodeFile(QWidget *parent, const QString &title)
 QString saveCodeFile(QWidget *parent, const QString &title)
 {
     return codeFile(parent, title, QFileDialog::AcceptSave);
+}
+
+QString saveLogFile(QWidget *parent, const QString &title)
+{
+    return chooseFile(parent, title, QFileDialog::AcceptSave, QStringLiteral("文本文件 (*.txt)"),
+                      QStringLiteral("txt"));
 }
 
 } // namespace irlearn::dialogs

@@ -21,5 +21,7 @@ void information(QWidget *parent, const QString &text, std::function<void()> clo
 // Code file dialogs ("二进制文件", *.bin), modal; empty when cancelled.
 QString openCodeFile(QWidget *parent, const QString &title);
 QString saveCodeFile(QWidget *parent, const QString &title);
+// The log pane's save dialog ("文本文件", *.txt), modal; empty when cancelled.
+QString saveLogFile(QWidget *parent, const QString &title);
 
 } // namespace irlearn::dialogs

@@ -7,17 +7,21 @@
 
 #include "base/numtext.h"
 #include "base/pinnedports.h"
+#include "base/regularfile.h"
 #include "codefile/codefile.h"
 #include "engine/deviceengine.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
+#include "serial/portinfo.h"
 #include "serial/seriallink.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
 #include <QTableWidgetItem>
 #include <QUrl>
@@ -36,12 +40,33 @@ const QString panelDevice = QStringLiteral("设备面板");
 const QString panelCommands = QStringLiteral("指令表");
 const QString connectText = QStringLiteral("连 接");
 const QString disconnectText = QStringLiteral("断 开");
+const QString optionOn = QStringLiteral("1");
+const QString optionOff = QStringLiteral("0");
+
+// The selector entry's tooltip: what the system knows of the device behind the name, and the
+// name it was pinned as when that is none of the system's.
+QString portTip(const QString &device, const QList<PortDetails> &listed)
+{
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    auto known = std::find_if(listed.begin(), listed.end(),
+                              [&](const PortDetails &d) { return d.path == canonical; });
+    const PortDetails details = known != listed.end() ? *known : describePort(device);
+    const QString summary = portSummary(details);
+    if (device == details.path || device == details.byId)
+        return summary;
+    return device + QLatin1Char('\n') + summary;
+}
 
 } // namespace
 
 MainWindow::MainWindow(Settings settings, Timings timings, QWidget *parent)
+    : MainWindow(std::move(settings), new SerialLink, timings, parent)
+{
+}
+
+MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::frm_Main>()), m_settings(std::move(settings)),
-      m_engine(new DeviceEngine(timings, this))
+      m_engine(new DeviceEngine(link, timings, this))
 {
     m_ui->setupUi(this);
     m_credit = m_ui->Label4->text();
@@ -84,6 +109,7 @@ void MainWindow::connectControls()
     connect(&m_log, &LogPane::restarted, this,
             [this](const QString &line) { m_ui->Text2->setPlainText(line); });
     connect(&m_log, &LogPane::cleared, m_ui->Text2, &QPlainTextEdit::clear);
+    buildLogMenu();
 
     connect(m_ui->Command1, &QPushButton::clicked, this, &MainWindow::connectClicked);
     connect(m_ui->Command2, &QPushButton::clicked, this, &MainWindow::deviceNumberClicked);
@@ -103,6 +129,10 @@ void MainWindow::connectControls()
             [this] { showCommandTable(!m_commandTableShown); });
     connect(m_ui->Combo1, &PortSelector::aboutToShowPopup, this, &MainWindow::refreshPorts);
     connect(m_ui->Combo1, &QComboBox::editTextChanged, this, &MainWindow::updatePortTip);
+    connect(m_ui->CheckVerify, &QCheckBox::toggled, this, [this](bool checked) {
+        m_settings.Ini_Write(Settings::downloadSection, Settings::verifyKey,
+                             checked ? optionOn : optionOff);
+    });
     m_ui->Label5->installEventFilter(this);
 }
 
@@ -160,6 +190,17 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
 void MainWindow::loadState()
 {
+    // Both options are off unless the file says 1: the designed exchange and log stay as they are.
+    const auto option = [this](const QString &section, const QString &key) {
+        return m_settings.Ini_Read(section, key, optionOff).trimmed() == optionOn;
+    };
+    {
+        const QSignalBlocker quiet(m_ui->CheckVerify);
+        m_ui->CheckVerify->setChecked(option(Settings::downloadSection, Settings::verifyKey));
+        const QSignalBlocker quietToo(m_timeStamps);
+        m_timeStamps->setChecked(option(Settings::logSection, Settings::timeStampsKey));
+        m_log.setTimeStamped(m_timeStamps->isChecked());
+    }
     m_log.clear();
     // A settings file that was left alone (too large, not a regular file) is not silently lost.
     if (!m_settings.problem().isEmpty())
@@ -183,10 +224,27 @@ void MainWindow::loadState()
     updatePortTip();
 }
 
+void MainWindow::startWith(const QString &port, const QString &device)
+{
+    if (!port.isEmpty()) {
+        m_startPort = port;
+        m_ui->Combo1->setEditText(port);
+        updatePortTip();
+    }
+    if (!device.isEmpty()) {
+        m_startDevice = device;
+        m_ui->Text1->setText(device);
+    }
+}
+
 void MainWindow::saveState()
 {
-    m_settings.Ini_Write(Settings::setupSection, Settings::portKey, m_ui->Combo1->currentText());
-    m_settings.Ini_Write(Settings::setupSection, Settings::deviceKey, m_ui->Text1->text());
+    const QString port = m_ui->Combo1->currentText();
+    if (m_startPort.isEmpty() || port != m_startPort)
+        m_settings.Ini_Write(Settings::setupSection, Settings::portKey, port);
+    const QString device = m_ui->Text1->text();
+    if (m_startDevice.isEmpty() || device != m_startDevice)
+        m_settings.Ini_Write(Settings::setupSection, Settings::deviceKey, device);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -217,11 +275,12 @@ void MainWindow::refreshPorts()
     QComboBox *combo = m_ui->Combo1;
     const QString text = combo->currentText();
     combo->clear();
+    const QList<PortDetails> listed = systemPorts();
     for (int n = 1; n <= PortNames::maxPort; ++n) {
         const QString device = m_ports.deviceFor(n);
         if (SerialLink::canOpen(device)) {
             combo->addItem(QStringLiteral("COM%1").arg(n));
-            combo->setItemData(combo->count() - 1, device, Qt::ToolTipRole);
+            combo->setItemData(combo->count() - 1, portTip(device, listed), Qt::ToolTipRole);
         }
     }
     combo->setEditText(text);
@@ -231,6 +290,57 @@ void MainWindow::refreshPorts()
 void MainWindow::updatePortTip()
 {
     m_ui->Combo1->setToolTip(m_ports.deviceFor(PortNames::numberIn(m_ui->Combo1->currentText())));
+}
+
+// The log pane's own menu, in the operator's language; the actions are named so that tests and
+// the screenshot tool find them.
+void MainWindow::buildLogMenu()
+{
+    QPlainTextEdit *pane = m_ui->Text2;
+    m_logMenu = new QMenu(this);
+    m_logMenu->setObjectName(QStringLiteral("LogMenu"));
+    QAction *copy = m_logMenu->addAction(QStringLiteral("复制"), pane, &QPlainTextEdit::copy);
+    copy->setObjectName(QStringLiteral("LogCopy"));
+    copy->setEnabled(false);
+    connect(pane, &QPlainTextEdit::copyAvailable, copy, &QAction::setEnabled);
+    m_logMenu->addAction(QStringLiteral("全选"), pane, &QPlainTextEdit::selectAll)
+        ->setObjectName(QStringLiteral("LogSelectAll"));
+    m_logMenu->addSeparator();
+    m_logMenu->addAction(QStringLiteral("另存为…"), this, &MainWindow::saveLogClicked)
+        ->setObjectName(QStringLiteral("LogSave"));
+    m_logMenu->addAction(QStringLiteral("清空"), &m_log, &LogPane::clear)
+        ->setObjectName(QStringLiteral("LogClear"));
+    m_logMenu->addSeparator();
+    m_timeStamps = m_logMenu->addAction(QStringLiteral("时间戳"));
+    m_timeStamps->setObjectName(QStringLiteral("LogTimeStamps"));
+    m_timeStamps->setCheckable(true);
+    connect(m_timeStamps, &QAction::toggled, this, [this](bool checked) {
+        m_log.setTimeStamped(checked);
+        m_settings.Ini_Write(Settings::logSection, Settings::timeStampsKey,
+                             checked ? optionOn : optionOff);
+    });
+    pane->setContextMenuPolicy(Qt::CustomContextMenu);
+    // A scroll area reports the position in its viewport's coordinates.
+    connect(pane, &QWidget::customContextMenuRequested, this, [this, pane](const QPoint &pos) {
+        m_logMenu->popup(pane->viewport()->mapToGlobal(pos));
+    });
+}
+
+void MainWindow::saveLogClicked()
+{
+    const QString path = dialogs::saveLogFile(this, QStringLiteral("保存日志")).trimmed();
+    if (path.isEmpty())
+        return;
+    // Every line ends with CR LF, also where a message of several lines went into one entry, so
+    // the file reads the same in any editor.
+    QString text = m_log.text();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    QString error;
+    if (!writeFile(path, text.toUtf8(), &error))
+        showMessage(
+            QStringLiteral("日志未保存：%1\n%2").arg(QDir::toNativeSeparators(path), error));
 }
 
 void MainWindow::showCommandTable(bool show)
@@ -296,14 +406,9 @@ void MainWindow::connectClicked()
     const QString device = m_ports.deviceFor(port);
     OpenError error;
     if (!m_engine->open(device, &error)) {
-        // The designed silent state stays; the operator still learns why.
-        const QString why = device.isEmpty()
-                                ? QStringLiteral("端口不存在：%1").arg(portText.trimmed())
-                                : error.text;
-        m_log.PrintStr(why);
-        const QFontMetrics metrics(m_ui->Label4->font());
-        m_ui->Label4->setText(metrics.elidedText(why, Qt::ElideRight, m_ui->Label4->width()));
-        m_ui->Label4->setToolTip(why);
+        showConnectFailure(device.isEmpty()
+                               ? QStringLiteral("端口不存在：%1").arg(portText.trimmed())
+                               : error.text);
         return;
     }
     m_ui->Label4->setText(m_credit);
@@ -313,6 +418,16 @@ void MainWindow::connectClicked()
     m_ui->Command1->setText(disconnectText);
     m_ui->Combo1->setEnabled(false);
     updateControls();
+}
+
+// The designed silent state stays; the operator still learns why, in the log and, as far as it
+// fits, in the status strip (whole in its tooltip).
+void MainWindow::showConnectFailure(const QString &why)
+{
+    m_log.PrintStr(why);
+    const QFontMetrics metrics(m_ui->Label4->font());
+    m_ui->Label4->setText(metrics.elidedText(why, Qt::ElideRight, m_ui->Label4->width()));
+    m_ui->Label4->setToolTip(why);
 }
 
 void MainWindow::disconnected()
@@ -416,7 +531,8 @@ void MainWindow::downloadClicked()
         return;
     }
     codefile::fill(m_table, file.lines);
-    m_engine->downloadTable(m_ui->Text1->text(), m_table);
+    // Verified, the engine reads the table back and says which records differ, if any.
+    m_engine->downloadTable(m_ui->Text1->text(), m_table, m_ui->CheckVerify->isChecked());
 }
 
 void MainWindow::chooseSaveFileClicked()

@@ -11,6 +11,8 @@
 #include <array>
 #include <memory>
 
+class QAction;
+class QMenu;
 class QPushButton;
 
 namespace Ui {
@@ -20,6 +22,7 @@ class frm_Main;
 namespace irlearn {
 
 class DeviceEngine;
+class DeviceLink;
 struct OperationResult;
 
 // The main window: the connection bar, the device panel and the command-table panel beneath it,
@@ -35,7 +38,15 @@ class MainWindow : public QWidget
 
 public:
     explicit MainWindow(Settings settings, Timings timings = {}, QWidget *parent = nullptr);
+    // The window on any line instead of the serial port; it takes the line over.
+    MainWindow(Settings settings, DeviceLink *link, Timings timings = {},
+               QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Port and device number from the command line, shown instead of the saved ones (either may
+    // be empty: that one stays as saved). They are not the operator's choice: on close, a field
+    // that still holds its start-up value keeps the value the settings file had.
+    void startWith(const QString &port, const QString &device);
 
     DeviceEngine &engine() { return *m_engine; }
     const CodeTable &table() const { return m_table; }
@@ -54,6 +65,9 @@ private:
     void fillCommandNumbers();
     void refreshPorts();
     void updatePortTip();
+    void buildLogMenu();
+    void saveLogClicked();
+    void showConnectFailure(const QString &why);
     void showCommandTable(bool show);
     void updateControls();
     void showMessage(const QString &text);
@@ -90,6 +104,10 @@ private:
     QString m_noticeCaption;
     QString m_promptText;
     QString m_credit; // the status strip's own line, while no failure is told there
+    QMenu *m_logMenu = nullptr;
+    QAction *m_timeStamps = nullptr; // the log menu's "时间戳"
+    QString m_startPort;             // from the command line, see startWith()
+    QString m_startDevice;           // from the command line, see startWith()
 };
 
 } // namespace irlearn
