@@ -1,13 +1,17 @@
 // Renders the main window to a PNG for the documentation:
-//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands]]
-// With "connect" the window connects to the port the settings name first; with "commands" it then
-// brings the command-table panel forward.
-#include "base/settings.h"
+//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N]]
+// With "connect" the window connects to the port the settings name first (a connect that fails
+// shows its explanation, as the operator would see it); with "commands" it then brings the
+// command-table panel forward; with "read N" it reads the device's code table and renders the
+// window once the wait notice shows N of 16 records.
 #include "appearance.h"
+#include "base/settings.h"
 #include "mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QTimer>
 
 int main(int argc, char *argv[])
@@ -16,18 +20,41 @@ int main(int argc, char *argv[])
     const QStringList args = QApplication::arguments();
     QApplication::setFont(irlearn::appFont()); // styled labels take the application font
     if (args.size() < 3) {
-        qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect [commands]]");
+        qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N]]");
         return 2;
     }
     irlearn::MainWindow window{irlearn::Settings(args.at(1))};
     window.show();
-    if (args.size() > 3 && args.at(3) == QLatin1String("connect"))
-        window.findChild<QAbstractButton *>(QStringLiteral("Command1"))->click();
-    if (args.size() > 4 && args.at(4) == QLatin1String("commands"))
-        window.findChild<QAbstractButton *>(QStringLiteral("CommandPanel"))->click();
-    QTimer::singleShot(300, &app, [&] {
+    const auto click = [&window](const char *name) {
+        window.findChild<QAbstractButton *>(QLatin1String(name))->click();
+    };
+    const auto grab = [&] {
         const bool saved = window.grab().save(args.at(2));
         QApplication::exit(saved ? 0 : 1);
-    });
+    };
+    if (args.size() > 3 && args.at(3) == QLatin1String("connect"))
+        click("Command1");
+    if (args.size() > 4 && args.at(4) == QLatin1String("commands"))
+        click("CommandPanel");
+    if (args.size() > 5 && args.at(4) == QLatin1String("read")) {
+        const QString wanted = QStringLiteral("%1/16").arg(args.at(5));
+        click("Command5");
+        auto *notice = window.findChild<QLabel *>(QStringLiteral("Label3"));
+        auto *poll = new QTimer(&app);
+        QElapsedTimer since;
+        since.start();
+        QObject::connect(poll, &QTimer::timeout, &app, [=, &since] {
+            if (notice->text().contains(wanted)) {
+                poll->stop();
+                grab();
+            } else if (since.elapsed() > 30000) {
+                qWarning("the read never reached the record asked for");
+                QApplication::exit(1);
+            }
+        });
+        poll->start(5);
+        return QApplication::exec();
+    }
+    QTimer::singleShot(300, &app, grab);
     return QApplication::exec();
 }
