@@ -360,15 +360,16 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
         f.kind = OpenFailure::NotASerialPort;
     } else if (n.searchDenied || !n.accessible) {
         f.kind = OpenFailure::NotPermitted;
-    } else if (error == QSerialPort::PermissionError) {
+    } else if (error == QSerialPort::PermissionError || error == QSerialPort::NoError) {
         // Qt reports a port another program holds exclusively or has locked as a permission
-        // error too. Our own process counts: another port object of ours may hold it. With no
-        // holder in sight the error's own word stands.
+        // error too, and a lock it could not take without any error at all (root passes the
+        // exclusive open, so only the lock stops it). Our own process counts: another port
+        // object of ours may hold it. With no holder in sight the error's own word stands.
         const Holder h = findHolder(path, n, true);
         if (h.pid > 0) {
             f.kind = OpenFailure::Busy;
             f.message = busyText(path, h.pid, h.name);
-        } else {
+        } else if (error == QSerialPort::PermissionError) {
             f.kind = OpenFailure::NotPermitted;
         }
     }
