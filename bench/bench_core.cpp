@@ -94,6 +94,9 @@ private slots:
     // The floor: the two opening pauses, 16 records of 257 bytes at ten bit times a byte, the
     // pacing between them, and the 20 ms of silence the device waits for before it takes each
     // request that a record answers (the opening's first two are hidden in the pauses).
+    // On a machine busy with other work, run it as `chrt -f 10 build/bench/bench_core
+    // readAtLineSpeed` (root): the simulator inherits the priority, and the figures are the
+    // program's rather than the scheduler's.
     void readAtLineSpeed()
     {
         EngineRig rig({QStringLiteral("--paced")});

@@ -34,6 +34,16 @@ QStringList readTimingFaults(const EngineRig &rig)
         if (pause < 100 || pause >= 160)
             faults << outside(QStringLiteral("opening pause %1").arg(i), pause, 100, 160);
     }
+    // Each record is whole in the engine as soon as its last byte is off the line (257 bytes
+    // at 9600 baud take 268 ms), however the port gathers them.
+    const auto sent = rig.sim.sentTimed();
+    for (int n = 1; n <= 16 && sent.size() == 2 + 16; ++n) {
+        const qint64 took = rig.progressAtMs.at(n).second - sent.at(1 + n).first;
+        if (took < 267 || took >= 320)
+            faults << outside(QStringLiteral("record %1 delivered").arg(n), took, 267, 320);
+    }
+    if (sent.size() != 2 + 16)
+        faults << QStringLiteral("%1 replies sent").arg(sent.size());
     // From the moment the engine had record n whole to the next request reaching the device.
     for (int n = 1; n <= 16; ++n) {
         const qint64 pacing = frames.at(2 + n).first - rig.progressAtMs.at(n).second;

@@ -44,7 +44,10 @@ bool Exchange::request(const QString &frame, const QString &tag, int bytes, int 
     m_completeMs = completeMs;
     m_late = false;
     m_deadline.start(windowMs);
-    return send(frame);
+    if (!send(frame))
+        return false;
+    m_link.expect(m_bytes);
+    return true;
 }
 
 void Exchange::cancel()

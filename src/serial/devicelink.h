@@ -31,6 +31,9 @@ public:
     // sent: a reply read after the next write never holds bytes that arrived before it.
     virtual bool discardPending() = 0;
     virtual bool write(const QByteArray &bytes) = 0;
+    // The device is about to answer with `bytes` bytes. A link may gather them rather than wake
+    // for every byte; whatever it gathers is still delivered by the time the last byte is due.
+    virtual void expect(int bytes) { Q_UNUSED(bytes) }
 
 signals:
     void received(const QByteArray &bytes);

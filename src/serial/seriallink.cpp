@@ -19,6 +19,11 @@ void explain(const QString &path, QSerialPort::SerialPortError code, OpenError *
     *error = {kinds[failure.kind], failure.message};
 }
 
+// A byte at 9600 baud: start bit, eight data bits, stop bit.
+constexpr double byteMs = 10.0 * 1000.0 / 9600.0;
+// The last bytes of an answer are read as they come, so that its end is never held back.
+constexpr int readAsTheyComeBelow = 8;
+
 bool configure(QSerialPort &port)
 {
     return port.setBaudRate(QSerialPort::Baud9600) && port.setParity(QSerialPort::NoParity) &&
@@ -28,8 +33,12 @@ bool configure(QSerialPort &port)
 
 } // namespace
 
-SerialLink::SerialLink(QObject *parent) : DeviceLink(parent), m_port(new QSerialPort(this))
+SerialLink::SerialLink(QObject *parent)
+    : DeviceLink(parent), m_port(new QSerialPort(this)), m_gatherEnd(new QTimer(this))
 {
+    m_gatherEnd->setSingleShot(true);
+    m_gatherEnd->setTimerType(Qt::PreciseTimer);
+    connect(m_gatherEnd, &QTimer::timeout, this, &SerialLink::endGathering);
     connect(m_port, &QSerialPort::readyRead, this, &SerialLink::readAvailable);
     connect(m_port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { portError(error); });
@@ -65,6 +74,8 @@ bool SerialLink::open(const QString &devicePath, OpenError *error)
 
 void SerialLink::close()
 {
+    stopGathering();
+    m_expected = 0;
     if (m_port->isOpen())
         m_port->close();
 }
@@ -78,6 +89,8 @@ bool SerialLink::discardPending()
 {
     if (!m_port->isOpen())
         return false;
+    stopGathering();
+    m_expected = 0;
     m_port->readAll();
     // The driver's bytes too: a late reply must not be read as the answer to the next frame.
     return m_port->clear(QSerialPort::AllDirections);
@@ -103,11 +116,61 @@ bool SerialLink::canOpen(const QString &devicePath)
     return true;
 }
 
+void SerialLink::expect(int bytes)
+{
+    m_expected = bytes;
+}
+
 void SerialLink::readAvailable()
 {
+    // While gathering, the byte that paused reading waits in the port's buffer for the rest.
+    if (m_gathering)
+        return;
+    deliver(true);
+}
+
+void SerialLink::deliver(bool mayGather)
+{
     const QByteArray bytes = m_port->readAll();
-    if (!bytes.isEmpty())
-        emit received(bytes);
+    if (bytes.isEmpty())
+        return;
+    m_expected = qMax(0, m_expected - int(bytes.size()));
+    if (mayGather)
+        gather();
+    emit received(bytes);
+}
+
+// At 9600 baud a record trickles in a byte a millisecond, and waking for each costs more than
+// everything else a read does. While most of an awaited answer is still on the line, reading
+// pauses: the port's buffer is limited to one byte, which turns its read notifier off once that
+// byte is in, and the driver collects the rest. The pause ends a little before the last bytes are
+// due, so the answer is complete as early as ever.
+void SerialLink::gather()
+{
+#ifdef Q_OS_UNIX
+    if (m_expected <= readAsTheyComeBelow || !m_port->isOpen())
+        return;
+    m_port->setReadBufferSize(1);
+    m_gathering = true;
+    m_gatherEnd->start(int(0.9 * (m_expected - readAsTheyComeBelow) * byteMs));
+#endif
+}
+
+void SerialLink::endGathering()
+{
+    stopGathering();
+    // The bytes gathered meanwhile come with the next read notification, in one piece.
+    deliver(false);
+}
+
+void SerialLink::stopGathering()
+{
+    if (!m_gathering)
+        return;
+    m_gathering = false;
+    m_gatherEnd->stop();
+    // Reading the byte that waits turns the read notifier on again.
+    m_port->setReadBufferSize(0);
 }
 
 void SerialLink::portError(int error)

@@ -2,6 +2,8 @@
 
 #include "serial/devicelink.h"
 
+#include <QTimer>
+
 class QSerialPort;
 
 namespace irlearn {
@@ -20,6 +22,7 @@ public:
     bool isOpen() const override;
     bool discardPending() override;
     bool write(const QByteArray &bytes) override;
+    void expect(int bytes) override;
 
     // Whether the port could be opened right now (it is closed again at once).
     static bool canOpen(const QString &devicePath);
@@ -27,8 +30,17 @@ public:
 private:
     void readAvailable();
     void portError(int error);
+    void deliver(bool mayGather);
+    void gather();
+    void endGathering();
+    void stopGathering();
 
     QSerialPort *m_port = nullptr;
+    // Bytes of the awaited answer not yet received, and the timer that ends a pause in reading
+    // while most of them are still on the line.
+    int m_expected = 0;
+    bool m_gathering = false;
+    QTimer *m_gatherEnd = nullptr;
 };
 
 } // namespace irlearn

@@ -1,0 +1,184 @@
+#include "clonerun.h"
+
+#include "commandline.h"
+#include "portjob.h"
+#include "reporter.h"
+#include "runcontext.h"
+
+#include "codefile/codefile.h"
+#include "codefile/tablecompare.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace irlearn::cli {
+
+CloneRun::CloneRun(const Request &request, Reporter &out) : m_request(request), m_out(out)
+{
+}
+
+CloneRun::~CloneRun() = default;
+
+int CloneRun::run()
+{
+    const Request &r = m_request;
+    QJsonObject json{{QStringLiteral("command"), r.name}, {QStringLiteral("file"), r.file}};
+    auto refuse = [&](int code, const QString &why, const QString &word) {
+        m_out.say(why);
+        json.insert(QStringLiteral("exit_code"), code);
+        json.insert(QStringLiteral("result"), word);
+        json.insert(QStringLiteral("message"), why);
+        m_out.result(json);
+        return code;
+    };
+
+    const codefile::Loaded file = codefile::load(r.file);
+    if (!file.ok)
+        return refuse(exitUsage,
+                      QStringLiteral("红外指令文件不能下载：%1\n%2")
+                          .arg(QDir::toNativeSeparators(r.file), file.reason),
+                      QStringLiteral("bad-file"));
+    codefile::fill(m_table, file.lines);
+
+    // Every port is looked at before any is opened: a wrong one stops the clone with nothing sent.
+    QStringList problems;
+    QStringList seen;
+    for (int i = 0; i < r.ports.size(); ++i) {
+        QString why;
+        const std::optional<Target> target = resolveTarget(r, r.ports.at(i), &why);
+        if (!target) {
+            problems << QStringLiteral("%1：%2").arg(r.ports.at(i), why);
+            continue;
+        }
+        const QString canonical = QFileInfo(target->device).canonicalFilePath();
+        if (seen.contains(canonical))
+            return refuse(
+                exitUsage,
+                QStringLiteral("端口 %1 给了不止一次（%2）").arg(r.ports.at(i), canonical),
+                QStringLiteral("usage"));
+        seen << canonical;
+        m_ports.append({target->label, target->device, r.numbers.value(i), QString(), nullptr});
+    }
+    if (!problems.isEmpty())
+        return refuse(exitPortOpen, problems.join(QLatin1Char('\n')),
+                      outcomeWord(Outcome::NotOpen));
+
+    const Timings timings = timingsFromEnvironment();
+    int running = int(m_ports.size());
+    QEventLoop loop;
+    for (Port &port : m_ports) {
+        port.job = new PortJob(port.device, timings, this);
+        port.job->setRetries(r.retries);
+        port.job->addStep({QStringLiteral("写入"), [this, device = r.device](DeviceEngine &e) {
+                               return e.downloadTable(device, m_table, true);
+                           }});
+        if (!port.number.isEmpty())
+            port.job->addStep({QStringLiteral("设备号 %1").arg(port.number),
+                               [number = port.number](DeviceEngine &e) {
+                                   return e.setDeviceNumber(number);
+                               }});
+        Port *p = &port;
+        connect(port.job, &PortJob::stepStarted, this, [this, p](const QString &step, int attempt) {
+            p->line = attempt > 1 ? QStringLiteral("%1（第%2次）").arg(step).arg(attempt) : step;
+            drawBoard();
+        });
+        connect(port.job, &PortJob::progress, this,
+                [this, p](const QString &step, int done, int total) {
+                    p->line = QStringLiteral("%1 %2/%3").arg(step).arg(done).arg(total);
+                    drawBoard();
+                });
+        if (r.verbose) {
+            connect(port.job, &PortJob::logLine, this, [this, p](const QString &line) {
+                m_out.say(QStringLiteral("%1: %2").arg(p->label, line));
+            });
+        }
+        connect(port.job, &PortJob::finished, this, [this, p, &running, &loop] {
+            const JobResult &result = p->job->result();
+            p->line = result.ok() ? QStringLiteral("完成")
+                                  : QStringLiteral("失败：%1").arg(result.message);
+            drawBoard();
+            if (--running == 0)
+                loop.quit();
+        });
+    }
+    drawBoard();
+    for (Port &port : m_ports)
+        port.job->start();
+    loop.exec();
+    m_out.settle();
+    return summarise();
+}
+
+void CloneRun::drawBoard()
+{
+    int width = 0;
+    for (const Port &port : std::as_const(m_ports))
+        width = qMax(width, int(port.label.size()));
+    QStringList lines;
+    for (const Port &port : std::as_const(m_ports))
+        lines << QStringLiteral("%1  %2").arg(port.label.leftJustified(width),
+                                              port.line.isEmpty() ? QStringLiteral("等待")
+                                                                  : port.line);
+    m_out.board(lines);
+}
+
+int CloneRun::summarise()
+{
+    int code = exitDone;
+    int done = 0;
+    QJsonArray devices;
+    int width = 4;
+    for (const Port &port : std::as_const(m_ports))
+        width = qMax(width, int(port.label.size()));
+    QStringList table{QStringLiteral("%1  结果  设备号  尝试  说明")
+                          .arg(QStringLiteral("端口").leftJustified(width - 2))};
+    for (const Port &port : std::as_const(m_ports)) {
+        const JobResult &result = port.job->result();
+        int portCode = result.exitCode();
+        if (result.outcome == Outcome::NotOpen)
+            portCode = exitPortOpen;
+        code = qMax(code, portCode);
+        if (result.ok())
+            ++done;
+        // A number counts as given only once its step has run.
+        const bool numbered = result.ok() && !port.number.isEmpty();
+        table << QStringLiteral("%1  %2  %3  %4  %5")
+                     .arg(port.label.leftJustified(width),
+                          result.ok() ? QStringLiteral("完成") : QStringLiteral("失败"),
+                          (numbered ? port.number : QStringLiteral("-")).leftJustified(6),
+                          QString::number(result.attempts).leftJustified(4),
+                          result.ok() ? QStringLiteral("已校验") : result.message);
+        QJsonObject device{{QStringLiteral("port"), port.label},
+                           {QStringLiteral("path"), port.device},
+                           {QStringLiteral("result"), outcomeWord(result.outcome)},
+                           {QStringLiteral("exit_code"), portCode},
+                           {QStringLiteral("verified"), result.ok()},
+                           {QStringLiteral("attempts"), result.attempts},
+                           {QStringLiteral("message"), result.message}};
+        if (numbered)
+            device.insert(QStringLiteral("number"), port.number);
+        if (!result.ok()) {
+            device.insert(QStringLiteral("step"), result.step);
+            if (result.operation.record > 0)
+                device.insert(QStringLiteral("record"), result.operation.record);
+            if (!result.operation.differing.isEmpty())
+                device.insert(QStringLiteral("differing"), numbersJson(result.operation.differing));
+        }
+        devices.append(device);
+    }
+    m_out.say(table.join(QLatin1Char('\n')));
+    m_out.say(QStringLiteral("%1 台设备中 %2 台完成。").arg(m_ports.size()).arg(done));
+    m_out.result({{QStringLiteral("command"), m_request.name},
+                  {QStringLiteral("file"), m_request.file},
+                  {QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(m_table).toHex())},
+                  {QStringLiteral("exit_code"), code},
+                  {QStringLiteral("result"),
+                   done == m_ports.size() ? QStringLiteral("done") : QStringLiteral("failed")},
+                  {QStringLiteral("devices"), devices}});
+    return code;
+}
+
+} // namespace irlearn::cli

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "codefile/codetable.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace irlearn::cli {
+
+struct Request;
+class Reporter;
+class PortJob;
+
+// One code file into several devices at once: a PortJob per port, all in this one process and
+// its one event loop, so the devices' lines run side by side at their own pace. Each job
+// downloads, verifies by reading back and, when asked, gives its device its new number; one
+// failing never holds up the others. The live board shows every port's step; the summary and
+// the JSON result list every device.
+class CloneRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    CloneRun(const Request &request, Reporter &out);
+    ~CloneRun() override;
+
+    // Checks the file and every port, runs all jobs to their end and returns the exit code.
+    int run();
+
+private:
+    struct Port
+    {
+        QString label;
+        QString device;
+        QString number; // the new device number, empty: keep
+        QString line;   // its live state
+        PortJob *job = nullptr;
+    };
+
+    void drawBoard();
+    int summarise();
+
+    const Request &m_request;
+    Reporter &m_out;
+    CodeTable m_table;
+    QList<Port> m_ports;
+};
+
+} // namespace irlearn::cli

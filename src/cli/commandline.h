@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace irlearn::cli {
+
+enum class Command { Ports, Read, Download, Verify, SetNumber, Learn, Send, Diff, Info, Clone };
+
+// The exit codes every command keeps to (listed in --help and the README).
+enum ExitCode {
+    exitDone = 0,
+    exitFailed = 1,   // the device refused, or what was read back differs
+    exitUsage = 2,    // the command line or a code file is wrong
+    exitPortOpen = 3, // the port could not be opened
+    exitLost = 4,     // the device stopped answering, or the port vanished mid-way
+};
+
+// What the operator asked for, checked as far as it can be without the device.
+struct Request
+{
+    Command command = Command::Ports;
+    QString name;        // the command's word, as typed
+    QStringList ports;   // --port, as given: one for a device command, one or more for clone
+    QString device;      // --device: the device number, four decimal digits
+    QString file;        // the code file: read -o, download, verify, info, clone, diff's first
+    QString secondFile;  // diff's second file
+    QString newNumber;   // set-number
+    int key = -1;        // learn --key, send: 0 to 9
+    int number = 0;      // learn: numbered command 1 to 108
+    bool verify = true;  // download without --no-verify
+    QStringList numbers; // clone: the new number for each port, in port order; empty: keep
+    int retries = 0;     // clone --retry
+    bool json = false;
+    bool verbose = false;
+    QString settingsPath; // --settings; empty: the window's settings file
+};
+
+struct Parsed
+{
+    enum Status { Run, Help, Error };
+    Status status = Error;
+    Request request;
+    QString text; // the help text (Help) or what is wrong (Error)
+};
+
+// Reads the arguments after the program name. Every check that needs neither a file nor a port
+// happens here: device numbers, key names, command numbers, option values.
+Parsed parseCommandLine(const QStringList &arguments);
+
+// The ten air-conditioner keys, by index, under the names the window's keys carry.
+const QStringList &keyNames();
+// A key given by its name or its index (0 to 9); -1 for anything else.
+int keyIndex(const QString &text);
+
+} // namespace irlearn::cli

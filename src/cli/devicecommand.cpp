@@ -1,0 +1,226 @@
+#include "devicecommand.h"
+
+#include "commandline.h"
+#include "portjob.h"
+#include "reporter.h"
+#include "runcontext.h"
+
+#include "base/regularfile.h"
+#include "codefile/codefile.h"
+#include "codefile/tablecompare.h"
+#include "engine/messages.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonObject>
+
+namespace irlearn::cli {
+
+namespace {
+
+// Where the table read can be saved: a new or regular file in an existing folder, or a device
+// such as /dev/null. Checked before the device is asked for anything.
+QString saveTargetProblem(const QString &path)
+{
+    const PathKind kind = pathKind(path);
+    if (kind == PathKind::Regular || kind == PathKind::CharDevice)
+        return QString();
+    if (kind != PathKind::Missing)
+        return pathKindReason(kind);
+    if (!QFileInfo(path).absoluteDir().exists())
+        return QStringLiteral("文件夹不存在");
+    return QString();
+}
+
+// A line about records that differ, with the first byte at which each does.
+QString differenceText(const CodeTable &read, const CodeTable &expected)
+{
+    QStringList parts;
+    for (const tables::RecordDifference &d : tables::compare(read, expected))
+        parts << QStringLiteral("第%1条从第%2字节起").arg(d.record).arg(d.firstByte);
+    return QStringLiteral("不一致的记录：%1").arg(parts.join(QStringLiteral("；")));
+}
+
+} // namespace
+
+int runDeviceCommand(const Request &r, Reporter &out)
+{
+    QJsonObject json{{QStringLiteral("command"), r.name}};
+    auto refuse = [&](int code, const QString &why, const QString &word) {
+        out.say(why);
+        json.insert(QStringLiteral("exit_code"), code);
+        json.insert(QStringLiteral("result"), word);
+        json.insert(QStringLiteral("message"), why);
+        out.result(json);
+        return code;
+    };
+
+    // The files first: a bad one must not cost the device a frame.
+    CodeTable table;
+    if (r.command == Command::Download || r.command == Command::Verify) {
+        json.insert(QStringLiteral("file"), r.file);
+        const codefile::Loaded file = codefile::load(r.file);
+        if (!file.ok)
+            return refuse(exitUsage,
+                          QStringLiteral("红外指令文件不能%1：%2\n%3")
+                              .arg(r.command == Command::Download ? QStringLiteral("下载")
+                                                                  : QStringLiteral("用于校验"),
+                                   QDir::toNativeSeparators(r.file), file.reason),
+                          QStringLiteral("bad-file"));
+        codefile::fill(table, file.lines);
+        json.insert(QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(table).toHex()));
+    }
+    if (r.command == Command::Read) {
+        json.insert(QStringLiteral("file"), r.file);
+        const QString why = saveTargetProblem(r.file);
+        if (!why.isEmpty())
+            return refuse(exitUsage,
+                          QStringLiteral("红外指令文件不能保存到：%1\n%2")
+                              .arg(QDir::toNativeSeparators(r.file), why),
+                          QStringLiteral("bad-file"));
+    }
+
+    QString why;
+    const std::optional<Target> target = resolveTarget(r, r.ports.first(), &why);
+    if (!target)
+        return refuse(exitPortOpen, why, outcomeWord(Outcome::NotOpen));
+    json.insert(QStringLiteral("port"), target->label);
+    json.insert(QStringLiteral("path"), target->device);
+
+    PortJob job(target->device, timingsFromEnvironment());
+    const QString device = r.device;
+    switch (r.command) {
+    case Command::Read:
+        job.addStep({QStringLiteral("读取"), [device](DeviceEngine &e) {
+                         return e.readTable(device);
+                     }});
+        break;
+    case Command::Download:
+        job.addStep({QStringLiteral("写入"), [device, table, verify = r.verify](DeviceEngine &e) {
+                         return e.downloadTable(device, table, verify);
+                     }});
+        break;
+    case Command::Verify:
+        job.addStep({QStringLiteral("校验"), [device, table](DeviceEngine &e) {
+                         return e.verifyTable(device, table);
+                     }});
+        break;
+    case Command::SetNumber:
+        json.insert(QStringLiteral("number"), r.newNumber);
+        job.addStep({QStringLiteral("设备号"), [number = r.newNumber](DeviceEngine &e) {
+                         return e.setDeviceNumber(number);
+                     }});
+        break;
+    case Command::Send:
+        json.insert(QStringLiteral("key"), r.key);
+        job.addStep({QStringLiteral("发送 %1").arg(keyNames().at(r.key)),
+                     [device, key = r.key](DeviceEngine &e) {
+                         return e.sendKey(device, key);
+                     }});
+        break;
+    case Command::Learn:
+        if (r.key >= 0) {
+            // As the window does it: learning mode on, the key, the device's answer, then, unlike
+            // the window, learning mode off again, so that a script's next key is sent, not learnt.
+            json.insert(QStringLiteral("key"), r.key);
+            job.addStep({QStringLiteral("打开学习模式"), [device](DeviceEngine &e) {
+                             return e.switchLearningMode(device, true);
+                         }});
+            PortJob::Step key{QStringLiteral("学习 %1").arg(keyNames().at(r.key)),
+                              [device, k = r.key](DeviceEngine &e) {
+                                  return e.learnKey(device, k);
+                              }};
+            key.awaitsLearning = true;
+            job.addStep(key);
+            PortJob::Step off{QStringLiteral("关闭学习模式"), [device](DeviceEngine &e) {
+                                  return e.switchLearningMode(device, false);
+                              }};
+            off.always = true;
+            job.addStep(off);
+        } else {
+            json.insert(QStringLiteral("command_number"), r.number);
+            job.addStep({QStringLiteral("学习指令 %1").arg(r.number),
+                         [device, n = r.number](DeviceEngine &e) {
+                             return e.learnCommand(device, n);
+                         }});
+        }
+        break;
+    default:
+        break;
+    }
+
+    const QString label = target->label;
+    QString lastLog;
+    QObject::connect(&job, &PortJob::stepStarted, &job, [&](const QString &step, int attempt) {
+        out.status(attempt > 1 ? QStringLiteral("%1 %2（第%3次）").arg(label, step).arg(attempt)
+                               : QStringLiteral("%1 %2").arg(label, step));
+    });
+    QObject::connect(&job, &PortJob::progress, &job, [&](const QString &step, int done, int total) {
+        out.status(QStringLiteral("%1 %2 %3/%4").arg(label, step).arg(done).arg(total));
+    });
+    QObject::connect(&job, &PortJob::countdown, &job, [&](int secondsLeft) {
+        if (secondsLeft > 0)
+            out.status(QStringLiteral("%1 请将遥控器对准设备按键，剩余 %2 秒")
+                           .arg(label)
+                           .arg(secondsLeft));
+    });
+    QObject::connect(&job, &PortJob::logLine, &job, [&](const QString &line) {
+        lastLog = line;
+        if (r.verbose)
+            out.say(line);
+    });
+    QObject::connect(&job, &PortJob::note, &job, [&](const QString &text) {
+        // Details are logged and told both; a verbose run has just shown it.
+        if (!(r.verbose && text == lastLog))
+            out.say(text);
+    });
+
+    QEventLoop loop;
+    QObject::connect(&job, &PortJob::finished, &loop, &QEventLoop::quit);
+    job.start();
+    if (!job.isFinished())
+        loop.exec();
+    out.settle();
+
+    const JobResult &result = job.result();
+    int code = result.exitCode();
+    QString message = result.message;
+    if (result.outcome == Outcome::NotOpen) {
+        code = exitPortOpen;
+    } else if (result.outcome == Outcome::Mismatch) {
+        message += QLatin1Char('\n') + differenceText(result.operation.table, table);
+        json.insert(QStringLiteral("differing"), numbersJson(result.operation.differing));
+    }
+    if (result.ok() && r.command == Command::Read) {
+        QString error;
+        const CodeTable &read = result.operation.table;
+        json.insert(QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(read).toHex()));
+        if (!codefile::write(r.file, read, &error))
+            return refuse(exitUsage,
+                          QStringLiteral("红外指令文件未保存：%1\n%2")
+                              .arg(QDir::toNativeSeparators(r.file), error),
+                          QStringLiteral("not-saved"));
+        out.say(messages::saved);
+    }
+    if (result.ok() && r.command == Command::Download && !r.verify)
+        out.say(QStringLiteral("%1 下载完成（未校验）").arg(label));
+    if (!result.ok()) {
+        out.say(QStringLiteral("%1 失败（%2）：%3").arg(label, result.step, message));
+        if (result.operation.record > 0)
+            json.insert(QStringLiteral("record"), result.operation.record);
+        if (!result.operation.reply.isEmpty())
+            json.insert(QStringLiteral("reply"), result.operation.reply);
+    } else {
+        out.say(QStringLiteral("%1 完成").arg(label));
+    }
+    json.insert(QStringLiteral("exit_code"), code);
+    json.insert(QStringLiteral("result"), outcomeWord(result.outcome));
+    json.insert(QStringLiteral("message"), message);
+    if (r.command == Command::Download)
+        json.insert(QStringLiteral("verified"), r.verify && result.ok());
+    out.result(json);
+    return code;
+}
+
+} // namespace irlearn::cli

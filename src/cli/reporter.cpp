@@ -1,0 +1,104 @@
+#include "reporter.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace irlearn::cli {
+
+namespace {
+
+const QString clearLine = QStringLiteral("\r\x1b[K");
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(STDERR_FILENO) == 1;
+#else
+    // Plain lines only: older Windows consoles print escape codes as they are.
+    return false;
+#endif
+}
+
+} // namespace
+
+Reporter::Reporter(bool json) : m_json(json), m_terminal(stderrIsTerminal())
+{
+}
+
+void Reporter::write(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void Reporter::say(const QString &text)
+{
+    // Live lines of several ports are drawn again beneath the message.
+    m_boardOpen = false;
+    if (m_terminal && m_statusOpen) {
+        // The message goes where the live line was; the live line follows beneath it.
+        write(clearLine + text + QLatin1Char('\n') + m_status);
+        return;
+    }
+    write(text + QLatin1Char('\n'));
+}
+
+void Reporter::status(const QString &text)
+{
+    if (text == m_status && (m_statusOpen || !m_terminal))
+        return;
+    m_status = text;
+    if (m_terminal) {
+        write(clearLine + text);
+        m_statusOpen = true;
+    } else {
+        write(text + QLatin1Char('\n'));
+    }
+}
+
+void Reporter::board(const QStringList &lines)
+{
+    if (!m_terminal) {
+        for (int i = 0; i < lines.size(); ++i) {
+            if (i >= m_board.size() || m_board.at(i) != lines.at(i))
+                write(lines.at(i) + QLatin1Char('\n'));
+        }
+        m_board = lines;
+        return;
+    }
+    QString text;
+    if (m_boardOpen && !m_board.isEmpty())
+        text += QStringLiteral("\x1b[%1A").arg(m_board.size());
+    for (const QString &line : lines)
+        text += clearLine + line + QLatin1Char('\n');
+    write(text);
+    m_board = lines;
+    m_boardOpen = true;
+}
+
+void Reporter::settle()
+{
+    if (m_terminal && m_statusOpen)
+        write(QStringLiteral("\n"));
+    m_statusOpen = false;
+    m_status.clear();
+    m_boardOpen = false;
+    m_board.clear();
+}
+
+void Reporter::result(const QJsonObject &object)
+{
+    if (!m_json)
+        return;
+    const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace irlearn::cli
