@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh
 cd build
-ctest --output-on-failure --timeout 600 -j2 -LE realtime
+ctest --output-on-failure --timeout 600 -j4 -LE realtime
 ctest --output-on-failure --timeout 600 -j2 -L realtime

@@ -109,7 +109,7 @@ Run CliTest::cli(const QStringList &args, bool withJson)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.1"));
+    env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.2"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(m_dir->path());
     QStringList all = args;
@@ -436,7 +436,7 @@ void CliTest::progressRedrawsOnlyOnATerminal()
     QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.1"));
+    env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.2"));
     process.setProcessEnvironment(env);
     process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
     process.start(QStringLiteral(IRLEARN_CLI_PATH),
