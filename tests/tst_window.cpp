@@ -4,6 +4,7 @@
 #include "base/inifile.h"
 #include "codefile/codefile.h"
 #include "engine/deviceengine.h"
+#include "protocol/frames.h"
 #include "serial/devicelink.h"
 #include "serial/portinfo.h"
 #include "startoptions.h"
@@ -171,6 +172,10 @@ void WindowTest::startUpConnectAndPanels()
     QVERIFY(h.child<QLineEdit>(QStringLiteral("Text3"))->text().isEmpty());
     QVERIFY(deviceInFront(h));
     QCOMPARE(h.child<QTableWidget>(QStringLiteral("Grid1"))->rowCount() + 1, 30);
+    // The command line knows the keys by the names they carry here.
+    for (int key = 0; key < irlearn::frames::keyCount; ++key)
+        QCOMPARE(h.button(QStringLiteral("Check_%1").arg(key))->text(),
+                 irlearn::frames::keyNames().at(key));
 
     QVERIFY(h.connectPort());
     QVERIFY(!combo1->isEnabled());

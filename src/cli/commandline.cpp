@@ -184,22 +184,12 @@ QString deviceNumberProblem(const QString &number)
 
 } // namespace
 
-const QStringList &keyNames()
-{
-    static const QStringList names = {QStringLiteral("开机"),   QStringLiteral("关机"),
-                                      QStringLiteral("制冷"),   QStringLiteral("制热"),
-                                      QStringLiteral("除湿"),   QStringLiteral("自动风"),
-                                      QStringLiteral("强力风"), QStringLiteral("20℃"),
-                                      QStringLiteral("25℃"),    QStringLiteral("30℃")};
-    return names;
-}
-
 int keyIndex(const QString &text)
 {
     const QString t = text.trimmed();
     if (t.size() == 1 && t.at(0) >= QLatin1Char('0') && t.at(0) <= QLatin1Char('9'))
         return t.at(0).unicode() - '0';
-    return int(keyNames().indexOf(t));
+    return int(frames::keyNames().indexOf(t));
 }
 
 Parsed parseCommandLine(const QStringList &arguments)
@@ -340,7 +330,7 @@ Parsed parseCommandLine(const QStringList &arguments)
             if (r.key < 0)
                 return error(QStringLiteral("没有这个键：%1（键名：%2，或序号 0–9）")
                                  .arg(values.value(QStringLiteral("key")).value(0),
-                                      keyNames().join(QLatin1Char(' '))));
+                                      frames::keyNames().join(QLatin1Char(' '))));
         } else {
             r.number = frames::commandNumber(positional.at(0));
             if (r.number == 0)
@@ -355,7 +345,7 @@ Parsed parseCommandLine(const QStringList &arguments)
         r.key = keyIndex(positional.at(0));
         if (r.key < 0)
             return error(QStringLiteral("没有这个键：%1（键名：%2，或序号 0–9）")
-                             .arg(positional.at(0), keyNames().join(QLatin1Char(' '))));
+                             .arg(positional.at(0), frames::keyNames().join(QLatin1Char(' '))));
         break;
     case Command::Clone: {
         r.file = positional.at(0);

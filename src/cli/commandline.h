@@ -48,8 +48,6 @@ struct Parsed
 // happens here: device numbers, key names, command numbers, option values.
 Parsed parseCommandLine(const QStringList &arguments);
 
-// The ten air-conditioner keys, by index, under the names the window's keys carry.
-const QStringList &keyNames();
 // A key given by its name or its index (0 to 9); -1 for anything else.
 int keyIndex(const QString &text);
 

@@ -9,6 +9,7 @@
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
 #include "engine/messages.h"
+#include "protocol/frames.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -114,7 +115,7 @@ int runDeviceCommand(const Request &r, Reporter &out)
         break;
     case Command::Send:
         json.insert(QStringLiteral("key"), r.key);
-        job.addStep({QStringLiteral("发送 %1").arg(keyNames().at(r.key)),
+        job.addStep({QStringLiteral("发送 %1").arg(frames::keyNames().at(r.key)),
                      [device, key = r.key](DeviceEngine &e) {
                          return e.sendKey(device, key);
                      }});
@@ -127,7 +128,7 @@ int runDeviceCommand(const Request &r, Reporter &out)
             job.addStep({QStringLiteral("打开学习模式"), [device](DeviceEngine &e) {
                              return e.switchLearningMode(device, true);
                          }});
-            PortJob::Step key{QStringLiteral("学习 %1").arg(keyNames().at(r.key)),
+            PortJob::Step key{QStringLiteral("学习 %1").arg(frames::keyNames().at(r.key)),
                               [device, k = r.key](DeviceEngine &e) {
                                   return e.learnKey(device, k);
                               }};

@@ -65,6 +65,16 @@ bool isDeviceNumber(const QString &dev)
     return true;
 }
 
+const QStringList &keyNames()
+{
+    static const QStringList names = {QStringLiteral("开机"),   QStringLiteral("关机"),
+                                      QStringLiteral("制冷"),   QStringLiteral("制热"),
+                                      QStringLiteral("除湿"),   QStringLiteral("自动风"),
+                                      QStringLiteral("强力风"), QStringLiteral("20℃"),
+                                      QStringLiteral("25℃"),    QStringLiteral("30℃")};
+    return names;
+}
+
 int commandNumber(const QString &text)
 {
     const QString t = text.trimmed();

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The device's frames as hex text. No frame has a start byte, length, checksum or terminator: a
 // frame is exactly these bytes. `dev` is the device number box's text, trimmed.
@@ -45,6 +46,8 @@ bool isDeviceNumber(const QString &dev);
 // A numbered command is 1 to 108; the ten keys are commands 1 to 10.
 constexpr int maxCommand = 108;
 constexpr int keyCount = 10;
+// The ten air-conditioner keys, by index, under the names the window's keys carry.
+const QStringList &keyNames();
 
 // The command number in an operator's text: whole decimal text from 1 to 108, leading zeros
 // allowed ("007" is 7); 0 for anything else (a fraction would become a neighbouring code).
