@@ -91,196 +91,191 @@ class TstDevsim : public QObject
     Q_OBJECT
 
 private slots:
-    void loadedTable();
-    void downloadTakesOnlyWholeRecords();
-    void refusingForever();
-    void garbage();
-    void flood();
-    void otherDeviceNumbersAreIgnored();
-    void pinSettings();
-};
+    void loadedTable()
+    {
+        // Records of assorted lengths in either case with CR LF and LF: nothing like a generated
+        // table.
+        QTemporaryDir dir;
+        const QString tableFile = dir.filePath(QStringLiteral("custom.bin"));
+        QStringList loaded;
+        QFile file(tableFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 16; ++i) {
+            loaded << hexRecords(1, 0xA0 + i, 130 + i).first();
+            file.write(i % 2 ? loaded.at(i).toLower().toLatin1() + '\n'
+                             : loaded.at(i).toLatin1() + "\r\n");
+        }
+        file.close();
 
-void TstDevsim::loadedTable()
-{
-    // Records of assorted lengths in either case with CR LF and LF: nothing like a generated table.
-    QTemporaryDir dir;
-    const QString tableFile = dir.filePath(QStringLiteral("custom.bin"));
-    QStringList loaded;
-    QFile file(tableFile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    for (int i = 0; i < 16; ++i) {
-        loaded << hexRecords(1, 0xA0 + i, 130 + i).first();
-        file.write(i % 2 ? loaded.at(i).toLower().toLatin1() + '\n'
-                         : loaded.at(i).toLatin1() + "\r\n");
+        SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile});
+        QVERIFY(sim.start());
+        QCOMPARE(sim.storedTable(), loaded);
+        QSerialPort port(sim.linkPath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        openTransfer(port, "ED", quickQuietMs);
+        QCOMPARE(ask(port, "50", 130, quickQuietMs), loaded.at(0).toLatin1());
+        QCOMPARE(ask(port, "00", 131, quickQuietMs), loaded.at(1).toLatin1());
     }
-    file.close();
 
-    SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile});
-    QVERIFY(sim.start());
-    QCOMPARE(sim.storedTable(), loaded);
-    QSerialPort port(sim.linkPath());
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    openTransfer(port, "ED", quickQuietMs);
-    QCOMPARE(ask(port, "50", 130, quickQuietMs), loaded.at(0).toLatin1());
-    QCOMPARE(ask(port, "00", 131, quickQuietMs), loaded.at(1).toLatin1());
-}
-
-void TstDevsim::downloadTakesOnlyWholeRecords()
-{
-    SimProcess sim(quick);
-    QVERIFY(sim.start());
-    const QStringList before = sim.storedTable();
-    QSerialPort port(sim.linkPath());
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    openTransfer(port, "DD", quickQuietMs);
-    QCOMPARE(ask(port, "50", 1, quickQuietMs), QByteArray("DD"));
-    const QStringList records = hexRecords(2, 0x31);
-    QCOMPARE(ask(port, records.at(0).toLatin1(), 1, quickQuietMs), QByteArray("00"));
-
-    // Frames 10 ms apart are separate frames on a 3 ms gap: a record one byte short, one byte
-    // long, a stray command. None is answered or stored, and record 1 is still the one expected.
-    const QList<QByteArray> wrong{QByteArray(256, 'x'), QByteArray(258, 'y'),
-                                  QByteArray::fromHex("0001F0")};
-    port.clear();
-    for (const QByteArray &frame : wrong) {
-        port.write(frame);
-        port.waitForBytesWritten(1000);
-        QTest::qWait(10);
-    }
-    QVERIFY(sim.waitForReceived(4 + wrong.size()));
-    QCOMPARE(settle(port, quickQuietMs), QByteArray());
-    QCOMPARE(logged(sim.logPath(), QStringLiteral("BAD")),
-             (QStringList{QStringLiteral("record 1: 256 bytes, expected 257"),
-                          QStringLiteral("record 1: 258 bytes, expected 257"),
-                          QStringLiteral("not a record, during download of record 1: 0001F0")}));
-    QCOMPARE(sim.storedTable(), QStringList{records.at(0)} + before.mid(1));
-
-    QCOMPARE(ask(port, records.at(1).toLatin1(), 1, quickQuietMs), QByteArray("00"));
-    QCOMPARE(sim.storedTable(), records + before.mid(2));
-}
-
-void TstDevsim::refusingForever()
-{
-    for (const QByteArray &mode : {QByteArray("refuse-all"), QByteArray("restart-all")}) {
-        SimProcess sim(quick + QStringList{QStringLiteral("--") + QString::fromLatin1(mode)});
+    void downloadTakesOnlyWholeRecords()
+    {
+        SimProcess sim(quick);
         QVERIFY(sim.start());
         const QStringList before = sim.storedTable();
         QSerialPort port(sim.linkPath());
         QVERIFY(port.open(QIODevice::ReadWrite));
         openTransfer(port, "DD", quickQuietMs);
         QCOMPARE(ask(port, "50", 1, quickQuietMs), QByteArray("DD"));
-        const QByteArray record = hexRecords(1, 0x11).first().toLatin1();
-        const QByteArray expected = mode == "refuse-all" ? "F5" : "DD";
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(ask(port, record, 1, quickQuietMs), expected);
-        QCOMPARE(sim.storedTable(), before);
-    }
-}
+        const QStringList records = hexRecords(2, 0x31);
+        QCOMPARE(ask(port, records.at(0).toLatin1(), 1, quickQuietMs), QByteArray("00"));
 
-void TstDevsim::garbage()
-{
-    // The answers to one session's frames: the same under the same seed.
-    auto session = [](const QString &seed) {
-        SimProcess sim(quick +
-                       QStringList{QStringLiteral("--garbage"), QStringLiteral("--seed"), seed});
-        if (!sim.start())
-            return QList<QByteArray>();
-        QSerialPort port(sim.linkPath());
-        if (!port.open(QIODevice::ReadWrite))
-            return QList<QByteArray>();
-        QList<QByteArray> answers;
-        for (const char *frame : {"0001F0", "0001ED", "40", "50", "00", "0001DD", "0001F2"})
-            answers << QByteArray::fromHex(ask(port, frame, 2, quickQuietMs));
-        return answers;
-    };
-    const QList<QByteArray> first = session(QStringLiteral("7"));
-    QCOMPARE(first.size(), 7);
-    for (const QByteArray &answer : first) {
-        QVERIFY2(answer.size() >= 2 && answer.size() <= 5, answer.toHex().constData());
-        for (const char c : QByteArray::fromHex("004050DDEDF0F2F5FD"))
-            QVERIFY2(!answer.contains(c), answer.toHex().constData());
-    }
-    QCOMPARE(session(QStringLiteral("7")), first);
-}
-
-void TstDevsim::flood()
-{
-    SimProcess sim(quick + QStringList{QStringLiteral("--flood")});
-    QVERIFY(sim.start());
-    // Read straight from the terminal in large pieces, so that the simulator meets a line with a
-    // lot of room at once as well as a full one.
-    const int fd =
-        ::open(QFile::encodeName(sim.linkPath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(fd >= 0);
-    auto drink = [fd](qint64 wanted) {
-        QByteArray bytes;
-        char buffer[65536];
-        pollfd p{fd, POLLIN, 0};
-        while (bytes.size() < wanted && ::poll(&p, 1, 200) > 0) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            bytes.append(buffer, n);
+        // Frames 10 ms apart are separate frames on a 3 ms gap: a record one byte short, one byte
+        // long, a stray command. None is answered or stored, and record 1 is still the one
+        // expected.
+        const QList<QByteArray> wrong{QByteArray(256, 'x'), QByteArray(258, 'y'),
+                                      QByteArray::fromHex("0001F0")};
+        port.clear();
+        for (const QByteArray &frame : wrong) {
+            port.write(frame);
+            port.waitForBytesWritten(1000);
+            QTest::qWait(10);
         }
-        return bytes;
-    };
-    QCOMPARE(drink(1), QByteArray()); // nothing before the first frame
-    QCOMPARE(::write(fd, "\x00\x01\xF0", 3), ssize_t(3));
-    // Left unread now and then, the terminal fills up and the simulator has to wait for room,
-    // then finds a lot of it at once. Far more than a 9600-baud line carries in an hour, without
-    // a pause of 200 ms: not paced, and never stalling.
-    QByteArray flood;
-    for (QByteArray more = QByteArray(1, 'x'); !more.isEmpty() && flood.size() < 2000000;) {
-        QTest::qWait(5);
-        more = drink(50000);
-        flood += more;
+        QVERIFY(sim.waitForReceived(4 + wrong.size()));
+        QCOMPARE(settle(port, quickQuietMs), QByteArray());
+        QCOMPARE(
+            logged(sim.logPath(), QStringLiteral("BAD")),
+            (QStringList{QStringLiteral("record 1: 256 bytes, expected 257"),
+                         QStringLiteral("record 1: 258 bytes, expected 257"),
+                         QStringLiteral("not a record, during download of record 1: 0001F0")}));
+        QCOMPARE(sim.storedTable(), QStringList{records.at(0)} + before.mid(1));
+
+        QCOMPARE(ask(port, records.at(1).toLatin1(), 1, quickQuietMs), QByteArray("00"));
+        QCOMPARE(sim.storedTable(), records + before.mid(2));
     }
-    QVERIFY2(flood.size() >= 2000000, QByteArray::number(flood.size()).constData());
-    QVERIFY(flood.count(flood.at(0)) < flood.size()); // not one byte repeated
-    // Frames sent meanwhile are logged but not answered over the flood.
-    QCOMPARE(::write(fd, "\x00\x01\xF2", 3), ssize_t(3));
-    QVERIFY(sim.waitForReceived(2));
-    QCOMPARE(sim.sent(), QStringList());
-    ::close(fd);
-}
 
-void TstDevsim::otherDeviceNumbersAreIgnored()
-{
-    SimProcess sim({QStringLiteral("--device"), QStringLiteral("0012")});
-    QVERIFY(sim.start());
-    QSerialPort port(sim.linkPath());
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    QCOMPARE(ask(port, "0001F0", 0), QByteArray());
-    QCOMPARE(ask(port, "0012F0"), QByteArray("F0"));
-    // The new number's last byte looks like a command code; it is still a number.
-    QCOMPARE(ask(port, "FD0042"), QByteArray("FD"));
-    QCOMPARE(ask(port, "0012F2", 0), QByteArray());
-    QCOMPARE(ask(port, "0042F2"), QByteArray("F2"));
-    QCOMPARE(ask(port, "0012ED", 0), QByteArray());
-}
+    void refusingForever()
+    {
+        for (const QByteArray &mode : {QByteArray("refuse-all"), QByteArray("restart-all")}) {
+            SimProcess sim(quick + QStringList{QStringLiteral("--") + QString::fromLatin1(mode)});
+            QVERIFY(sim.start());
+            const QStringList before = sim.storedTable();
+            QSerialPort port(sim.linkPath());
+            QVERIFY(port.open(QIODevice::ReadWrite));
+            openTransfer(port, "DD", quickQuietMs);
+            QCOMPARE(ask(port, "50", 1, quickQuietMs), QByteArray("DD"));
+            const QByteArray record = hexRecords(1, 0x11).first().toLatin1();
+            const QByteArray expected = mode == "refuse-all" ? "F5" : "DD";
+            for (int i = 0; i < 5; ++i)
+                QCOMPARE(ask(port, record, 1, quickQuietMs), expected);
+            QCOMPARE(sim.storedTable(), before);
+        }
+    }
 
-void TstDevsim::pinSettings()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("VexoSet.ini"));
-    const QString link = dir.filePath(QStringLiteral("pinned/COM9"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[Setup]\r\nTXPort=2\r\nTXsbID=0012\r\n");
-    file.close();
-    QProcess process;
-    process.start(QStringLiteral(IRLEARN_DEVSIM_PATH),
-                  {QStringLiteral("--pin-settings"), path, QStringLiteral("--as"),
-                   QStringLiteral("COM3"), QStringLiteral("--link"), link});
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 0);
-    const irlearn::IniFile settings(path);
-    QCOMPARE(settings.read(QStringLiteral("Ports"), QStringLiteral("COM3"), QString()), link);
-    QCOMPARE(settings.read(QStringLiteral("Setup"), QStringLiteral("TXsbID"), QString()),
-             QStringLiteral("0012"));
-    // Pinning only: no simulator was started on the link.
-    QVERIFY(!QFileInfo(link).isSymLink());
-}
+    void garbage()
+    {
+        // The answers to one session's frames: the same under the same seed.
+        auto session = [](const QString &seed) {
+            SimProcess sim(
+                quick + QStringList{QStringLiteral("--garbage"), QStringLiteral("--seed"), seed});
+            if (!sim.start())
+                return QList<QByteArray>();
+            QSerialPort port(sim.linkPath());
+            if (!port.open(QIODevice::ReadWrite))
+                return QList<QByteArray>();
+            QList<QByteArray> answers;
+            for (const char *frame : {"0001F0", "0001ED", "40", "50", "00", "0001DD", "0001F2"})
+                answers << QByteArray::fromHex(ask(port, frame, 2, quickQuietMs));
+            return answers;
+        };
+        const QList<QByteArray> first = session(QStringLiteral("7"));
+        QCOMPARE(first.size(), 7);
+        for (const QByteArray &answer : first) {
+            QVERIFY2(answer.size() >= 2 && answer.size() <= 5, answer.toHex().constData());
+            for (const char c : QByteArray::fromHex("004050DDEDF0F2F5FD"))
+                QVERIFY2(!answer.contains(c), answer.toHex().constData());
+        }
+        QCOMPARE(session(QStringLiteral("7")), first);
+    }
+
+    void flood()
+    {
+        SimProcess sim(quick + QStringList{QStringLiteral("--flood")});
+        QVERIFY(sim.start());
+        // Read straight from the terminal in large pieces, so that the simulator meets a line with
+        // a lot of room at once as well as a full one.
+        const int fd =
+            ::open(QFile::encodeName(sim.linkPath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        auto drink = [fd](qint64 wanted) {
+            QByteArray bytes;
+            char buffer[65536];
+            pollfd p{fd, POLLIN, 0};
+            while (bytes.size() < wanted && ::poll(&p, 1, 200) > 0) {
+                const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                bytes.append(buffer, n);
+            }
+            return bytes;
+        };
+        QCOMPARE(drink(1), QByteArray()); // nothing before the first frame
+        QCOMPARE(::write(fd, "\x00\x01\xF0", 3), ssize_t(3));
+        // Left unread now and then, the terminal fills up and the simulator has to wait for room,
+        // then finds a lot of it at once. Far more than a 9600-baud line carries in an hour,
+        // without a pause of 200 ms: not paced, and never stalling.
+        QByteArray flood;
+        for (QByteArray more = QByteArray(1, 'x'); !more.isEmpty() && flood.size() < 2000000;) {
+            QTest::qWait(5);
+            more = drink(50000);
+            flood += more;
+        }
+        QVERIFY2(flood.size() >= 2000000, QByteArray::number(flood.size()).constData());
+        QVERIFY(flood.count(flood.at(0)) < flood.size()); // not one byte repeated
+        // Frames sent meanwhile are logged but not answered over the flood.
+        QCOMPARE(::write(fd, "\x00\x01\xF2", 3), ssize_t(3));
+        QVERIFY(sim.waitForReceived(2));
+        QCOMPARE(sim.sent(), QStringList());
+        ::close(fd);
+    }
+
+    void otherDeviceNumbersAreIgnored()
+    {
+        SimProcess sim({QStringLiteral("--device"), QStringLiteral("0012")});
+        QVERIFY(sim.start());
+        QSerialPort port(sim.linkPath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QCOMPARE(ask(port, "0001F0", 0), QByteArray());
+        QCOMPARE(ask(port, "0012F0"), QByteArray("F0"));
+        // The new number's last byte looks like a command code; it is still a number.
+        QCOMPARE(ask(port, "FD0042"), QByteArray("FD"));
+        QCOMPARE(ask(port, "0012F2", 0), QByteArray());
+        QCOMPARE(ask(port, "0042F2"), QByteArray("F2"));
+        QCOMPARE(ask(port, "0012ED", 0), QByteArray());
+    }
+
+    void pinSettings()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("VexoSet.ini"));
+        const QString link = dir.filePath(QStringLiteral("pinned/COM9"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Setup]\r\nTXPort=2\r\nTXsbID=0012\r\n");
+        file.close();
+        QProcess process;
+        process.start(QStringLiteral(IRLEARN_DEVSIM_PATH),
+                      {QStringLiteral("--pin-settings"), path, QStringLiteral("--as"),
+                       QStringLiteral("COM3"), QStringLiteral("--link"), link});
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
+        const irlearn::IniFile settings(path);
+        QCOMPARE(settings.read(QStringLiteral("Ports"), QStringLiteral("COM3"), QString()), link);
+        QCOMPARE(settings.read(QStringLiteral("Setup"), QStringLiteral("TXsbID"), QString()),
+                 QStringLiteral("0012"));
+        // Pinning only: no simulator was started on the link.
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+};
 
 QTEST_GUILESS_MAIN(TstDevsim)
 #include "tst_devsim.moc"

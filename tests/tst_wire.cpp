@@ -75,317 +75,318 @@ class WireTest : public QObject
     Q_OBJECT
 
 private slots:
-    void framesPortsAndLog();
-    void commandFrames();
-    void twoReadsAtOnce();
-    void readStopsOnBadRecord_data();
-    void readStopsOnBadRecord();
-    void downloadAndVerify_data();
-    void downloadAndVerify();
-    void unplugEndsOperation_data();
-    void unplugEndsOperation();
+    void framesPortsAndLog()
+    {
+        // The transfer openings fit the number to four characters; the learning frames take only
+        // four decimal digits.
+        QCOMPARE(frames::readSelect(QStringLiteral("123456")), QStringLiteral("3456ED"));
+        QCOMPARE(frames::downloadSelect(QStringLiteral(" 1 ")), QStringLiteral("0001DD"));
+        QVERIFY(frames::isDeviceNumber(QStringLiteral("0012")));
+        for (const char *bad : {"12", "00123", "00ab", "1 23", ""})
+            QVERIFY2(!frames::isDeviceNumber(QLatin1String(bad)), bad);
+        QCOMPARE(frames::toBytes(QStringLiteral("0001F")), QByteArray("\x00\x01\x0F", 3));
+        QCOMPARE(frames::toBytes(QStringLiteral("G1ff")), QByteArray("\x00\xFF", 2));
+        QCOMPARE(frames::toBytes(QStringLiteral("1G")), QByteArray("\x01", 1));
+
+        const PortNames names(
+            {{1, QStringLiteral("/dev/ttyUSB1")}, {3, QStringLiteral("/tmp/pty")}},
+            {QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyS0"),
+             QStringLiteral("/dev/ttyACM0")});
+        const QStringList devices{QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyACM0"),
+                                  QStringLiteral("/tmp/pty"), QStringLiteral("/dev/ttyS0"),
+                                  QString()};
+        for (int n = 1; n <= 5; ++n) // by path, pinned devices skipped
+            QCOMPARE(names.deviceFor(n), devices.at(n - 1));
+        QCOMPARE(names.deviceFor(33), QString());
+        QCOMPARE(PortNames::numberIn(QStringLiteral("  COM12 ")), 12);
+        QCOMPARE(PortNames::numberIn(QStringLiteral("com4")), 4);
+        QCOMPARE(PortNames::numberIn(QStringLiteral("COMx")), 0);
+        QCOMPARE(PortNames::numberIn(QStringLiteral("COM2.5")), 2); // halves to even
+        QCOMPARE(PortNames::numberIn(QStringLiteral("COM3.5")), 4);
+        QCOMPARE(PortNames::numberIn(QStringLiteral("COM99999")), 0);
+
+        LogPane log;
+        QSignalSpy restarted(&log, &LogPane::restarted);
+        for (int i = 0; i < 150; ++i)
+            log.PrintStr(QString(98, QLatin1Char('x'))); // 100 characters with CR LF
+        log.PrintStr(QStringLiteral("a")); // the pane was exactly full: still appended
+        QCOMPARE(log.text().size(), LogPane::limit + 3);
+        QCOMPARE(restarted.count(), 0);
+        log.PrintStr(QStringLiteral("newest"));
+        QCOMPARE(log.text(), QStringLiteral("newest\r\n"));
+        QCOMPARE(restarted.count(), 1);
+    }
+
+    void commandFrames()
+    {
+        EngineRig rig({QStringLiteral("--learn-delay"), QStringLiteral("0")}, quick());
+        QVERIFY(rig.start());
+        const QString dev = QStringLiteral("0001");
+        QSignalSpy confirmed(&rig.engine, &DeviceEngine::learningModeConfirmed);
+        QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
+
+        // Refused before anything goes out: the frames compared below are all the device gets.
+        QVERIFY(!rig.engine.learnCommand(dev, 109));
+        QVERIFY(!rig.engine.sendKey(dev, 10));
+        QVERIFY(!rig.engine.learnKey(QStringLiteral("12ab"), 0));
+        QCOMPARE(rig.results.constLast().outcome, Outcome::Invalid);
+        QCOMPARE(rig.messages,
+                 (QStringList{messages::commandNumber, messages::deviceNumberLength}));
+        rig.messages.clear();
+
+        QVERIFY(rig.engine.switchLearningMode(dev, true));
+        // One operation at a time: a second is refused while the first waits for its answer.
+        QVERIFY(!rig.engine.readTable(dev));
+        QCOMPARE(rig.results.constLast().outcome, Outcome::Busy);
+        QVERIFY(rig.waitIdle()->ok());
+        QCOMPARE(confirmed.takeFirst().at(0).toBool(), true);
+        QVERIFY(rig.engine.learnKey(dev, 0));
+        QVERIFY(rig.waitIdle()->ok());
+        QCOMPARE(learnt.count(), 1);
+        QVERIFY(rig.engine.learnKey(dev, 9));
+        QVERIFY(rig.waitIdle()->ok());
+        QVERIFY(rig.engine.switchLearningMode(dev, false));
+        QVERIFY(rig.waitIdle()->ok());
+        QCOMPARE(confirmed.takeFirst().at(0).toBool(), false);
+        QVERIFY(rig.engine.sendKey(dev, 3));
+        QVERIFY(rig.waitIdle()->ok());
+        // Numbered learning: on, the command, the learning window, off.
+        QVERIFY(rig.engine.learnCommand(dev, 1));
+        QVERIFY(rig.waitIdle()->ok());
+        QVERIFY(rig.engine.learnCommand(dev, 108));
+        QVERIFY(rig.waitIdle()->ok());
+        QCOMPARE(learnt.count(), 4);
+        QCOMPARE(rig.messages, QStringList(4, messages::learnt));
+        // Last: the device answers to its new number from now on.
+        QVERIFY(rig.engine.setDeviceNumber(QStringLiteral("0002")));
+        QVERIFY(rig.waitIdle()->ok());
+
+        const QStringList expected{
+            QStringLiteral("0001F0"), QStringLiteral("000140"), QStringLiteral("000149"),
+            QStringLiteral("0001F2"), QStringLiteral("000143"), QStringLiteral("0001F0"),
+            QStringLiteral("000140"), QStringLiteral("0001F2"), QStringLiteral("0001F0"),
+            QStringLiteral("0001AB"), QStringLiteral("0001F2"), QStringLiteral("FD0002")};
+        QVERIFY(rig.sim.waitForReceived(int(expected.size())));
+        QCOMPARE(rig.sim.received(), expected);
+        QCOMPARE(written(rig), writtenLines(expected));
+        // Every answer is logged as it came.
+        QStringList answers;
+        for (const QString &reply : rig.sim.sent())
+            answers << QStringLiteral("收到参数：") + reply;
+        QCOMPARE(rig.replies(), answers);
+        QCOMPARE(rig.replies().constFirst(), QStringLiteral("收到参数：F0"));
+
+        rig.engine.close();
+        QVERIFY(!rig.engine.readTable(dev));
+        QCOMPARE(rig.results.constLast().outcome, Outcome::NotOpen);
+    }
+
+    // Two devices read side by side, neither engine waiting for the other. The second device
+    // answers the request after its last record with a record: the completion is repeated, and the
+    // read ends at once instead of waiting out the reply window.
+    void twoReadsAtOnce()
+    {
+        EngineRig a({QStringLiteral("--seed"), QStringLiteral("7")}, quick());
+        EngineRig b(
+            {QStringLiteral("--seed"), QStringLiteral("8"), QStringLiteral("--repeat-after-end")},
+            quick());
+        QVERIFY(a.start());
+        QVERIFY(b.start());
+        QSignalSpy readA(&a.engine, &DeviceEngine::tableRead);
+        QSignalSpy readB(&b.engine, &DeviceEngine::tableRead);
+        QVERIFY(a.engine.readTable(QStringLiteral("1")));
+        QVERIFY(b.engine.readTable(QStringLiteral("0001")));
+        QVERIFY(a.sim.waitForReceived(4));
+        // A key pressed during a read is refused, not sent between records.
+        QVERIFY(!a.engine.sendKey(QStringLiteral("0001"), 0));
+        QCOMPARE(a.results.constLast().outcome, Outcome::Busy);
+        const auto ra = a.waitIdle();
+        const auto rb = b.waitIdle();
+        QVERIFY(ra && ra->ok() && rb && rb->ok());
+
+        const QStringList stored = a.sim.storedTable();
+        QCOMPARE(stored.size(), tableRecords);
+        QVERIFY(stored != b.sim.storedTable());
+        QCOMPARE(records(ra->table), stored);
+        QCOMPARE(records(readA.at(0).at(0).value<CodeTable>()), stored);
+        QCOMPARE(records(rb->table), b.sim.storedTable());
+        QCOMPARE(a.sim.received(), readFrames);
+        QCOMPARE(b.sim.received(), readFrames);
+        QVERIFY(b.sim.receivedTimed().constFirst().first < a.sim.receivedTimed().constLast().first);
+
+        QCOMPARE(readA.count(), 1);
+        QCOMPARE(a.noticeHiddenAtMs.size(), 1);
+        QCOMPARE(a.progressAtMs.size(), tableRecords + 1);
+        QCOMPARE(a.progressAtMs.constLast().first, tableRecords);
+        QStringList counted;
+        for (int n = 1; n <= tableRecords; ++n)
+            counted << QStringLiteral("收到字符数:257")
+                    << QStringLiteral("获取第%1条记录。").arg(n);
+        QCOMPARE(a.log.filter(QRegularExpression(QStringLiteral("^(收到字符数|获取第)"))), counted);
+        // Only the records are answers that count; the opening's echoes are discarded unlogged.
+        QCOMPARE(a.replies().size(), tableRecords);
+        QCOMPARE(a.replies().constFirst(), QStringLiteral("收到参数：") + stored.constFirst());
+        QVERIFY(a.messages.isEmpty());
+
+        QCOMPARE(readB.count(), 2);
+        QCOMPARE(b.noticeHiddenAtMs.size(), 2);
+        QCOMPARE(b.log.count(QStringLiteral("收到字符数:257")), tableRecords + 1);
+        QCOMPARE(b.log.constLast(), QStringLiteral("收到字符数:257"));
+    }
+
+    void readStopsOnBadRecord_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("record");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("detail");
+        const auto args = [](const char *option, const char *value) {
+            return QStringList{QLatin1String(option), QLatin1String(value)};
+        };
+        QTest::newRow("short 4th")
+            << args("--short-record", "4:200") << 4 << Outcome::TimedOut
+            << QStringLiteral("第4条记录长度为200字节，应为257字节，读取中止。");
+        QTest::newRow("256 bytes")
+            << args("--record-len", "256") << 1 << Outcome::TimedOut
+            << QStringLiteral("第1条记录长度为256字节，应为257字节，读取中止。");
+        QTest::newRow("258 bytes")
+            << args("--record-len", "258") << 1 << Outcome::Refused
+            << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。");
+        QTest::newRow("none after 2nd") << args("--stop-after", "2") << 3 << Outcome::TimedOut
+                                        << QStringLiteral("读取第3条记录时设备无应答，读取中止。");
+    }
+
+    void readStopsOnBadRecord()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, record);
+        QFETCH(Outcome, outcome);
+        QFETCH(QString, detail);
+        EngineRig rig(args, quick());
+        QVERIFY(rig.start());
+        QSignalSpy read(&rig.engine, &DeviceEngine::tableRead);
+        QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
+        const auto result = rig.waitIdle();
+        QVERIFY(result);
+        QCOMPARE(result->outcome, outcome);
+        QCOMPARE(result->record, record);
+        QCOMPARE(result->detail, detail);
+        QCOMPARE(rig.log.constLast(), detail);
+        QCOMPARE(rig.messages, QStringList{detail});
+        QCOMPARE(read.count(), 0);
+        QCOMPARE(rig.log.count(QStringLiteral("收到字符数:257")), record - 1);
+        // Nothing more is asked of the device once the read stopped.
+        QTest::qWait(100);
+        QCOMPARE(rig.sim.received(), readFrames.mid(0, 2 + record));
+    }
+
+    void downloadAndVerify_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QList<int>>("order"); // the records sent, by index
+        QTest::addColumn<QString>("detail");
+        QList<int> all;
+        for (int r = 0; r < tableRecords; ++r)
+            all << r;
+        // Record 3 refused once, the device asking to start over at record 6: both are got over.
+        QTest::newRow("setbacks") << QStringList{QStringLiteral("--refuse-record"),
+                                                 QStringLiteral("3"),
+                                                 QStringLiteral("--restart-at"),
+                                                 QStringLiteral("6")}
+                                  << QList<int>{0, 1, 2, 3, 3, 4, 5, 6} + all
+                                  << QStringLiteral("校验完成：16条记录全部一致。");
+        // Record 4 stored with one byte changed though answered 00: the read-back names it.
+        QTest::newRow("stored wrongly")
+            << QStringList{QStringLiteral("--wrong-record"), QStringLiteral("4")} << all
+            << QStringLiteral("校验失败：第5条记录与文件不一致。");
+    }
+
+    void downloadAndVerify()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QList<int>, order);
+        QFETCH(QString, detail);
+        EngineRig rig(args, quick());
+        QVERIFY(rig.start());
+        const CodeTable table = downloadTable();
+        QVERIFY(rig.engine.downloadTable(QStringLiteral("1"), table, true));
+        const auto result = rig.waitIdle();
+        QVERIFY(result);
+        const bool intact = order.size() > tableRecords;
+        QCOMPARE(result->outcome, intact ? Outcome::Done : Outcome::Mismatch);
+        QCOMPARE(result->differing, intact ? QList<int>() : QList<int>{5});
+        QCOMPARE(result->detail, detail);
+        QCOMPARE(rig.messages, QStringList{detail});
+        QStringList stored = rig.sim.storedTable();
+        if (!intact) {
+            QVERIFY(stored.at(4) != table[4]);
+            stored[4] = table[4];
+        }
+        QCOMPARE(stored, records(table));
+
+        // The download, then the read-back, every frame logged as it went out.
+        QStringList expected{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")};
+        QStringList lines;
+        for (int r : std::as_const(order)) {
+            expected << table[std::size_t(r)];
+            lines << QStringLiteral("输出第%1行指令！").arg(r);
+        }
+        lines << QStringLiteral("下载记录完成！");
+        expected += readFrames;
+        QCOMPARE(rig.sim.received(), expected);
+        QCOMPARE(written(rig), writtenLines(expected));
+        QCOMPARE(rig.log.filter(QRegularExpression(QStringLiteral("^(输出第|下载记录)"))), lines);
+    }
+
+    void unplugEndsOperation_data()
+    {
+        // The device goes as an unplugged adapter would: in a read once record 4 is out, in a
+        // download on receiving record 5 (neither stored nor answered).
+        QTest::addColumn<bool>("download");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("read") << false
+                              << QStringLiteral("读取第5条记录时与设备的连接中断，读取中止。");
+        QTest::newRow("download") << true
+                                  << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。");
+    }
+
+    void unplugEndsOperation()
+    {
+        QFETCH(bool, download);
+        QFETCH(QString, detail);
+        EngineRig rig({QStringLiteral("--vanish-after"),
+                       download ? QStringLiteral("4") : QStringLiteral("3")},
+                      quick());
+        QVERIFY(rig.start());
+        const QStringList before = rig.sim.storedTable();
+        QSignalSpy lost(&rig.engine, &DeviceEngine::connectionLost);
+        const CodeTable table = downloadTable();
+        QVERIFY(download ? rig.engine.downloadTable(QStringLiteral("0001"), table)
+                         : rig.engine.readTable(QStringLiteral("0001")));
+
+        const auto result = rig.waitIdle();
+        QVERIFY(result);
+        QCOMPARE(result->outcome, Outcome::PortLost);
+        QCOMPARE(result->record, 5);
+        QCOMPARE(result->detail, detail);
+        QVERIFY(rig.log.contains(QStringLiteral("端口连接失败！")));
+        QCOMPARE(rig.log.constLast(), detail);
+        QCOMPARE(rig.messages, QStringList{detail});
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!rig.engine.isOpen());
+        QCOMPARE(rig.progressAtMs.constLast().first, 4);
+        QCOMPARE(rig.sim.storedTable(),
+                 download ? records(table).mid(0, 4) + before.mid(4) : before);
+
+        // A port left open on a hung-up terminal reports its error again and again: nothing may
+        // spin once the device is gone.
+        const double cpu = cpuSeconds();
+        QTest::qWait(700);
+        const double used = cpuSeconds() - cpu;
+        QVERIFY2(used < 0.2, qPrintable(QStringLiteral("CPU seconds used: %1").arg(used)));
+        QCOMPARE(lost.count(), 1);
+    }
 };
-
-void WireTest::framesPortsAndLog()
-{
-    // The transfer openings fit the number to four characters; the learning frames take only
-    // four decimal digits.
-    QCOMPARE(frames::readSelect(QStringLiteral("123456")), QStringLiteral("3456ED"));
-    QCOMPARE(frames::downloadSelect(QStringLiteral(" 1 ")), QStringLiteral("0001DD"));
-    QVERIFY(frames::isDeviceNumber(QStringLiteral("0012")));
-    for (const char *bad : {"12", "00123", "00ab", "1 23", ""})
-        QVERIFY2(!frames::isDeviceNumber(QLatin1String(bad)), bad);
-    QCOMPARE(frames::toBytes(QStringLiteral("0001F")), QByteArray("\x00\x01\x0F", 3));
-    QCOMPARE(frames::toBytes(QStringLiteral("G1ff")), QByteArray("\x00\xFF", 2));
-    QCOMPARE(frames::toBytes(QStringLiteral("1G")), QByteArray("\x01", 1));
-
-    const PortNames names({{1, QStringLiteral("/dev/ttyUSB1")}, {3, QStringLiteral("/tmp/pty")}},
-                          {QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyS0"),
-                           QStringLiteral("/dev/ttyACM0")});
-    const QStringList devices{QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyACM0"),
-                              QStringLiteral("/tmp/pty"), QStringLiteral("/dev/ttyS0"), QString()};
-    for (int n = 1; n <= 5; ++n) // by path, pinned devices skipped
-        QCOMPARE(names.deviceFor(n), devices.at(n - 1));
-    QCOMPARE(names.deviceFor(33), QString());
-    QCOMPARE(PortNames::numberIn(QStringLiteral("  COM12 ")), 12);
-    QCOMPARE(PortNames::numberIn(QStringLiteral("com4")), 4);
-    QCOMPARE(PortNames::numberIn(QStringLiteral("COMx")), 0);
-    QCOMPARE(PortNames::numberIn(QStringLiteral("COM2.5")), 2); // halves to even
-    QCOMPARE(PortNames::numberIn(QStringLiteral("COM3.5")), 4);
-    QCOMPARE(PortNames::numberIn(QStringLiteral("COM99999")), 0);
-
-    LogPane log;
-    QSignalSpy restarted(&log, &LogPane::restarted);
-    for (int i = 0; i < 150; ++i)
-        log.PrintStr(QString(98, QLatin1Char('x'))); // 100 characters with CR LF
-    log.PrintStr(QStringLiteral("a"));               // the pane was exactly full: still appended
-    QCOMPARE(log.text().size(), LogPane::limit + 3);
-    QCOMPARE(restarted.count(), 0);
-    log.PrintStr(QStringLiteral("newest"));
-    QCOMPARE(log.text(), QStringLiteral("newest\r\n"));
-    QCOMPARE(restarted.count(), 1);
-}
-
-void WireTest::commandFrames()
-{
-    EngineRig rig({QStringLiteral("--learn-delay"), QStringLiteral("0")}, quick());
-    QVERIFY(rig.start());
-    const QString dev = QStringLiteral("0001");
-    QSignalSpy confirmed(&rig.engine, &DeviceEngine::learningModeConfirmed);
-    QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
-
-    // Refused before anything goes out: the frames compared below are all the device gets.
-    QVERIFY(!rig.engine.learnCommand(dev, 109));
-    QVERIFY(!rig.engine.sendKey(dev, 10));
-    QVERIFY(!rig.engine.learnKey(QStringLiteral("12ab"), 0));
-    QCOMPARE(rig.results.constLast().outcome, Outcome::Invalid);
-    QCOMPARE(rig.messages, (QStringList{messages::commandNumber, messages::deviceNumberLength}));
-    rig.messages.clear();
-
-    QVERIFY(rig.engine.switchLearningMode(dev, true));
-    // One operation at a time: a second is refused while the first waits for its answer.
-    QVERIFY(!rig.engine.readTable(dev));
-    QCOMPARE(rig.results.constLast().outcome, Outcome::Busy);
-    QVERIFY(rig.waitIdle()->ok());
-    QCOMPARE(confirmed.takeFirst().at(0).toBool(), true);
-    QVERIFY(rig.engine.learnKey(dev, 0));
-    QVERIFY(rig.waitIdle()->ok());
-    QCOMPARE(learnt.count(), 1);
-    QVERIFY(rig.engine.learnKey(dev, 9));
-    QVERIFY(rig.waitIdle()->ok());
-    QVERIFY(rig.engine.switchLearningMode(dev, false));
-    QVERIFY(rig.waitIdle()->ok());
-    QCOMPARE(confirmed.takeFirst().at(0).toBool(), false);
-    QVERIFY(rig.engine.sendKey(dev, 3));
-    QVERIFY(rig.waitIdle()->ok());
-    // Numbered learning: on, the command, the learning window, off.
-    QVERIFY(rig.engine.learnCommand(dev, 1));
-    QVERIFY(rig.waitIdle()->ok());
-    QVERIFY(rig.engine.learnCommand(dev, 108));
-    QVERIFY(rig.waitIdle()->ok());
-    QCOMPARE(learnt.count(), 4);
-    QCOMPARE(rig.messages, QStringList(4, messages::learnt));
-    // Last: the device answers to its new number from now on.
-    QVERIFY(rig.engine.setDeviceNumber(QStringLiteral("0002")));
-    QVERIFY(rig.waitIdle()->ok());
-
-    const QStringList expected{
-        QStringLiteral("0001F0"), QStringLiteral("000140"), QStringLiteral("000149"),
-        QStringLiteral("0001F2"), QStringLiteral("000143"), QStringLiteral("0001F0"),
-        QStringLiteral("000140"), QStringLiteral("0001F2"), QStringLiteral("0001F0"),
-        QStringLiteral("0001AB"), QStringLiteral("0001F2"), QStringLiteral("FD0002")};
-    QVERIFY(rig.sim.waitForReceived(int(expected.size())));
-    QCOMPARE(rig.sim.received(), expected);
-    QCOMPARE(written(rig), writtenLines(expected));
-    // Every answer is logged as it came.
-    QStringList answers;
-    for (const QString &reply : rig.sim.sent())
-        answers << QStringLiteral("收到参数：") + reply;
-    QCOMPARE(rig.replies(), answers);
-    QCOMPARE(rig.replies().constFirst(), QStringLiteral("收到参数：F0"));
-
-    rig.engine.close();
-    QVERIFY(!rig.engine.readTable(dev));
-    QCOMPARE(rig.results.constLast().outcome, Outcome::NotOpen);
-}
-
-// Two devices read side by side, neither engine waiting for the other. The second device answers
-// the request after its last record with a record: the completion is repeated, and the read ends
-// at once instead of waiting out the reply window.
-void WireTest::twoReadsAtOnce()
-{
-    EngineRig a({QStringLiteral("--seed"), QStringLiteral("7")}, quick());
-    EngineRig b(
-        {QStringLiteral("--seed"), QStringLiteral("8"), QStringLiteral("--repeat-after-end")},
-        quick());
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QSignalSpy readA(&a.engine, &DeviceEngine::tableRead);
-    QSignalSpy readB(&b.engine, &DeviceEngine::tableRead);
-    QVERIFY(a.engine.readTable(QStringLiteral("1")));
-    QVERIFY(b.engine.readTable(QStringLiteral("0001")));
-    QVERIFY(a.sim.waitForReceived(4));
-    // A key pressed during a read is refused, not sent between records.
-    QVERIFY(!a.engine.sendKey(QStringLiteral("0001"), 0));
-    QCOMPARE(a.results.constLast().outcome, Outcome::Busy);
-    const auto ra = a.waitIdle();
-    const auto rb = b.waitIdle();
-    QVERIFY(ra && ra->ok() && rb && rb->ok());
-
-    const QStringList stored = a.sim.storedTable();
-    QCOMPARE(stored.size(), tableRecords);
-    QVERIFY(stored != b.sim.storedTable());
-    QCOMPARE(records(ra->table), stored);
-    QCOMPARE(records(readA.at(0).at(0).value<CodeTable>()), stored);
-    QCOMPARE(records(rb->table), b.sim.storedTable());
-    QCOMPARE(a.sim.received(), readFrames);
-    QCOMPARE(b.sim.received(), readFrames);
-    QVERIFY(b.sim.receivedTimed().constFirst().first < a.sim.receivedTimed().constLast().first);
-
-    QCOMPARE(readA.count(), 1);
-    QCOMPARE(a.noticeHiddenAtMs.size(), 1);
-    QCOMPARE(a.progressAtMs.size(), tableRecords + 1);
-    QCOMPARE(a.progressAtMs.constLast().first, tableRecords);
-    QStringList counted;
-    for (int n = 1; n <= tableRecords; ++n)
-        counted << QStringLiteral("收到字符数:257") << QStringLiteral("获取第%1条记录。").arg(n);
-    QCOMPARE(a.log.filter(QRegularExpression(QStringLiteral("^(收到字符数|获取第)"))), counted);
-    // Only the records are answers that count; the opening's echoes are discarded unlogged.
-    QCOMPARE(a.replies().size(), tableRecords);
-    QCOMPARE(a.replies().constFirst(), QStringLiteral("收到参数：") + stored.constFirst());
-    QVERIFY(a.messages.isEmpty());
-
-    QCOMPARE(readB.count(), 2);
-    QCOMPARE(b.noticeHiddenAtMs.size(), 2);
-    QCOMPARE(b.log.count(QStringLiteral("收到字符数:257")), tableRecords + 1);
-    QCOMPARE(b.log.constLast(), QStringLiteral("收到字符数:257"));
-}
-
-void WireTest::readStopsOnBadRecord_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("record");
-    QTest::addColumn<Outcome>("outcome");
-    QTest::addColumn<QString>("detail");
-    const auto args = [](const char *option, const char *value) {
-        return QStringList{QLatin1String(option), QLatin1String(value)};
-    };
-    QTest::newRow("short 4th") << args("--short-record", "4:200") << 4 << Outcome::TimedOut
-                               << QStringLiteral("第4条记录长度为200字节，应为257字节，读取中止。");
-    QTest::newRow("256 bytes") << args("--record-len", "256") << 1 << Outcome::TimedOut
-                               << QStringLiteral("第1条记录长度为256字节，应为257字节，读取中止。");
-    QTest::newRow("258 bytes") << args("--record-len", "258") << 1 << Outcome::Refused
-                               << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。");
-    QTest::newRow("none after 2nd") << args("--stop-after", "2") << 3 << Outcome::TimedOut
-                                    << QStringLiteral("读取第3条记录时设备无应答，读取中止。");
-}
-
-void WireTest::readStopsOnBadRecord()
-{
-    QFETCH(QStringList, args);
-    QFETCH(int, record);
-    QFETCH(Outcome, outcome);
-    QFETCH(QString, detail);
-    EngineRig rig(args, quick());
-    QVERIFY(rig.start());
-    QSignalSpy read(&rig.engine, &DeviceEngine::tableRead);
-    QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
-    const auto result = rig.waitIdle();
-    QVERIFY(result);
-    QCOMPARE(result->outcome, outcome);
-    QCOMPARE(result->record, record);
-    QCOMPARE(result->detail, detail);
-    QCOMPARE(rig.log.constLast(), detail);
-    QCOMPARE(rig.messages, QStringList{detail});
-    QCOMPARE(read.count(), 0);
-    QCOMPARE(rig.log.count(QStringLiteral("收到字符数:257")), record - 1);
-    // Nothing more is asked of the device once the read stopped.
-    QTest::qWait(100);
-    QCOMPARE(rig.sim.received(), readFrames.mid(0, 2 + record));
-}
-
-void WireTest::downloadAndVerify_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QList<int>>("order"); // the records sent, by index
-    QTest::addColumn<QString>("detail");
-    QList<int> all;
-    for (int r = 0; r < tableRecords; ++r)
-        all << r;
-    // Record 3 refused once, the device asking to start over at record 6: both are got over.
-    QTest::newRow("setbacks") << QStringList{QStringLiteral("--refuse-record"), QStringLiteral("3"),
-                                             QStringLiteral("--restart-at"), QStringLiteral("6")}
-                              << QList<int>{0, 1, 2, 3, 3, 4, 5, 6} + all
-                              << QStringLiteral("校验完成：16条记录全部一致。");
-    // Record 4 stored with one byte changed though answered 00: the read-back names it.
-    QTest::newRow("stored wrongly")
-        << QStringList{QStringLiteral("--wrong-record"), QStringLiteral("4")} << all
-        << QStringLiteral("校验失败：第5条记录与文件不一致。");
-}
-
-void WireTest::downloadAndVerify()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QList<int>, order);
-    QFETCH(QString, detail);
-    EngineRig rig(args, quick());
-    QVERIFY(rig.start());
-    const CodeTable table = downloadTable();
-    QVERIFY(rig.engine.downloadTable(QStringLiteral("1"), table, true));
-    const auto result = rig.waitIdle();
-    QVERIFY(result);
-    const bool intact = order.size() > tableRecords;
-    QCOMPARE(result->outcome, intact ? Outcome::Done : Outcome::Mismatch);
-    QCOMPARE(result->differing, intact ? QList<int>() : QList<int>{5});
-    QCOMPARE(result->detail, detail);
-    QCOMPARE(rig.messages, QStringList{detail});
-    QStringList stored = rig.sim.storedTable();
-    if (!intact) {
-        QVERIFY(stored.at(4) != table[4]);
-        stored[4] = table[4];
-    }
-    QCOMPARE(stored, records(table));
-
-    // The download, then the read-back, every frame logged as it went out.
-    QStringList expected{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")};
-    QStringList lines;
-    for (int r : std::as_const(order)) {
-        expected << table[std::size_t(r)];
-        lines << QStringLiteral("输出第%1行指令！").arg(r);
-    }
-    lines << QStringLiteral("下载记录完成！");
-    expected += readFrames;
-    QCOMPARE(rig.sim.received(), expected);
-    QCOMPARE(written(rig), writtenLines(expected));
-    QCOMPARE(rig.log.filter(QRegularExpression(QStringLiteral("^(输出第|下载记录)"))), lines);
-}
-
-void WireTest::unplugEndsOperation_data()
-{
-    // The device goes as an unplugged adapter would: in a read once record 4 is out, in a
-    // download on receiving record 5 (neither stored nor answered).
-    QTest::addColumn<bool>("download");
-    QTest::addColumn<QString>("detail");
-    QTest::newRow("read") << false << QStringLiteral("读取第5条记录时与设备的连接中断，读取中止。");
-    QTest::newRow("download") << true
-                              << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。");
-}
-
-void WireTest::unplugEndsOperation()
-{
-    QFETCH(bool, download);
-    QFETCH(QString, detail);
-    EngineRig rig(
-        {QStringLiteral("--vanish-after"), download ? QStringLiteral("4") : QStringLiteral("3")},
-        quick());
-    QVERIFY(rig.start());
-    const QStringList before = rig.sim.storedTable();
-    QSignalSpy lost(&rig.engine, &DeviceEngine::connectionLost);
-    const CodeTable table = downloadTable();
-    QVERIFY(download ? rig.engine.downloadTable(QStringLiteral("0001"), table)
-                     : rig.engine.readTable(QStringLiteral("0001")));
-
-    const auto result = rig.waitIdle();
-    QVERIFY(result);
-    QCOMPARE(result->outcome, Outcome::PortLost);
-    QCOMPARE(result->record, 5);
-    QCOMPARE(result->detail, detail);
-    QVERIFY(rig.log.contains(QStringLiteral("端口连接失败！")));
-    QCOMPARE(rig.log.constLast(), detail);
-    QCOMPARE(rig.messages, QStringList{detail});
-    QCOMPARE(lost.count(), 1);
-    QVERIFY(!rig.engine.isOpen());
-    QCOMPARE(rig.progressAtMs.constLast().first, 4);
-    QCOMPARE(rig.sim.storedTable(), download ? records(table).mid(0, 4) + before.mid(4) : before);
-
-    // A port left open on a hung-up terminal reports its error again and again: nothing may
-    // spin once the device is gone.
-    const double cpu = cpuSeconds();
-    QTest::qWait(700);
-    const double used = cpuSeconds() - cpu;
-    QVERIFY2(used < 0.2, qPrintable(QStringLiteral("CPU seconds used: %1").arg(used)));
-    QCOMPARE(lost.count(), 1);
-}
 
 QTEST_GUILESS_MAIN(WireTest)
 #include "tst_wire.moc"
