@@ -1,3 +1,5 @@
+// Code files: the atomic write on a filling disk, the load rules and their reasons, and paths that
+// are no regular file, for reading and for saving.
 #include "codefile/codefile.h"
 #include "support/filesizelimit.h"
 

@@ -1,3 +1,6 @@
+// The settings file: Windows private-profile reads and writes that keep everything else, a full
+// disk, read once and shared, and odd files (too big, pipes, devices, link loops, folders) left
+// alone.
 #include "base/inifile.h"
 #include "base/settings.h"
 #include "support/filesizelimit.h"
