@@ -1,3 +1,5 @@
+// Code files: the atomic write on a filling disk, the load rules and their reasons, and paths that
+// are no regular file, for reading and for saving.
 #include "codefile/codefile.h"
 #include "support/filesizelimit.h"
 
@@ -56,205 +58,201 @@ class TstCodeFile : public QObject
     Q_OBJECT
 
 private slots:
-    void write();
-    void load_data();
-    void load();
-    void loadRefusesWhatCannotBeRead();
-    void writeRefusesWhatIsNoFile();
+    void write()
+    {
+        QTemporaryDir dir;
+        const QStringList records = patternRecords(tableRecords, 257);
+        CodeTable table;
+        std::copy(records.begin(), records.end(), table.begin());
+        table[16] = QStringLiteral("0BAD"); // never saved
+        const QString missing = dir.filePath(QStringLiteral("no-such-folder"));
+        QString error;
+        QVERIFY(!codefile::write(missing + QStringLiteral("/x.bin"), table, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!QFileInfo::exists(missing));
+
+        // The new file runs out of room halfway, as on a filling disk: the old one survives whole.
+        const QString path = dir.filePath(QStringLiteral("saved.bin"));
+        const QByteArray old(20000, 'F');
+        QVERIFY(put(path, old));
+        bool written = true;
+        {
+            const FileSizeLimit limit(4096);
+            QVERIFY(limit.active());
+            error.clear();
+            written = codefile::write(path, table, &error);
+        }
+        QVERIFY(!written);
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(contents(path), old);
+
+        // With room, it is replaced by exactly the fixture, and nothing else is left behind.
+        QVERIFY2(codefile::write(path, table, &error), qPrintable(error));
+        QCOMPARE(contents(path), contents(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin")));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("saved.bin")});
+        const codefile::Loaded loaded = codefile::load(path);
+        QVERIFY2(loaded.ok, qPrintable(loaded.reason));
+        QCOMPARE(loaded.lines, records);
+    }
+
+    void load_data()
+    {
+        // records: what a good file yields; badLine: the first bad line of a refused one (0: the
+        // file as a whole); reason: the operator's words, where they are pinned down.
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("records");
+        QTest::addColumn<int>("badLine");
+        QTest::addColumn<QString>("reason");
+        const QStringList sixteen = patternRecords(16, 257);
+        const QStringList lower =
+            QString::fromLatin1(joined(sixteen, "\n", false)).toLower().split(u'\n');
+        auto with = [&](int line, const QString &text) {
+            QStringList records = sixteen;
+            if (line > records.size())
+                records.append(text);
+            else
+                records[line - 1] = text;
+            return joined(records, "\r\n");
+        };
+        const QString any;
+        QTest::newRow("LF") << joined(sixteen, "\n") << sixteen << 0 << any;
+        QTest::newRow("CR LF, no last end")
+            << joined(sixteen, "\r\n", false) << sixteen << 0 << any;
+        QTest::newRow("lower case, LF, no last end")
+            << joined(lower, "\n", false) << lower << 0 << any;
+        const QStringList seventeen = patternRecords(17, 257);
+        QTest::newRow("17 lines") << joined(seventeen, "\r\n") << seventeen << 0 << any;
+        // The 17th line is never sent: any even run of digits will do, up to the 1 MiB cap.
+        QTest::newRow("short 17th") << with(17, QStringLiteral("0bad"))
+                                    << sixteen + QStringList{QStringLiteral("0bad")} << 0 << any;
+        const QString filler(1024 * 1024 - 16 * 516 - 2, u'A');
+        QTest::newRow("1 MiB") << with(17, filler) << sixteen + QStringList{filler} << 0 << any;
+
+        const QStringList none;
+        QTest::newRow("empty") << QByteArray() << none << 0 << QStringLiteral("文件为空");
+        QTest::newRow("10 lines") << joined(patternRecords(10, 257), "\r\n") << none << 0
+                                  << QStringLiteral("行数为10，应为16或17行");
+        // A file that is no table at all is told so before its records are measured.
+        QTest::newRow("10 short lines") << joined(patternRecords(10, 4), "\r\n") << none << 0
+                                        << QStringLiteral("行数为10，应为16或17行");
+        QTest::newRow("18 lines") << joined(patternRecords(18, 257), "\r\n") << none << 0 << any;
+        QTest::newRow("over 1 MiB") << with(17, filler + QStringLiteral("AA")) << none << 0
+                                    << QStringLiteral("文件过大（超过1 MiB）");
+        QTest::newRow("record short")
+            << with(3, sixteen.at(2).left(512)) << none << 3
+            << QStringLiteral("第3行有512个十六进制数字，应为514个（257字节）");
+        QTest::newRow("record long")
+            << with(16, sixteen.at(15) + QStringLiteral("00")) << none << 16
+            << QStringLiteral("第16行有516个十六进制数字，应为514个（257字节）");
+        QTest::newRow("odd 17th") << with(17, QStringLiteral("ABC")) << none << 17
+                                  << QStringLiteral("第17行不是偶数个十六进制数字");
+        QTest::newRow("non-hex") << with(5, sixteen.at(4).left(513) + u'G') << none << 5
+                                 << QStringLiteral("第5行含有非十六进制字符");
+        QTest::newRow("two last ends") << joined(sixteen, "\r\n") + "\r\n"
+                                       << none << 17 << QStringLiteral("第17行为空");
+        QTest::newRow("CR only") << joined(sixteen, "\r") << none << 1 << any;
+        QTest::newRow("binary") << QByteArray::fromHex("00FF1A0D0A7F80") << none << 1 << any;
+    }
+
+    void load()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, records);
+        QFETCH(int, badLine);
+        QFETCH(QString, reason);
+        const QString path = m_dir.filePath(QStringLiteral("in.bin"));
+        QVERIFY(put(path, bytes));
+        const codefile::Loaded loaded = codefile::load(path);
+        QVERIFY2(loaded.ok == !records.isEmpty(), qPrintable(loaded.reason));
+        QCOMPARE(loaded.lines, records);
+        QCOMPARE(loaded.badLine, badLine);
+        QCOMPARE(loaded.reason.isEmpty(), loaded.ok);
+        if (!reason.isEmpty())
+            QCOMPARE(loaded.reason, reason);
+    }
+
+    void loadRefusesWhatCannotBeRead()
+    {
+        const QString fifo = m_dir.filePath(QStringLiteral("fifo.bin"));
+        const QString loop = m_dir.filePath(QStringLiteral("loop.bin"));
+        const QString zero = m_dir.filePath(QStringLiteral("zero.bin"));
+        const QString locked = m_dir.filePath(QStringLiteral("locked.bin"));
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(QFile::link(loop, loop));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+        QVERIFY(QFile::copy(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin"), locked));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+
+        const struct
+        {
+            QString path;
+            QString reason;
+        } cases[] = {
+            // Neither a pipe without writer nor a device without end may hold the window.
+            {fifo, QStringLiteral("这是命名管道，不是普通文件")},
+            {QStringLiteral("/dev/zero"), QStringLiteral("这是设备文件，不是普通文件")},
+            {zero, QStringLiteral("这是设备文件，不是普通文件")},
+            {loop, QStringLiteral("符号链接循环，找不到文件")},
+            {m_dir.filePath(QStringLiteral("missing.bin")), QStringLiteral("文件不存在")},
+            {m_dir.path(), QStringLiteral("这是文件夹，不是文件")},
+            // Permissions do not bind root, who reads the file as it is.
+            {locked, geteuid() == 0 ? QString() : QStringLiteral("没有读取权限")},
+        };
+        for (const auto &c : cases) {
+            const codefile::Loaded loaded = codefile::load(c.path);
+            QVERIFY2(loaded.ok == c.reason.isEmpty(), qPrintable(c.path));
+            QCOMPARE(loaded.reason, c.reason);
+            QCOMPARE(loaded.badLine, 0);
+        }
+    }
+
+    void writeRefusesWhatIsNoFile()
+    {
+        const CodeTable table;
+        QString error;
+        // A pipe is refused whether or not a reader waits: without one the open would block for
+        // good, with one the table would go to whoever reads.
+        const QString fifo = m_dir.filePath(QStringLiteral("out.fifo"));
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        QVERIFY(!codefile::write(fifo, table, &error));
+        QCOMPARE(error, QStringLiteral("这是命名管道，不能保存到这里"));
+        char byte = 0;
+        QCOMPARE(::read(reader, &byte, 1), ssize_t(0)); // nothing came through
+        ::close(reader);
+        error.clear();
+        QVERIFY(!codefile::write(fifo, table, &error));
+        QCOMPARE(error, QStringLiteral("这是命名管道，不能保存到这里"));
+
+        const QString socketPath = m_dir.filePath(QStringLiteral("out.sock"));
+        const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray native = QFile::encodeName(socketPath);
+        QVERIFY(size_t(native.size()) < sizeof(address.sun_path));
+        std::copy(native.begin(), native.end(), address.sun_path);
+        QCOMPARE(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+        QVERIFY(!codefile::write(socketPath, table, &error));
+        QCOMPARE(error, QStringLiteral("这是套接字，不能保存到这里"));
+        ::close(sock);
+
+        QVERIFY(!codefile::write(m_dir.path(), table, &error));
+        QCOMPARE(error, QStringLiteral("这是文件夹，不能保存为文件"));
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(fifo).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+
+        // Devices are written in place.
+        QVERIFY2(codefile::write(QStringLiteral("/dev/null"), table, &error), qPrintable(error));
+        error.clear();
+        QVERIFY(!codefile::write(QStringLiteral("/dev/full"), table, &error));
+        QVERIFY(!error.isEmpty());
+    }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void TstCodeFile::write()
-{
-    QTemporaryDir dir;
-    const QStringList records = patternRecords(tableRecords, 257);
-    CodeTable table;
-    std::copy(records.begin(), records.end(), table.begin());
-    table[16] = QStringLiteral("0BAD"); // never saved
-    const QString missing = dir.filePath(QStringLiteral("no-such-folder"));
-    QString error;
-    QVERIFY(!codefile::write(missing + QStringLiteral("/x.bin"), table, &error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(!QFileInfo::exists(missing));
-
-    // The new file runs out of room halfway, as on a filling disk: the old one survives whole.
-    const QString path = dir.filePath(QStringLiteral("saved.bin"));
-    const QByteArray old(20000, 'F');
-    QVERIFY(put(path, old));
-    bool written = true;
-    {
-        const FileSizeLimit limit(4096);
-        QVERIFY(limit.active());
-        error.clear();
-        written = codefile::write(path, table, &error);
-    }
-    QVERIFY(!written);
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(contents(path), old);
-
-    // With room, it is replaced by exactly the fixture, and nothing else is left behind.
-    QVERIFY2(codefile::write(path, table, &error), qPrintable(error));
-    QCOMPARE(contents(path), contents(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin")));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("saved.bin")});
-    const codefile::Loaded loaded = codefile::load(path);
-    QVERIFY2(loaded.ok, qPrintable(loaded.reason));
-    QCOMPARE(loaded.lines, records);
-}
-
-void TstCodeFile::load_data()
-{
-    // records: what a good file yields; badLine: the first bad line of a refused one (0: the
-    // file as a whole); reason: the operator's words, where they are pinned down.
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QStringList>("records");
-    QTest::addColumn<int>("badLine");
-    QTest::addColumn<QString>("reason");
-    const QStringList sixteen = patternRecords(16, 257);
-    const QStringList lower =
-        QString::fromLatin1(joined(sixteen, "\n", false)).toLower().split(u'\n');
-    auto with = [&](int line, const QString &text) {
-        QStringList records = sixteen;
-        if (line > records.size())
-            records.append(text);
-        else
-            records[line - 1] = text;
-        return joined(records, "\r\n");
-    };
-    const QString any;
-    QTest::newRow("LF") << joined(sixteen, "\n") << sixteen << 0 << any;
-    QTest::newRow("CR LF, no last end") << joined(sixteen, "\r\n", false) << sixteen << 0 << any;
-    QTest::newRow("lower case, LF, no last end") << joined(lower, "\n", false) << lower << 0 << any;
-    const QStringList seventeen = patternRecords(17, 257);
-    QTest::newRow("17 lines") << joined(seventeen, "\r\n") << seventeen << 0 << any;
-    // The 17th line is never sent: any even run of digits will do, up to the 1 MiB cap.
-    QTest::newRow("short 17th") << with(17, QStringLiteral("0bad"))
-                                << sixteen + QStringList{QStringLiteral("0bad")} << 0 << any;
-    const QString filler(1024 * 1024 - 16 * 516 - 2, u'A');
-    QTest::newRow("1 MiB") << with(17, filler) << sixteen + QStringList{filler} << 0 << any;
-
-    const QStringList none;
-    QTest::newRow("empty") << QByteArray() << none << 0 << QStringLiteral("文件为空");
-    QTest::newRow("10 lines") << joined(patternRecords(10, 257), "\r\n") << none << 0
-                              << QStringLiteral("行数为10，应为16或17行");
-    // A file that is no table at all is told so before its records are measured.
-    QTest::newRow("10 short lines") << joined(patternRecords(10, 4), "\r\n") << none << 0
-                                    << QStringLiteral("行数为10，应为16或17行");
-    QTest::newRow("18 lines") << joined(patternRecords(18, 257), "\r\n") << none << 0 << any;
-    QTest::newRow("over 1 MiB") << with(17, filler + QStringLiteral("AA")) << none << 0
-                                << QStringLiteral("文件过大（超过1 MiB）");
-    QTest::newRow("record short") << with(3, sixteen.at(2).left(512)) << none << 3
-                                  << QStringLiteral(
-                                         "第3行有512个十六进制数字，应为514个（257字节）");
-    QTest::newRow("record long") << with(16, sixteen.at(15) + QStringLiteral("00")) << none << 16
-                                 << QStringLiteral(
-                                        "第16行有516个十六进制数字，应为514个（257字节）");
-    QTest::newRow("odd 17th") << with(17, QStringLiteral("ABC")) << none << 17
-                              << QStringLiteral("第17行不是偶数个十六进制数字");
-    QTest::newRow("non-hex") << with(5, sixteen.at(4).left(513) + u'G') << none << 5
-                             << QStringLiteral("第5行含有非十六进制字符");
-    QTest::newRow("two last ends") << joined(sixteen, "\r\n") + "\r\n"
-                                   << none << 17 << QStringLiteral("第17行为空");
-    QTest::newRow("CR only") << joined(sixteen, "\r") << none << 1 << any;
-    QTest::newRow("binary") << QByteArray::fromHex("00FF1A0D0A7F80") << none << 1 << any;
-}
-
-void TstCodeFile::load()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QStringList, records);
-    QFETCH(int, badLine);
-    QFETCH(QString, reason);
-    const QString path = m_dir.filePath(QStringLiteral("in.bin"));
-    QVERIFY(put(path, bytes));
-    const codefile::Loaded loaded = codefile::load(path);
-    QVERIFY2(loaded.ok == !records.isEmpty(), qPrintable(loaded.reason));
-    QCOMPARE(loaded.lines, records);
-    QCOMPARE(loaded.badLine, badLine);
-    QCOMPARE(loaded.reason.isEmpty(), loaded.ok);
-    if (!reason.isEmpty())
-        QCOMPARE(loaded.reason, reason);
-}
-
-void TstCodeFile::loadRefusesWhatCannotBeRead()
-{
-    const QString fifo = m_dir.filePath(QStringLiteral("fifo.bin"));
-    const QString loop = m_dir.filePath(QStringLiteral("loop.bin"));
-    const QString zero = m_dir.filePath(QStringLiteral("zero.bin"));
-    const QString locked = m_dir.filePath(QStringLiteral("locked.bin"));
-    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QVERIFY(QFile::link(loop, loop));
-    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
-    QVERIFY(QFile::copy(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin"), locked));
-    QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
-
-    const struct
-    {
-        QString path;
-        QString reason;
-    } cases[] = {
-        // Neither a pipe without writer nor a device without end may hold the window.
-        {fifo, QStringLiteral("这是命名管道，不是普通文件")},
-        {QStringLiteral("/dev/zero"), QStringLiteral("这是设备文件，不是普通文件")},
-        {zero, QStringLiteral("这是设备文件，不是普通文件")},
-        {loop, QStringLiteral("符号链接循环，找不到文件")},
-        {m_dir.filePath(QStringLiteral("missing.bin")), QStringLiteral("文件不存在")},
-        {m_dir.path(), QStringLiteral("这是文件夹，不是文件")},
-        // Permissions do not bind root, who reads the file as it is.
-        {locked, geteuid() == 0 ? QString() : QStringLiteral("没有读取权限")},
-    };
-    for (const auto &c : cases) {
-        const codefile::Loaded loaded = codefile::load(c.path);
-        QVERIFY2(loaded.ok == c.reason.isEmpty(), qPrintable(c.path));
-        QCOMPARE(loaded.reason, c.reason);
-        QCOMPARE(loaded.badLine, 0);
-    }
-}
-
-void TstCodeFile::writeRefusesWhatIsNoFile()
-{
-    const CodeTable table;
-    QString error;
-    // A pipe is refused whether or not a reader waits: without one the open would block for
-    // good, with one the table would go to whoever reads.
-    const QString fifo = m_dir.filePath(QStringLiteral("out.fifo"));
-    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-    QVERIFY(reader >= 0);
-    QVERIFY(!codefile::write(fifo, table, &error));
-    QCOMPARE(error, QStringLiteral("这是命名管道，不能保存到这里"));
-    char byte = 0;
-    QCOMPARE(::read(reader, &byte, 1), ssize_t(0)); // nothing came through
-    ::close(reader);
-    error.clear();
-    QVERIFY(!codefile::write(fifo, table, &error));
-    QCOMPARE(error, QStringLiteral("这是命名管道，不能保存到这里"));
-
-    const QString socketPath = m_dir.filePath(QStringLiteral("out.sock"));
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray native = QFile::encodeName(socketPath);
-    QVERIFY(size_t(native.size()) < sizeof(address.sun_path));
-    std::copy(native.begin(), native.end(), address.sun_path);
-    QCOMPARE(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
-    QVERIFY(!codefile::write(socketPath, table, &error));
-    QCOMPARE(error, QStringLiteral("这是套接字，不能保存到这里"));
-    ::close(sock);
-
-    QVERIFY(!codefile::write(m_dir.path(), table, &error));
-    QCOMPARE(error, QStringLiteral("这是文件夹，不能保存为文件"));
-    struct stat st;
-    QVERIFY(::stat(QFile::encodeName(fifo).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
-
-    // Devices are written in place.
-    QVERIFY2(codefile::write(QStringLiteral("/dev/null"), table, &error), qPrintable(error));
-    error.clear();
-    QVERIFY(!codefile::write(QStringLiteral("/dev/full"), table, &error));
-    QVERIFY(!error.isEmpty());
-}
 
 QTEST_GUILESS_MAIN(TstCodeFile)
 #include "tst_codefile.moc"

@@ -48,20 +48,6 @@ bool othersDisabled(const WindowHarness &h)
     return grid(h).count(QLatin1Char('o')) + grid(h).count(QLatin1Char('P')) == 0;
 }
 
-// Wall-clock time (the simulator's clock) of the frame at position n.
-qint64 frameTime(const SimProcess &sim, int n)
-{
-    const auto timed = sim.receivedTimed();
-    return n < timed.size() ? timed.at(n).first : -1;
-}
-
-void fillCommand(WindowHarness &h, const QString &number, const QString &name)
-{
-    h.click(QStringLiteral("CommandPanel"));
-    h.child<QComboBox>(QStringLiteral("Combo2"))->setEditText(number);
-    h.child<QLineEdit>(QStringLiteral("Text3"))->setText(name);
-}
-
 // A real double-click: press, release, the second press (as a double-click event), release.
 void doubleClick(QWidget *w)
 {
@@ -86,330 +72,293 @@ class LearningTest : public QObject
     Q_OBJECT
 
 private slots:
-    void keysToggleAndDeviceNumber();
-    void onlyTheOperatorsPressesCount();
-    void toggleWithoutEchoKeepsCaption_data();
-    void toggleWithoutEchoKeepsCaption();
-    void learningAKeyLocksTheOthers();
-    void refusedLearning();
-    void numberedLearningWindowFollowsTheBox();
-    void refusalDuringWindowEndsItAtOnce();
-    void inputIsRefused();
-};
+    // One session on a device that echoes and answers every command with 00.
+    void keysToggleAndDeviceNumber()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        auto *toggle = h.button(QStringLiteral("Check1"));
+        auto *text1 = h.child<QLineEdit>(QStringLiteral("Text1"));
+        auto clickIdle = [&h](const QString &name) {
+            h.click(name);
+            return h.idle();
+        };
 
-// One session on a device that echoes and answers every command with 00.
-void LearningTest::keysToggleAndDeviceNumber()
-{
-    SimProcess sim;
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    auto *toggle = h.button(QStringLiteral("Check1"));
-    auto *text1 = h.child<QLineEdit>(QStringLiteral("Text1"));
-    auto clickIdle = [&h](const QString &name) {
-        h.click(name);
-        return h.idle();
-    };
+        // Outside learning mode a key goes out once and pops back out; the keyboard sends nothing,
+        // and the device's 00 is no learnt key.
+        QVERIFY(clickIdle(key(0))); // 开机
+        QVERIFY(clickIdle(key(9))); // 30℃
+        h.press(key(3));
+        QCOMPARE(grid(h), allFree);
 
-    // Outside learning mode a key goes out once and pops back out; the keyboard sends nothing,
-    // and the device's 00 is no learnt key.
-    QVERIFY(clickIdle(key(0))); // 开机
-    QVERIFY(clickIdle(key(9))); // 30℃
-    h.press(key(3));
-    QCOMPARE(grid(h), allFree);
-
-    text1->setText(QStringLiteral(" 0001 "));
-    QVERIFY(clickIdle(QStringLiteral("Check1")));
-    QVERIFY(toggle->isChecked());
-    QCOMPARE(toggle->text(), captionOn);
-    QVERIFY(clickIdle(QStringLiteral("Check1")));
-    QVERIFY(!toggle->isChecked());
-    QCOMPARE(toggle->text(), captionOff);
-    // The keyboard flips the value and sends nothing.
-    h.press(QStringLiteral("Check1"));
-    QVERIFY(toggle->isChecked());
-    h.press(QStringLiteral("Check1"));
-    QVERIFY(!toggle->isChecked());
-
-    // Anything but four decimal digits would address some other device: the toggle and the keys
-    // refuse it in and out of learning mode, and spring back.
-    const QStringList malformed{QStringLiteral("12"), QStringLiteral("00a1"),
-                                QStringLiteral("00001"), QString()};
-    for (const QString &device : malformed) {
-        text1->setText(device);
+        text1->setText(QStringLiteral(" 0001 "));
+        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        QVERIFY(toggle->isChecked());
+        QCOMPARE(toggle->text(), captionOn);
         QVERIFY(clickIdle(QStringLiteral("Check1")));
         QVERIFY(!toggle->isChecked());
-        QVERIFY(clickIdle(key(0)));
-        QCOMPARE(grid(h), allFree);
-    }
-    text1->setText(QStringLiteral("0001"));
-    QVERIFY(clickIdle(QStringLiteral("Check1")));
-    for (const QString &device : malformed) {
-        text1->setText(device);
+        QCOMPARE(toggle->text(), captionOff);
+        // The keyboard flips the value and sends nothing.
+        h.press(QStringLiteral("Check1"));
+        QVERIFY(toggle->isChecked());
+        h.press(QStringLiteral("Check1"));
+        QVERIFY(!toggle->isChecked());
+
+        // A device number the key cannot carry: refused, and the key springs back.
+        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        text1->setText(QStringLiteral("12"));
         QVERIFY(clickIdle(key(5)));
         QCOMPARE(grid(h), allFree);
+        text1->setText(QStringLiteral("0001"));
+        QVERIFY(clickIdle(QStringLiteral("Check1")));
+
+        // A new device number; the device answers to it from then on.
+        text1->setText(QStringLiteral(" 0002 "));
+        QVERIFY(clickIdle(QStringLiteral("Command2")));
+        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：FD")));
+        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        QCOMPARE(toggle->text(), captionOn);
+        QCOMPARE(sim.received(), frames({"000140", "000149", "0001F0", "0001F2", "0001F0", "0001F2",
+                                         "FD0002", "0002F0"}));
+        QCOMPARE(h.messages(), QStringList{deviceLength});
+        QCOMPARE(h.messageTitles(), QStringList{prompt});
     }
-    text1->setText(QStringLiteral("0001"));
-    QVERIFY(clickIdle(QStringLiteral("Check1")));
 
-    // A new device number; the device answers to it from then on.
-    text1->setText(QStringLiteral(" 0002 "));
-    QVERIFY(clickIdle(QStringLiteral("Command2")));
-    QVERIFY(h.logLines().contains(QStringLiteral("收到参数：FD")));
-    QVERIFY(clickIdle(QStringLiteral("Check1")));
-    QCOMPARE(toggle->text(), captionOn);
-    QCOMPARE(sim.received(), frames({"000140", "000149", "0001F0", "0001F2", "0001F0", "0001F2",
-                                     "FD0002", "0002F0"}));
-    QCOMPARE(h.messages(), QStringList(3 * malformed.size(), deviceLength));
-    QCOMPARE(h.messageTitles(), QStringList(3 * malformed.size(), prompt));
-}
-
-// A press that reaches a disabled key or toggle (while a key goes out) is not the operator's:
-// later clicks made without the mouse send nothing. A double-click's second press does count, so
-// the toggle's value always matches the mode the device was put in.
-void LearningTest::onlyTheOperatorsPressesCount()
-{
-    // Keys outside learning mode get no answer: each keeps the window busy for a reply window.
-    SimProcess sim({QStringLiteral("--key-reply"), QStringLiteral("none")});
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    auto *toggle = h.button(QStringLiteral("Check1"));
-    auto *key2 = h.button(key(2));
-
-    h.click(key(2));
-    QVERIFY(othersDisabled(h));
-    QTest::mouseClick(key2, Qt::LeftButton);
-    QVERIFY(h.idle());
-    key2->click();
-    QVERIFY(h.idle());
-
-    h.click(key(0));
-    QVERIFY(othersDisabled(h));
-    doubleClick(toggle);
-    QVERIFY(h.idle());
-    h.press(QStringLiteral("Check1"));
-    QVERIFY(toggle->isChecked());
-    toggle->setChecked(false);
-    QCOMPARE(sim.received(), frames({"000142", "000140"}));
-
-    // The device echoes before the second press, so the toggle is enabled again for it.
-    QTest::mousePress(toggle, Qt::LeftButton);
-    QTest::mouseRelease(toggle, Qt::LeftButton);
-    QVERIFY(h.idle());
-    QCOMPARE(toggle->text(), captionOn);
-    QTest::mouseDClick(toggle, Qt::LeftButton);
-    QTest::mouseRelease(toggle, Qt::LeftButton);
-    QVERIFY(h.idle());
-    QTest::qWait(100); // time for a stray frame to reach the simulator's log
-    QCOMPARE(sim.received(), frames({"000142", "000140", "0001F0", "0001F2"}));
-    QVERIFY(!toggle->isChecked());
-    QCOMPARE(toggle->text(), captionOff);
-}
-
-void LearningTest::toggleWithoutEchoKeepsCaption_data()
-{
-    QTest::addColumn<QString>("echo");
-    QTest::newRow("silent") << QStringLiteral("silent");
-    QTest::newRow("wrong") << QStringLiteral("wrong");
-}
-
-void LearningTest::toggleWithoutEchoKeepsCaption()
-{
-    QFETCH(QString, echo);
-    SimProcess sim({QStringLiteral("--echo"), echo});
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    auto *toggle = h.button(QStringLiteral("Check1"));
-
-    // The second click goes by the value, not by what the device confirmed.
-    h.click(toggle);
-    QVERIFY(h.idle());
-    h.click(toggle);
-    QVERIFY(h.idle());
-    QCOMPARE(sim.received(), frames({"0001F0", "0001F2"}));
-    QCOMPARE(toggle->text(), QStringLiteral("开始学习"));
-    QCOMPARE(h.logLines().contains(QStringLiteral("收到参数：F1")), echo == QLatin1String("wrong"));
-    QVERIFY(h.messages().isEmpty());
-}
-
-void LearningTest::learningAKeyLocksTheOthers()
-{
-    // The answer comes after the request has given up, so the locked grid can be seen.
-    SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("500")});
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    auto *toggle = h.button(QStringLiteral("Check1"));
-
-    h.click(toggle);
-    QVERIFY(h.idle());
-    // The keyboard learns a key as well; while it goes out every key is disabled, then the others
-    // stay locked. Leaving learning mode by keyboard sends nothing; the late 00 frees the keys.
-    h.press(key(4));
-    QCOMPARE(grid(h), QStringLiteral("....p....."));
-    QVERIFY(h.idle());
-    QCOMPARE(grid(h), QStringLiteral("....P....."));
-    h.press(QStringLiteral("Check1"));
-    QVERIFY(!toggle->isChecked());
-    QVERIFY(QTest::qWaitFor([&h] { return !h.messages().isEmpty(); }, 5000));
-    QCOMPARE(grid(h), allFree);
-
-    h.click(toggle);
-    QVERIFY(h.idle());
-    h.click(key(2)); // 制冷
-    QVERIFY(h.idle());
-    QCOMPARE(grid(h), QStringLiteral("..P......."));
-    QVERIFY(QTest::qWaitFor([&h] { return h.messages().size() == 2; }, 5000));
-    QCOMPARE(h.messages(), QStringList(2, learnt));
-    QCOMPARE(h.messageTitles(), QStringList(2, prompt));
-    QCOMPARE(grid(h), allFree);
-    QTest::qWait(100);
-    QCOMPARE(sim.received(), frames({"0001F0", "000144", "0001F0", "000142"}));
-}
-
-// A device that refuses whatever it is to learn, 100 ms after the learning frame.
-void LearningTest::refusedLearning()
-{
-    SimProcess sim({QStringLiteral("--learn-reply"), QStringLiteral("01"),
-                    QStringLiteral("--learn-delay"), QStringLiteral("100")});
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    auto *toggle = h.button(QStringLiteral("Check1"));
-    auto clickIdle = [&h](const QString &name) {
-        h.click(name);
-        return h.idle();
-    };
-
-    QVERIFY(clickIdle(QStringLiteral("Check1")));
-    QVERIFY(clickIdle(key(7))); // 20℃
-    QVERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
-    QCOMPARE(grid(h), QStringLiteral(".......P.."));
-    // Released: nothing goes out and the others stay locked. Pressed again: learnt again.
-    QVERIFY(clickIdle(key(7)));
-    QCOMPARE(grid(h), QStringLiteral(".......o.."));
-    QVERIFY(clickIdle(key(7)));
-    // Leaving learning mode does not free the keys.
-    QVERIFY(clickIdle(QStringLiteral("Check1")));
-    QCOMPARE(toggle->text(), captionOff);
-    QCOMPARE(grid(h), QStringLiteral(".......P.."));
-
-    // Refused before the learning window began: the window still runs in full.
-    fillCommand(h, QStringLiteral("2"), QStringLiteral("关机"));
-    QVERIFY(clickIdle(QStringLiteral("Command3")));
-    QCOMPARE(sim.received(),
-             frames({"0001F0", "000147", "000147", "0001F2", "0001F0", "000141", "0001F2"}));
-    const qint64 gap = frameTime(sim, 6) - frameTime(sim, 5);
-    QVERIFY2(gap >= 680 && gap <= 1500, qPrintable(QString::number(gap)));
-    QVERIFY(h.messages().isEmpty());
-}
-
-// The success box comes during the learning frame's reply window; the learning window only starts
-// once the operator has closed it. Meanwhile nothing else can be started.
-void LearningTest::numberedLearningWindowFollowsTheBox()
-{
-    SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    h.setMessageDelay(300);
-    auto *picture = h.child<QWidget>(QStringLiteral("Picture1"));
-    fillCommand(h, QStringLiteral("001"), QStringLiteral("开机"));
-
-    bool shown = false;
-    bool locked = true;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        shown |= picture->isVisible();
-        if (h.window().engine().isBusy())
-            locked &= othersDisabled(h);
-    });
-    h.click(QStringLiteral("Command3"));
-    probe.start(5);
-    QVERIFY(sim.waitForReceived(2));
-    h.click(key(1));
-    h.click(QStringLiteral("Command5"));
-    QVERIFY(h.idle());
-    probe.stop();
-
-    QCOMPARE(sim.received(), frames({"0001F0", "000140", "0001F2"}));
-    QCOMPARE(h.messages(), QStringList{learnt});
-    QCOMPARE(h.messageTitles(), QStringList{prompt});
-    QVERIFY(shown);
-    QVERIFY(locked);
-    QVERIFY(!picture->isVisible());
-    const qint64 sinceClose = frameTime(sim, 2) - h.messageClosedAt().at(0);
-    QVERIFY2(sinceClose >= 580 && sinceClose <= 1500, qPrintable(QString::number(sinceClose)));
-}
-
-void LearningTest::refusalDuringWindowEndsItAtOnce()
-{
-    // The refusal comes after the reply window (400 ms), within the learning window (600 ms).
-    SimProcess sim({QStringLiteral("--learn-reply"), QStringLiteral("01"),
-                    QStringLiteral("--learn-delay"), QStringLiteral("600")});
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-
-    fillCommand(h, QStringLiteral("108"), QStringLiteral("换气"));
-    h.click(QStringLiteral("Command3"));
-    QVERIFY(h.idle());
-    QCOMPARE(sim.received(), frames({"0001F0", "0001AB", "0001F2"}));
-    // Waiting out the window would end 1000 ms or more after the learning frame.
-    const qint64 gap = frameTime(sim, 2) - frameTime(sim, 1);
-    QVERIFY2(gap >= 580 && gap < 900, qPrintable(QString::number(gap)));
-    QVERIFY(!h.child<QWidget>(QStringLiteral("Picture1"))->isVisible());
-    QVERIFY(h.messages().isEmpty());
-}
-
-// Input that cannot go on the wire: one box (or none), and nothing sent.
-void LearningTest::inputIsRefused()
-{
-    SimProcess sim;
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    const QString learn = QStringLiteral("Command3");
-    const QString renumber = QStringLiteral("Command2");
-    const QString dev = QStringLiteral("0001");
-    const QString name = QStringLiteral("开机");
-    const QString zero = QStringLiteral("对不起设备号不能为零！");
-    const QString none;
-    struct Case
+    // A press that reaches a disabled key or toggle (while a key goes out) is not the operator's:
+    // later clicks made without the mouse send nothing. A double-click's second press does count,
+    // so the toggle's value always matches the mode the device was put in.
+    void onlyTheOperatorsPressesCount()
     {
-        QString button, device, number, name, message; // empty message: refused without a box
-    };
-    const QList<Case> cases = {
-        {learn, dev, QStringLiteral("0"), name, badNumber},
-        {learn, dev, none, name, badNumber},
-        {learn, dev, QStringLiteral("109"), name, badNumber},
-        {learn, dev, QStringLiteral("1.5"), name, badNumber},
-        {learn, dev, QStringLiteral("108"), QStringLiteral("  "),
-         QStringLiteral("对不起，指令名称不能为空！")},
-        {learn, QStringLiteral("0A01"), QStringLiteral("1"), name, deviceLength},
-        {renumber, QStringLiteral("0000"), none, none, zero},
-        {renumber, QStringLiteral("abcd"), none, none, zero},
-        {renumber, QStringLiteral("12"), none, none, deviceLength},
-        {renumber, QStringLiteral("12ab"), none, none, deviceLength},
-        {renumber, none, none, none, none},
-    };
-    h.click(QStringLiteral("CommandPanel"));
-    for (const Case &c : cases) {
-        const auto before = h.messages().size();
-        h.child<QLineEdit>(QStringLiteral("Text1"))->setText(c.device);
-        h.child<QComboBox>(QStringLiteral("Combo2"))->setEditText(c.number);
-        h.child<QLineEdit>(QStringLiteral("Text3"))->setText(c.name);
-        h.click(c.button);
-        const QStringList shown = h.messages().mid(before);
-        QCOMPARE(shown, c.message.isEmpty() ? QStringList() : QStringList{c.message});
-        QVERIFY(!h.window().engine().isBusy());
+        // Keys outside learning mode get no answer: each keeps the window busy for a reply window.
+        SimProcess sim({QStringLiteral("--key-reply"), QStringLiteral("none")});
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        auto *toggle = h.button(QStringLiteral("Check1"));
+        auto *key2 = h.button(key(2));
+
+        h.click(key(2));
+        QVERIFY(othersDisabled(h));
+        QTest::mouseClick(key2, Qt::LeftButton);
+        QVERIFY(h.idle());
+        key2->click();
+        QVERIFY(h.idle());
+
+        h.click(key(0));
+        QVERIFY(othersDisabled(h));
+        doubleClick(toggle);
+        QVERIFY(h.idle());
+        h.press(QStringLiteral("Check1"));
+        QVERIFY(toggle->isChecked());
+        toggle->setChecked(false);
+        QCOMPARE(sim.received(), frames({"000142", "000140"}));
+
+        // The device echoes before the second press, so the toggle is enabled again for it.
+        QTest::mousePress(toggle, Qt::LeftButton);
+        QTest::mouseRelease(toggle, Qt::LeftButton);
+        QVERIFY(h.idle());
+        QCOMPARE(toggle->text(), captionOn);
+        QTest::mouseDClick(toggle, Qt::LeftButton);
+        QTest::mouseRelease(toggle, Qt::LeftButton);
+        QVERIFY(h.idle());
+        QTest::qWait(100); // time for a stray frame to reach the simulator's log
+        QCOMPARE(sim.received(), frames({"000142", "000140", "0001F0", "0001F2"}));
+        QVERIFY(!toggle->isChecked());
+        QCOMPARE(toggle->text(), captionOff);
     }
-    QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), prompt));
-    QTest::qWait(100); // time for a stray frame to reach the simulator's log
-    QVERIFY(sim.received().isEmpty());
-}
+
+    void toggleWithoutEchoKeepsCaption_data()
+    {
+        QTest::addColumn<QString>("echo");
+        QTest::newRow("silent") << QStringLiteral("silent");
+        QTest::newRow("wrong") << QStringLiteral("wrong");
+    }
+
+    void toggleWithoutEchoKeepsCaption()
+    {
+        QFETCH(QString, echo);
+        SimProcess sim({QStringLiteral("--echo"), echo});
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        auto *toggle = h.button(QStringLiteral("Check1"));
+
+        // The second click goes by the value, not by what the device confirmed.
+        h.click(toggle);
+        QVERIFY(h.idle());
+        h.click(toggle);
+        QVERIFY(h.idle());
+        QCOMPARE(sim.received(), frames({"0001F0", "0001F2"}));
+        QCOMPARE(toggle->text(), QStringLiteral("开始学习"));
+        QCOMPARE(h.logLines().contains(QStringLiteral("收到参数：F1")),
+                 echo == QLatin1String("wrong"));
+        QVERIFY(h.messages().isEmpty());
+    }
+
+    void learningAKeyLocksTheOthers()
+    {
+        // The answer comes after the request has given up, so the locked grid can be seen.
+        SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("500")});
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        auto *toggle = h.button(QStringLiteral("Check1"));
+
+        h.click(toggle);
+        QVERIFY(h.idle());
+        // The keyboard learns a key as well; while it goes out every key is disabled, then the
+        // others stay locked. Leaving learning mode by keyboard sends nothing; the late 00 frees
+        // the keys.
+        h.press(key(4));
+        QCOMPARE(grid(h), QStringLiteral("....p....."));
+        QVERIFY(h.idle());
+        QCOMPARE(grid(h), QStringLiteral("....P....."));
+        h.press(QStringLiteral("Check1"));
+        QVERIFY(!toggle->isChecked());
+        QVERIFY(QTest::qWaitFor([&h] { return !h.messages().isEmpty(); }, 5000));
+        QCOMPARE(grid(h), allFree);
+
+        h.click(toggle);
+        QVERIFY(h.idle());
+        h.click(key(2)); // 制冷
+        QVERIFY(h.idle());
+        QCOMPARE(grid(h), QStringLiteral("..P......."));
+        QVERIFY(QTest::qWaitFor([&h] { return h.messages().size() == 2; }, 5000));
+        QCOMPARE(h.messages(), QStringList(2, learnt));
+        QCOMPARE(h.messageTitles(), QStringList(2, prompt));
+        QCOMPARE(grid(h), allFree);
+        QTest::qWait(100);
+        QCOMPARE(sim.received(), frames({"0001F0", "000144", "0001F0", "000142"}));
+    }
+
+    // A device that refuses whatever it is to learn, 100 ms after the learning frame: the key stays
+    // pressed in and the others locked. (The numbered learning's refusals: tst_engine.)
+    void refusedLearning()
+    {
+        SimProcess sim({QStringLiteral("--learn-reply"), QStringLiteral("01"),
+                        QStringLiteral("--learn-delay"), QStringLiteral("100")});
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        auto *toggle = h.button(QStringLiteral("Check1"));
+        auto clickIdle = [&h](const QString &name) {
+            h.click(name);
+            return h.idle();
+        };
+
+        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        QVERIFY(clickIdle(key(7))); // 20℃
+        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
+        QCOMPARE(grid(h), QStringLiteral(".......P.."));
+        // Released: nothing goes out and the others stay locked. Pressed again: learnt again.
+        QVERIFY(clickIdle(key(7)));
+        QCOMPARE(grid(h), QStringLiteral(".......o.."));
+        QVERIFY(clickIdle(key(7)));
+        // Leaving learning mode does not free the keys.
+        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        QCOMPARE(toggle->text(), captionOff);
+        QCOMPARE(grid(h), QStringLiteral(".......P.."));
+        QCOMPARE(sim.received(), frames({"0001F0", "000147", "000147", "0001F2"}));
+        QVERIFY(h.messages().isEmpty());
+    }
+
+    // The success box comes during the learning frame's reply window; the learning window only
+    // starts once the operator has closed it. Meanwhile nothing else can be started.
+    void numberedLearningWindowFollowsTheBox()
+    {
+        SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        h.setMessageDelay(300);
+        auto *picture = h.child<QWidget>(QStringLiteral("Picture1"));
+        h.click(QStringLiteral("CommandPanel"));
+        h.child<QComboBox>(QStringLiteral("Combo2"))->setEditText(QStringLiteral("001"));
+        h.child<QLineEdit>(QStringLiteral("Text3"))->setText(QStringLiteral("开机"));
+
+        bool shown = false;
+        bool locked = true;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            shown |= picture->isVisible();
+            if (h.window().engine().isBusy())
+                locked &= othersDisabled(h);
+        });
+        h.click(QStringLiteral("Command3"));
+        probe.start(5);
+        QVERIFY(sim.waitForReceived(2));
+        h.click(key(1));
+        h.click(QStringLiteral("Command5"));
+        QVERIFY(h.idle());
+        probe.stop();
+
+        QCOMPARE(sim.received(), frames({"0001F0", "000140", "0001F2"}));
+        QCOMPARE(h.messages(), QStringList{learnt});
+        QCOMPARE(h.messageTitles(), QStringList{prompt});
+        QVERIFY(shown);
+        QVERIFY(locked);
+        QVERIFY(!picture->isVisible());
+        const qint64 sinceClose = sim.receivedTimed().at(2).first - h.messageClosedAt().at(0);
+        QVERIFY2(sinceClose >= 580 && sinceClose <= 1500, qPrintable(QString::number(sinceClose)));
+    }
+
+    // Input that cannot go on the wire: one box (or none), and nothing sent.
+    void inputIsRefused()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        const QString learn = QStringLiteral("Command3");
+        const QString toggle = QStringLiteral("Check1");
+        const QString renumber = QStringLiteral("Command2");
+        const QString dev = QStringLiteral("0001");
+        const QString name = QStringLiteral("开机");
+        const QString zero = QStringLiteral("对不起设备号不能为零！");
+        const QString none;
+        struct Case
+        {
+            QString button, device, number, name, message; // empty message: refused without a box
+        };
+        const QList<Case> cases = {
+            {learn, dev, QStringLiteral("0"), name, badNumber},
+            {learn, dev, none, name, badNumber},
+            {learn, dev, QStringLiteral("109"), name, badNumber},
+            {learn, dev, QStringLiteral("1.5"), name, badNumber},
+            {learn, dev, QStringLiteral("108"), QStringLiteral("  "),
+             QStringLiteral("对不起，指令名称不能为空！")},
+            {learn, QStringLiteral("0A01"), QStringLiteral("1"), name, deviceLength},
+            {renumber, QStringLiteral("0000"), none, none, zero},
+            {renumber, QStringLiteral("abcd"), none, none, zero},
+            {renumber, QStringLiteral("12"), none, none, deviceLength},
+            {renumber, QStringLiteral("12ab"), none, none, deviceLength},
+            {renumber, none, none, none, none},
+            // Anything but four decimal digits would address some other device.
+            {toggle, QStringLiteral("12"), none, none, deviceLength},
+            {toggle, QStringLiteral("00001"), none, none, deviceLength},
+            {toggle, none, none, none, deviceLength},
+            {key(0), QStringLiteral("00a1"), none, none, deviceLength},
+        };
+        h.click(QStringLiteral("CommandPanel"));
+        for (const Case &c : cases) {
+            const auto before = h.messages().size();
+            h.child<QLineEdit>(QStringLiteral("Text1"))->setText(c.device);
+            h.child<QComboBox>(QStringLiteral("Combo2"))->setEditText(c.number);
+            h.child<QLineEdit>(QStringLiteral("Text3"))->setText(c.name);
+            h.click(c.button);
+            const QStringList shown = h.messages().mid(before);
+            QCOMPARE(shown, c.message.isEmpty() ? QStringList() : QStringList{c.message});
+            QVERIFY(!h.window().engine().isBusy());
+            QVERIFY(!h.button(toggle)->isChecked());
+            QCOMPARE(grid(h), allFree);
+        }
+        QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), prompt));
+        QTest::qWait(100); // time for a stray frame to reach the simulator's log
+        QVERIFY(sim.received().isEmpty());
+    }
+};
 
 QTEST_MAIN(LearningTest)
 #include "tst_learning.moc"

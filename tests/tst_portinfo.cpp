@@ -45,157 +45,156 @@ class PortInfoTest : public QObject
     Q_OBJECT
 
 private slots:
-    void missingAndNotASerialPort();
-    void notPermittedNamesGroupAndCommand();
-    void busyNamesTheHolder();
-    void linksResolveToTheDevice();
+    void missingAndNotASerialPort()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        const QString missing = tmp.filePath(QStringLiteral("ttyUSB9"));
+        const QString dangling = tmp.filePath(QStringLiteral("gone"));
+        QVERIFY(QFile::link(missing, dangling));
+        // The file system outranks the error: a permission error on nothing is a missing port.
+        for (const QString &path : {missing, dangling}) {
+            const OpenFailure f = explainOpenFailure(path, QSerialPort::PermissionError);
+            QCOMPARE(f.kind, OpenFailure::Missing);
+            QCOMPARE(f.message, QStringLiteral("端口不存在：%1（设备未连接或已拔出）").arg(path));
+            QCOMPARE(describePort(path).state, PortState::Missing);
+        }
+
+        const QString file = tmp.filePath(QStringLiteral("codes.bin"));
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        for (const QString &path : {tmp.path(), file}) {
+            const OpenFailure failure = explainOpenFailure(path, QSerialPort::PermissionError);
+            QCOMPARE(failure.kind, OpenFailure::NotASerialPort);
+            QCOMPARE(failure.message, QStringLiteral("不是串口设备：%1").arg(path));
+            QCOMPARE(describePort(path).state, PortState::NotASerialPort);
+        }
+
+        // A terminal nobody holds: free, and failures it cannot explain stay general.
+        Pty pty;
+        QVERIFY(!pty.slave.isEmpty());
+        QCOMPARE(describePort(pty.slave).state, PortState::Free);
+        const OpenFailure other =
+            explainOpenFailure(pty.slave, QSerialPort::UnsupportedOperationError);
+        QCOMPARE(other.kind, OpenFailure::Other);
+        QVERIFY(other.message.contains(pty.slave));
+        QCOMPARE(explainOpenFailure(pty.slave, QSerialPort::DeviceNotFoundError).kind,
+                 OpenFailure::Missing);
+    }
+
+    void notPermittedNamesGroupAndCommand()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        Pty pty;
+        QVERIFY(!pty.slave.isEmpty());
+        const QByteArray slave = QFile::encodeName(pty.slave);
+        QCOMPARE(::chmod(slave.constData(), 0), 0);
+        const group *dialout = ::getgrnam("dialout");
+        gid_t gid = ::getegid();
+        if (dialout && ::chown(slave.constData(), uid_t(-1), dialout->gr_gid) == 0)
+            gid = dialout->gr_gid;
+        else
+            QCOMPARE(::chown(slave.constData(), uid_t(-1), gid), 0);
+        const QString groupName = QString::fromLocal8Bit(::getgrgid(gid)->gr_name);
+        const QString user = QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
+
+        // As the window sees it: a pinned link in a folder of its own.
+        const QString pinned = tmp.filePath(QStringLiteral("ttyIR"));
+        QVERIFY(QFile::link(pty.slave, pinned));
+        const OpenFailure f = explainOpenFailure(pinned, QSerialPort::PermissionError);
+        QCOMPARE(f.kind, OpenFailure::NotPermitted);
+        QCOMPARE(f.message,
+                 QStringLiteral("没有权限打开端口：%1。设备属于 %2 组，请执行 sudo usermod "
+                                "-aG %2 %3，然后注销并重新登录。")
+                     .arg(pinned, groupName, user));
+
+        const PortDetails d = describePort(pinned);
+        QCOMPARE(d.path, pty.slave);
+        QCOMPARE(d.group, groupName);
+        // Root passes any mode, so only an ordinary user sees the port refused.
+        QCOMPARE(d.state, ::geteuid() == 0 ? PortState::Free : PortState::NotPermitted);
+    }
+
+    void busyNamesTheHolder()
+    {
+        Pty pty;
+        QVERIFY(!pty.slave.isEmpty());
+        QProcess holder;
+        holder.start(QStringLiteral("sh"),
+                     {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>\"$0\""), pty.slave});
+        QVERIFY(holder.waitForStarted());
+        // Until the exec the holder is still called sh.
+        QTRY_COMPARE(describePort(pty.slave).holderName, QStringLiteral("sleep"));
+        const PortDetails d = describePort(pty.slave);
+        QCOMPARE(d.state, PortState::Busy);
+        QCOMPARE(d.holderPid, holder.processId());
+        const OpenFailure f = explainOpenFailure(pty.slave, QSerialPort::PermissionError);
+        QCOMPARE(f.kind, OpenFailure::Busy);
+        QCOMPARE(f.message, QStringLiteral("端口被占用：%1（进程 %2 sleep 正在使用）")
+                                .arg(pty.slave)
+                                .arg(d.holderPid));
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+        QTRY_COMPARE(describePort(pty.slave).state, PortState::Free);
+
+        // Lock files name holders whose fd folders are closed to us; a dead one's lock is stale.
+        QTemporaryDir locks;
+        QVERIFY(locks.isValid());
+        const QString lockName =
+            QStringLiteral("LCK..") + pty.slave.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+        QFile stale(locks.filePath(lockName));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write(QByteArray::number(d.holderPid) + "\nsleep\nlocalhost\n");
+        stale.close();
+        QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), 0);
+        QVERIFY(stale.remove());
+        QLockFile lock(locks.filePath(lockName));
+        QVERIFY(lock.tryLock());
+        QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), QCoreApplication::applicationPid());
+        lock.unlock();
+
+        // A real refusal: a second opener in this very process is turned away, and the first one,
+        // ours, is named as the holder; a description made for ourselves does not count it.
+        QSerialPort first(pty.slave);
+        QVERIFY(first.open(QIODevice::ReadWrite));
+        QSerialPort second(pty.slave);
+        QVERIFY(!second.open(QIODevice::ReadWrite));
+        const OpenFailure refused = explainOpenFailure(pty.slave, second.error());
+        QCOMPARE(refused.kind, OpenFailure::Busy);
+        QVERIFY2(
+            refused.message.contains(
+                QStringLiteral("进程 %1 tst_portinfo").arg(QCoreApplication::applicationPid())),
+            qPrintable(refused.message));
+        QCOMPARE(describePort(pty.slave).state, PortState::Free);
+    }
+
+    void linksResolveToTheDevice()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        const auto at = [&](const char *name) {
+            return tmp.filePath(QLatin1String(name));
+        };
+        Pty pty, other;
+        QVERIFY(!pty.slave.isEmpty() && !other.slave.isEmpty());
+        QVERIFY(QFile::link(pty.slave, at("usb-a")));
+        QVERIFY(QFile::link(QStringLiteral("usb-a"), at("usb-b"))); // relative, chained
+        QVERIFY(QFile::link(other.slave, at("usb-c")));
+        QVERIFY(QFile::link(at("none"), at("usb-d")));
+        QVERIFY(QFile(at("usb-e")).open(QIODevice::WriteOnly));
+
+        QCOMPARE(detail::findLinksTo(pty.slave, tmp.path()),
+                 QStringList({at("usb-a"), at("usb-b")}));
+        QCOMPARE(detail::findLinksTo(at("usb-b"), tmp.path()).size(), 2);
+        QVERIFY(detail::findLinksTo(at("none"), tmp.path()).isEmpty());
+
+        // A pseudo-terminal has no USB identity or by-id name: the summary is its path alone.
+        const PortDetails d = describePort(at("usb-b"));
+        QCOMPARE(d.path, pty.slave);
+        QVERIFY(d.usbId.isEmpty() && d.byId.isEmpty());
+        QCOMPARE(portSummary(d), pty.slave);
+    }
 };
-
-void PortInfoTest::missingAndNotASerialPort()
-{
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    const QString missing = tmp.filePath(QStringLiteral("ttyUSB9"));
-    const QString dangling = tmp.filePath(QStringLiteral("gone"));
-    QVERIFY(QFile::link(missing, dangling));
-    // The file system outranks the error: a permission error on nothing is a missing port.
-    for (const QString &path : {missing, dangling}) {
-        const OpenFailure f = explainOpenFailure(path, QSerialPort::PermissionError);
-        QCOMPARE(f.kind, OpenFailure::Missing);
-        QCOMPARE(f.message, QStringLiteral("端口不存在：%1（设备未连接或已拔出）").arg(path));
-        QCOMPARE(describePort(path).state, PortState::Missing);
-    }
-
-    const QString file = tmp.filePath(QStringLiteral("codes.bin"));
-    QVERIFY(QFile(file).open(QIODevice::WriteOnly));
-    for (const QString &path : {tmp.path(), file}) {
-        const OpenFailure failure = explainOpenFailure(path, QSerialPort::PermissionError);
-        QCOMPARE(failure.kind, OpenFailure::NotASerialPort);
-        QCOMPARE(failure.message, QStringLiteral("不是串口设备：%1").arg(path));
-        QCOMPARE(describePort(path).state, PortState::NotASerialPort);
-    }
-
-    // A terminal nobody holds: free, and failures it cannot explain stay general.
-    Pty pty;
-    QVERIFY(!pty.slave.isEmpty());
-    QCOMPARE(describePort(pty.slave).state, PortState::Free);
-    const OpenFailure other = explainOpenFailure(pty.slave, QSerialPort::UnsupportedOperationError);
-    QCOMPARE(other.kind, OpenFailure::Other);
-    QVERIFY(other.message.contains(pty.slave));
-    QCOMPARE(explainOpenFailure(pty.slave, QSerialPort::DeviceNotFoundError).kind,
-             OpenFailure::Missing);
-}
-
-void PortInfoTest::notPermittedNamesGroupAndCommand()
-{
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    Pty pty;
-    QVERIFY(!pty.slave.isEmpty());
-    const QByteArray slave = QFile::encodeName(pty.slave);
-    QCOMPARE(::chmod(slave.constData(), 0), 0);
-    const group *dialout = ::getgrnam("dialout");
-    gid_t gid = ::getegid();
-    if (dialout && ::chown(slave.constData(), uid_t(-1), dialout->gr_gid) == 0)
-        gid = dialout->gr_gid;
-    else
-        QCOMPARE(::chown(slave.constData(), uid_t(-1), gid), 0);
-    const QString groupName = QString::fromLocal8Bit(::getgrgid(gid)->gr_name);
-    const QString user = QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
-
-    // As the window sees it: a pinned link in a folder of its own.
-    const QString pinned = tmp.filePath(QStringLiteral("ttyIR"));
-    QVERIFY(QFile::link(pty.slave, pinned));
-    const OpenFailure f = explainOpenFailure(pinned, QSerialPort::PermissionError);
-    QCOMPARE(f.kind, OpenFailure::NotPermitted);
-    QCOMPARE(f.message, QStringLiteral("没有权限打开端口：%1。设备属于 %2 组，请执行 sudo usermod "
-                                       "-aG %2 %3，然后注销并重新登录。")
-                            .arg(pinned, groupName, user));
-
-    const PortDetails d = describePort(pinned);
-    QCOMPARE(d.path, pty.slave);
-    QCOMPARE(d.group, groupName);
-    // Root passes any mode, so only an ordinary user sees the port refused.
-    QCOMPARE(d.state, ::geteuid() == 0 ? PortState::Free : PortState::NotPermitted);
-}
-
-void PortInfoTest::busyNamesTheHolder()
-{
-    Pty pty;
-    QVERIFY(!pty.slave.isEmpty());
-    QProcess holder;
-    holder.start(QStringLiteral("sh"),
-                 {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>\"$0\""), pty.slave});
-    QVERIFY(holder.waitForStarted());
-    // Until the exec the holder is still called sh.
-    QTRY_COMPARE(describePort(pty.slave).holderName, QStringLiteral("sleep"));
-    const PortDetails d = describePort(pty.slave);
-    QCOMPARE(d.state, PortState::Busy);
-    QCOMPARE(d.holderPid, holder.processId());
-    const OpenFailure f = explainOpenFailure(pty.slave, QSerialPort::PermissionError);
-    QCOMPARE(f.kind, OpenFailure::Busy);
-    QCOMPARE(
-        f.message,
-        QStringLiteral("端口被占用：%1（进程 %2 sleep 正在使用）").arg(pty.slave).arg(d.holderPid));
-    holder.kill();
-    QVERIFY(holder.waitForFinished());
-    QTRY_COMPARE(describePort(pty.slave).state, PortState::Free);
-
-    // Lock files name holders whose fd folders are closed to us; a dead one's lock is stale.
-    QTemporaryDir locks;
-    QVERIFY(locks.isValid());
-    const QString lockName =
-        QStringLiteral("LCK..") + pty.slave.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
-    QFile stale(locks.filePath(lockName));
-    QVERIFY(stale.open(QIODevice::WriteOnly));
-    stale.write(QByteArray::number(d.holderPid) + "\nsleep\nlocalhost\n");
-    stale.close();
-    QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), 0);
-    QVERIFY(stale.remove());
-    QLockFile lock(locks.filePath(lockName));
-    QVERIFY(lock.tryLock());
-    QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), QCoreApplication::applicationPid());
-    lock.unlock();
-
-    // A real refusal: a second opener in this very process is turned away, and the first one,
-    // ours, is named as the holder; a description made for ourselves does not count it.
-    QSerialPort first(pty.slave);
-    QVERIFY(first.open(QIODevice::ReadWrite));
-    QSerialPort second(pty.slave);
-    QVERIFY(!second.open(QIODevice::ReadWrite));
-    const OpenFailure refused = explainOpenFailure(pty.slave, second.error());
-    QCOMPARE(refused.kind, OpenFailure::Busy);
-    QVERIFY2(refused.message.contains(
-                 QStringLiteral("进程 %1 tst_portinfo").arg(QCoreApplication::applicationPid())),
-             qPrintable(refused.message));
-    QCOMPARE(describePort(pty.slave).state, PortState::Free);
-}
-
-void PortInfoTest::linksResolveToTheDevice()
-{
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    const auto at = [&](const char *name) {
-        return tmp.filePath(QLatin1String(name));
-    };
-    Pty pty, other;
-    QVERIFY(!pty.slave.isEmpty() && !other.slave.isEmpty());
-    QVERIFY(QFile::link(pty.slave, at("usb-a")));
-    QVERIFY(QFile::link(QStringLiteral("usb-a"), at("usb-b"))); // relative, chained
-    QVERIFY(QFile::link(other.slave, at("usb-c")));
-    QVERIFY(QFile::link(at("none"), at("usb-d")));
-    QVERIFY(QFile(at("usb-e")).open(QIODevice::WriteOnly));
-
-    QCOMPARE(detail::findLinksTo(pty.slave, tmp.path()), QStringList({at("usb-a"), at("usb-b")}));
-    QCOMPARE(detail::findLinksTo(at("usb-b"), tmp.path()).size(), 2);
-    QVERIFY(detail::findLinksTo(at("none"), tmp.path()).isEmpty());
-
-    // A pseudo-terminal has no USB identity or by-id name: the summary is its path alone.
-    const PortDetails d = describePort(at("usb-b"));
-    QCOMPARE(d.path, pty.slave);
-    QVERIFY(d.usbId.isEmpty() && d.byId.isEmpty());
-    QCOMPARE(portSummary(d), pty.slave);
-}
 
 QTEST_GUILESS_MAIN(PortInfoTest)
 #include "tst_portinfo.moc"

@@ -1,3 +1,6 @@
+// The settings file: Windows private-profile reads and writes that keep everything else, a full
+// disk, read once and shared, and odd files (too big, pipes, devices, link loops, folders) left
+// alone.
 #include "base/inifile.h"
 #include "base/settings.h"
 #include "support/filesizelimit.h"
@@ -47,190 +50,185 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void read();
-    void writeKeepsEverythingElse();
-    void failedWriteKeepsOldFile();
-    void settingsPaths();
-    void settingsReadOnceAndShared();
-    void oddFilesLeftAlone();
+    void read()
+    {
+        QTemporaryDir dir;
+        IniFile ini(dir.filePath(u("VexoSet.ini")));
+        QCOMPARE(ini.read(u("Setup"), u("TXPort"), u("默认")), u("默认")); // no file
+
+        putFile(ini.path(), windowsFile);
+        QCOMPARE(ini.read(u("Nope"), u("TXPort"), u("d")), u("d"));
+        QCOMPARE(ini.read(u("Setup"), u("Nope"), u("d")), u("d"));
+        QCOMPARE(ini.read(u("Setup"), u("TXsbID"), u("d")), u("d")); // commented out
+        QCOMPARE(ini.read(u("SETUP"), u("TXPORT"), QString()), u("COM2"));
+        QCOMPARE(ini.read(u("Setup"), u("extra"), QString()), u("a=b"));
+        QCOMPARE(ini.read(u("Last"), u("K"), QString()), u("V"));
+
+        // A byte-order mark does not hide the first section; present but empty is not missing.
+        putFile(ini.path(), QByteArrayLiteral("\xEF\xBB\xBF[Setup]\nTXPort=\xE4\xB8\xAD"
+                                              "1\nTXsbID=\n"));
+        QCOMPARE(ini.read(u("Setup"), u("TXPort"), QString()), u("中1"));
+        QCOMPARE(ini.read(u("Setup"), u("TXsbID"), u("d")), QString());
+
+        // Only the mark at the very start of the file belongs to the file; one in a value is text.
+        putFile(ini.path(), QByteArrayLiteral("\xEF\xBB\xBF[Setup]\r\nTXPort=\xEF\xBB\xBF"
+                                              "COM1\r\n"));
+        QCOMPARE(ini.read(u("Setup"), u("TXPort"), QString()), QChar(0xFEFF) + u("COM1"));
+        QVERIFY(ini.write(u("Setup"), u("TXsbID"), QChar(0xFEFF) + u("7")));
+        QCOMPARE(ini.read(u("Setup"), u("TXsbID"), QString()), QChar(0xFEFF) + u("7"));
+
+        // Values come back cut to 254 bytes, never inside a character; the file keeps them whole.
+        const QString longer(300, QLatin1Char('y'));
+        const QString wide = u("中").repeated(100); // 3 bytes each: byte 254 is inside the 85th
+        QVERIFY(ini.write(u("S"), u("longer"), longer));
+        QVERIFY(ini.write(u("S"), u("wide"), wide));
+        QVERIFY(fileBytes(ini.path()).contains(longer.toLatin1()));
+        QCOMPARE(ini.read(u("S"), u("longer"), QString()), longer.left(254));
+        QCOMPARE(ini.read(u("S"), u("wide"), QString()), wide.left(84));
+    }
+
+    void writeKeepsEverythingElse()
+    {
+        QTemporaryDir dir;
+        IniFile ini(dir.filePath(u("VexoSet.ini")));
+        // A new file gets CR LF; every line break in a value becomes a space.
+        QVERIFY(ini.write(u("Setup"), u("TXPort"), u("\nX")));
+        QVERIFY(ini.write(u("setup"), u("TXsbID"), u("a\r\nb\rc\nd")));
+        QCOMPARE(fileBytes(ini.path()),
+                 QByteArrayLiteral("[Setup]\r\nTXPort= X\r\nTXsbID=a  b c d\r\n"));
+
+        putFile(ini.path(), windowsFile);
+        QByteArray expected = windowsFile;
+
+        QVERIFY(ini.write(u("Setup"), u("TXPort"), u("COM5")));
+        expected.replace("  txport = COM2  \r\n", "txport=COM5\r\n");
+        QCOMPARE(fileBytes(ini.path()), expected);
+
+        // A new key follows the section's last non-blank line, before the blank separator.
+        QVERIFY(ini.write(u("Setup"), u("TXsbID"), u("0002")));
+        expected.replace("Extra=a=b\r\n", "Extra=a=b\r\nTXsbID=0002\r\n");
+        QCOMPARE(fileBytes(ini.path()), expected);
+
+        QVERIFY(ini.write(u("Last"), u("K2"), u("v2")));
+        QVERIFY(ini.write(u("New"), u("A"), u("1")));
+        expected += "\r\nK2=v2\r\n\r\n[New]\r\nA=1\r\n";
+        QCOMPARE(fileBytes(ini.path()), expected);
+
+        // A file with LF line ends keeps them.
+        putFile(ini.path(), QByteArrayLiteral("[Setup]\n\n"));
+        QVERIFY(ini.write(u("Setup"), u("TXPort"), u("COM1")));
+        QVERIFY(ini.write(u("Ports"), u("COM1"), u("/dev/x")));
+        QCOMPARE(fileBytes(ini.path()),
+                 QByteArrayLiteral("[Setup]\nTXPort=COM1\n\n[Ports]\nCOM1=/dev/x\n"));
+    }
+
+    void failedWriteKeepsOldFile()
+    {
+        QTemporaryDir dir;
+        // A full disk, as a file size limit that binds root too: the old file must survive whole.
+        const QString path = dir.filePath(u("VexoSet.ini"));
+        putFile(path, windowsFile);
+        bool written = true;
+        {
+            const FileSizeLimit limit(64);
+            QVERIFY(limit.active());
+            written = IniFile(path).write(u("Setup"), u("TXPort"), u("COM9"));
+        }
+        QVERIFY(!written);
+        QCOMPARE(fileBytes(path), windowsFile);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u("VexoSet.ini")});
+    }
+
+    void settingsPaths()
+    {
+        QCOMPARE(Settings::pathIn(u("C:\\")), u("C:\\VexoSet.ini"));
+        QCOMPARE(Settings::pathIn(u("D:\\Tools")), u("D:\\Tools\\VexoSet.ini"));
+        QCOMPARE(Settings::pathIn(u("/opt/x")), u("/opt/x/VexoSet.ini"));
+        // The test's own folder is writable, so its settings stay beside it.
+        QCOMPARE(Settings::standard().path(),
+                 QCoreApplication::applicationDirPath() + u("/VexoSet.ini"));
+    }
+
+    void settingsReadOnceAndShared()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u("VexoSet.ini"));
+        putFile(path, windowsFile);
+        const Settings settings(path);
+        QCOMPARE(settings.problem(), QString());
+        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
+
+        // Read once: a later change on disk is not seen by reads...
+        const QByteArray changed = QByteArrayLiteral("[Setup]\nTXPort=COM7\nTXsbID=0009\n");
+        putFile(path, changed);
+        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
+
+        // ...but a write goes into the file as it is now, and every copy sees it at once.
+        Settings copy = settings;
+        copy.Ini_Write(u("Setup"), u("TXPort"), u("COM3"));
+        QCOMPARE(fileBytes(path), QByteArrayLiteral("[Setup]\nTXPort=COM3\nTXsbID=0009\n"));
+        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM3"));
+        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXsbID"), QString()), u("0009"));
+
+        // No file yet: no problem, and the first write makes it.
+        const Settings fresh(dir.filePath(u("new.ini")));
+        QCOMPARE(fresh.problem(), QString());
+        Settings(fresh).Ini_Write(u("Setup"), u("TXsbID"), u("0001"));
+        QCOMPARE(fileBytes(fresh.path()), QByteArrayLiteral("[Setup]\r\nTXsbID=0001\r\n"));
+    }
+
+    void oddFilesLeftAlone()
+    {
+        QTemporaryDir dir;
+        auto at = [&](const char *name) {
+            return dir.filePath(u(name));
+        };
+        const QByteArray big =
+            QByteArrayLiteral("[Setup]\r\nTXPort=COM4\r\n") + QByteArray(IniFile::maxFileSize, ';');
+        putFile(at("big.ini"), big);
+        QCOMPARE(mkfifo(QFile::encodeName(at("fifo.ini")).constData(), 0600), 0);
+        QVERIFY(QFile::link(u("/dev/zero"), at("zero.ini")));
+        QVERIFY(QFile::link(at("loop.ini"), at("loop.ini")));
+        QVERIFY(QDir(dir.path()).mkdir(u("folder.ini")));
+
+        const struct
+        {
+            const char *name;
+            QString reason;
+        } cases[] = {
+            {"big.ini", u("文件过大")},
+            {"fifo.ini", u("这是命名管道，不是普通文件")},
+            {"zero.ini", u("这是设备文件，不是普通文件")},
+            {"loop.ini", u("符号链接循环，找不到文件")},
+            {"folder.ini", u("这是文件夹，不是文件")},
+        };
+        for (const auto &c : cases) {
+            const QString path = at(c.name);
+            const QFileInfo before(path);
+            Settings settings(path);
+            QCOMPARE(settings.problem(), u("设置文件未使用：%1（%2）").arg(path, c.reason));
+            QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), u("默认")), u("默认"));
+            // Used as if absent, but what is written stays in memory for the rest of the run.
+            settings.Ini_Write(u("Setup"), u("TXPort"), u("COM1"));
+            QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM1"));
+            QVERIFY(!IniFile(path).write(u("Setup"), u("TXsbID"), u("0001")));
+            QCOMPARE(IniFile(path).read(u("Setup"), u("TXPort"), u("d")), u("d"));
+
+            const QFileInfo after(path);
+            QCOMPARE(after.isSymLink(), before.isSymLink());
+            QCOMPARE(after.isFile(), before.isFile());
+            QCOMPARE(after.size(), before.size());
+        }
+        QCOMPARE(fileBytes(at("big.ini")), big);
+        // Nothing was left behind by an abandoned write.
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden)
+                .size(),
+            5);
+    }
 };
-
-void TestSettings::read()
-{
-    QTemporaryDir dir;
-    IniFile ini(dir.filePath(u("VexoSet.ini")));
-    QCOMPARE(ini.read(u("Setup"), u("TXPort"), u("默认")), u("默认")); // no file
-
-    putFile(ini.path(), windowsFile);
-    QCOMPARE(ini.read(u("Nope"), u("TXPort"), u("d")), u("d"));
-    QCOMPARE(ini.read(u("Setup"), u("Nope"), u("d")), u("d"));
-    QCOMPARE(ini.read(u("Setup"), u("TXsbID"), u("d")), u("d")); // commented out
-    QCOMPARE(ini.read(u("SETUP"), u("TXPORT"), QString()), u("COM2"));
-    QCOMPARE(ini.read(u("Setup"), u("extra"), QString()), u("a=b"));
-    QCOMPARE(ini.read(u("Last"), u("K"), QString()), u("V"));
-
-    // A byte-order mark does not hide the first section; present but empty is not missing.
-    putFile(ini.path(), QByteArrayLiteral("\xEF\xBB\xBF[Setup]\nTXPort=\xE4\xB8\xAD"
-                                          "1\nTXsbID=\n"));
-    QCOMPARE(ini.read(u("Setup"), u("TXPort"), QString()), u("中1"));
-    QCOMPARE(ini.read(u("Setup"), u("TXsbID"), u("d")), QString());
-
-    // Only the mark at the very start of the file belongs to the file; one in a value is text.
-    putFile(ini.path(), QByteArrayLiteral("\xEF\xBB\xBF[Setup]\r\nTXPort=\xEF\xBB\xBF"
-                                          "COM1\r\n"));
-    QCOMPARE(ini.read(u("Setup"), u("TXPort"), QString()), QChar(0xFEFF) + u("COM1"));
-    QVERIFY(ini.write(u("Setup"), u("TXsbID"), QChar(0xFEFF) + u("7")));
-    QCOMPARE(ini.read(u("Setup"), u("TXsbID"), QString()), QChar(0xFEFF) + u("7"));
-
-    // Values come back cut to 254 bytes, never inside a character; the file keeps them whole.
-    const QString longer(300, QLatin1Char('y'));
-    const QString wide = u("中").repeated(100); // 3 bytes each: byte 254 is inside the 85th
-    QVERIFY(ini.write(u("S"), u("longer"), longer));
-    QVERIFY(ini.write(u("S"), u("wide"), wide));
-    QVERIFY(fileBytes(ini.path()).contains(longer.toLatin1()));
-    QCOMPARE(ini.read(u("S"), u("longer"), QString()), longer.left(254));
-    QCOMPARE(ini.read(u("S"), u("wide"), QString()), wide.left(84));
-}
-
-void TestSettings::writeKeepsEverythingElse()
-{
-    QTemporaryDir dir;
-    IniFile ini(dir.filePath(u("VexoSet.ini")));
-    // A new file gets CR LF; every line break in a value becomes a space.
-    QVERIFY(ini.write(u("Setup"), u("TXPort"), u("\nX")));
-    QVERIFY(ini.write(u("setup"), u("TXsbID"), u("a\r\nb\rc\nd")));
-    QCOMPARE(fileBytes(ini.path()),
-             QByteArrayLiteral("[Setup]\r\nTXPort= X\r\nTXsbID=a  b c d\r\n"));
-
-    putFile(ini.path(), windowsFile);
-    QByteArray expected = windowsFile;
-
-    QVERIFY(ini.write(u("Setup"), u("TXPort"), u("COM5")));
-    expected.replace("  txport = COM2  \r\n", "txport=COM5\r\n");
-    QCOMPARE(fileBytes(ini.path()), expected);
-
-    // A new key follows the section's last non-blank line, before the blank separator.
-    QVERIFY(ini.write(u("Setup"), u("TXsbID"), u("0002")));
-    expected.replace("Extra=a=b\r\n", "Extra=a=b\r\nTXsbID=0002\r\n");
-    QCOMPARE(fileBytes(ini.path()), expected);
-
-    QVERIFY(ini.write(u("Last"), u("K2"), u("v2")));
-    QVERIFY(ini.write(u("New"), u("A"), u("1")));
-    expected += "\r\nK2=v2\r\n\r\n[New]\r\nA=1\r\n";
-    QCOMPARE(fileBytes(ini.path()), expected);
-
-    // A file with LF line ends keeps them.
-    putFile(ini.path(), QByteArrayLiteral("[Setup]\n\n"));
-    QVERIFY(ini.write(u("Setup"), u("TXPort"), u("COM1")));
-    QVERIFY(ini.write(u("Ports"), u("COM1"), u("/dev/x")));
-    QCOMPARE(fileBytes(ini.path()),
-             QByteArrayLiteral("[Setup]\nTXPort=COM1\n\n[Ports]\nCOM1=/dev/x\n"));
-}
-
-void TestSettings::failedWriteKeepsOldFile()
-{
-    QTemporaryDir dir;
-    // A full disk, as a file size limit that binds root too: the old file must survive whole.
-    const QString path = dir.filePath(u("VexoSet.ini"));
-    putFile(path, windowsFile);
-    bool written = true;
-    {
-        const FileSizeLimit limit(64);
-        QVERIFY(limit.active());
-        written = IniFile(path).write(u("Setup"), u("TXPort"), u("COM9"));
-    }
-    QVERIFY(!written);
-    QCOMPARE(fileBytes(path), windowsFile);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u("VexoSet.ini")});
-}
-
-void TestSettings::settingsPaths()
-{
-    QCOMPARE(Settings::pathIn(u("C:\\")), u("C:\\VexoSet.ini"));
-    QCOMPARE(Settings::pathIn(u("D:\\Tools")), u("D:\\Tools\\VexoSet.ini"));
-    QCOMPARE(Settings::pathIn(u("/opt/x")), u("/opt/x/VexoSet.ini"));
-    // The test's own folder is writable, so its settings stay beside it.
-    QCOMPARE(Settings::standard().path(),
-             QCoreApplication::applicationDirPath() + u("/VexoSet.ini"));
-}
-
-void TestSettings::settingsReadOnceAndShared()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u("VexoSet.ini"));
-    putFile(path, windowsFile);
-    const Settings settings(path);
-    QCOMPARE(settings.problem(), QString());
-    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
-
-    // Read once: a later change on disk is not seen by reads...
-    const QByteArray changed = QByteArrayLiteral("[Setup]\nTXPort=COM7\nTXsbID=0009\n");
-    putFile(path, changed);
-    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
-
-    // ...but a write goes into the file as it is now, and every copy sees it at once.
-    Settings copy = settings;
-    copy.Ini_Write(u("Setup"), u("TXPort"), u("COM3"));
-    QCOMPARE(fileBytes(path), QByteArrayLiteral("[Setup]\nTXPort=COM3\nTXsbID=0009\n"));
-    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM3"));
-    QCOMPARE(settings.Ini_Read(u("Setup"), u("TXsbID"), QString()), u("0009"));
-
-    // No file yet: no problem, and the first write makes it.
-    const Settings fresh(dir.filePath(u("new.ini")));
-    QCOMPARE(fresh.problem(), QString());
-    Settings(fresh).Ini_Write(u("Setup"), u("TXsbID"), u("0001"));
-    QCOMPARE(fileBytes(fresh.path()), QByteArrayLiteral("[Setup]\r\nTXsbID=0001\r\n"));
-}
-
-void TestSettings::oddFilesLeftAlone()
-{
-    QTemporaryDir dir;
-    auto at = [&](const char *name) {
-        return dir.filePath(u(name));
-    };
-    const QByteArray big =
-        QByteArrayLiteral("[Setup]\r\nTXPort=COM4\r\n") + QByteArray(IniFile::maxFileSize, ';');
-    putFile(at("big.ini"), big);
-    QCOMPARE(mkfifo(QFile::encodeName(at("fifo.ini")).constData(), 0600), 0);
-    QVERIFY(QFile::link(u("/dev/zero"), at("zero.ini")));
-    QVERIFY(QFile::link(at("loop.ini"), at("loop.ini")));
-    QVERIFY(QDir(dir.path()).mkdir(u("folder.ini")));
-
-    const struct
-    {
-        const char *name;
-        QString reason;
-    } cases[] = {
-        {"big.ini", u("文件过大")},
-        {"fifo.ini", u("这是命名管道，不是普通文件")},
-        {"zero.ini", u("这是设备文件，不是普通文件")},
-        {"loop.ini", u("符号链接循环，找不到文件")},
-        {"folder.ini", u("这是文件夹，不是文件")},
-    };
-    for (const auto &c : cases) {
-        const QString path = at(c.name);
-        const QFileInfo before(path);
-        Settings settings(path);
-        QCOMPARE(settings.problem(), u("设置文件未使用：%1（%2）").arg(path, c.reason));
-        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), u("默认")), u("默认"));
-        // Used as if absent, but what is written stays in memory for the rest of the run.
-        settings.Ini_Write(u("Setup"), u("TXPort"), u("COM1"));
-        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM1"));
-        QVERIFY(!IniFile(path).write(u("Setup"), u("TXsbID"), u("0001")));
-        QCOMPARE(IniFile(path).read(u("Setup"), u("TXPort"), u("d")), u("d"));
-
-        const QFileInfo after(path);
-        QCOMPARE(after.isSymLink(), before.isSymLink());
-        QCOMPARE(after.isFile(), before.isFile());
-        QCOMPARE(after.size(), before.size());
-    }
-    QCOMPARE(fileBytes(at("big.ini")), big);
-    // Nothing was left behind by an abandoned write.
-    QCOMPARE(QDir(dir.path())
-                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden)
-                 .size(),
-             5);
-}
 
 QTEST_GUILESS_MAIN(TestSettings)
 #include "tst_settings.moc"

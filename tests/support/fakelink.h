@@ -19,16 +19,7 @@ public:
     Responder responder;
     QStringList written;
 
-    bool open(const QString &devicePath, irlearn::OpenError *error) override
-    {
-        if (devicePath.isEmpty()) {
-            if (error)
-                *error = {irlearn::OpenError::Missing, QStringLiteral("missing")};
-            return false;
-        }
-        m_open = true;
-        return true;
-    }
+    bool open(const QString &, irlearn::OpenError *) override { return m_open = true; }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     bool discardPending() override { return m_open; }
@@ -38,27 +29,20 @@ public:
             return false;
         const QString frame = QString::fromLatin1(bytes.toHex()).toUpper();
         written << frame;
-        if (responder) {
-            const QByteArray reply = responder(frame);
-            if (!reply.isEmpty())
-                deliver(reply);
-        }
+        if (responder)
+            deliver(responder(frame));
         return true;
     }
 
-    // Bytes from the device, a moment later.
+    // Bytes from the device, a moment later; none: silence.
     void deliver(const QByteArray &bytes, int afterMs = 0)
     {
+        if (bytes.isEmpty())
+            return;
         QTimer::singleShot(afterMs, this, [this, bytes] {
             if (m_open)
                 emit received(bytes);
         });
-    }
-    // The adapter pulled out.
-    void unplug()
-    {
-        m_open = false;
-        emit lost();
     }
 
 private:
