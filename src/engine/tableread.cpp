@@ -74,9 +74,11 @@ void TableRead::strayBytes(int bytes)
 void TableRead::paced()
 {
     if (m_extra > 0) {
-        // The record went on after its 257th byte: it was not a record of this device.
+        // The record went on after its 257th byte: it was not a record of this device, and the
+        // read stops at it, not at the one after.
+        --m_record;
         fail(Outcome::Refused, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
-                                   .arg(m_record)
+                                   .arg(m_record + 1)
                                    .arg(recordBytes + m_extra)
                                    .arg(recordBytes));
         return;
@@ -111,6 +113,11 @@ void TableRead::timedOut(const QString &, int received)
 
 void TableRead::portLost()
 {
+    // The table is whole and handed over already; only the extra request after it went unanswered.
+    if (m_step == Step::Trailing) {
+        end();
+        return;
+    }
     fail(Outcome::PortLost,
          QStringLiteral("读取第%1条记录时与设备的连接中断，读取中止。").arg(m_record + 1));
 }
