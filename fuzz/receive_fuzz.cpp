@@ -5,7 +5,7 @@
 // Input: byte 0 picks the operation (modulo 4: a read, a download, a verified download, a
 // numbered learning, whose number comes from the rest of the byte). Then pieces of the reply
 // stream, each a control byte and what it announces:
-//   0xFF  the adapter is pulled out;
+//   0xFF  the adapter is pulled out, right after the piece before;
 //   0xFE  the next record of the table downloaded (a whole, good record), as a new reply;
 //   else  (c & 0x7F) + 1 bytes that follow. With bit 7 set they are held back until the engine
 //         has written its next frame; without it they come right after the piece before (the
@@ -113,7 +113,7 @@ private:
         if (!m_open || drained())
             return;
         const Piece &piece = m_script.at(m_next);
-        if (piece.newReply || piece.unplug) {
+        if (piece.newReply) {
             if (m_answered >= written.size())
                 return;
             m_answered = int(written.size());
