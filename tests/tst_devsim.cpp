@@ -82,6 +82,9 @@ void openTransfer(QSerialPort &port, const QByteArray &select, int quietMs)
 // Simulator options that make a frame end after 3 ms of silence, and the quiet that tells the
 // test an answer is complete.
 const QStringList quick{QStringLiteral("--frame-gap"), QStringLiteral("3")};
+// The simulator's own behaviour, not the line's speed, is under test: answers at once unless a
+// test paces them itself.
+constexpr auto instant = SimProcess::Pace::Instant;
 constexpr int quickQuietMs = 25;
 
 } // namespace
@@ -123,7 +126,8 @@ void TstDevsim::loadedTableAndDownloadSetbacks()
     SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile,
                                        QStringLiteral("--refuse-record"), QStringLiteral("3:2"),
                                        QStringLiteral("--restart-at"), QStringLiteral("5"),
-                                       QStringLiteral("--wrong-record"), QStringLiteral("9")});
+                                       QStringLiteral("--wrong-record"), QStringLiteral("9")},
+                   instant);
     QVERIFY(sim.start());
     QCOMPARE(sim.storedTable(), loaded);
     QSerialPort port(sim.linkPath());
@@ -165,7 +169,7 @@ void TstDevsim::loadedTableAndDownloadSetbacks()
 
 void TstDevsim::downloadTakesOnlyWholeRecords()
 {
-    SimProcess sim(quick);
+    SimProcess sim(quick, instant);
     QVERIFY(sim.start());
     const QStringList before = sim.storedTable();
     QSerialPort port(sim.linkPath());
@@ -207,7 +211,8 @@ void TstDevsim::readRecordLengths_data()
 void TstDevsim::readRecordLengths()
 {
     QFETCH(int, length);
-    SimProcess sim(quick + QStringList{QStringLiteral("--record-len"), QString::number(length)});
+    SimProcess sim(quick + QStringList{QStringLiteral("--record-len"), QString::number(length)},
+                   instant);
     QVERIFY(sim.start());
     const QStringList table = sim.storedTable();
     QCOMPARE(table.size(), 16);
@@ -223,7 +228,8 @@ void TstDevsim::readRecordLengths()
 void TstDevsim::refusingForever()
 {
     for (const QByteArray &mode : {QByteArray("refuse-all"), QByteArray("restart-all")}) {
-        SimProcess sim(quick + QStringList{QStringLiteral("--") + QString::fromLatin1(mode)});
+        SimProcess sim(quick + QStringList{QStringLiteral("--") + QString::fromLatin1(mode)},
+                       instant);
         QVERIFY(sim.start());
         const QStringList before = sim.storedTable();
         QSerialPort port(sim.linkPath());
@@ -243,7 +249,8 @@ void TstDevsim::garbage()
     // The answers to one session's frames, under a given seed.
     auto session = [](const QString &seed) {
         SimProcess sim(quick +
-                       QStringList{QStringLiteral("--garbage"), QStringLiteral("--seed"), seed});
+                           QStringList{QStringLiteral("--garbage"), QStringLiteral("--seed"), seed},
+                       instant);
         if (!sim.start())
             return QList<QByteArray>();
         QSerialPort port(sim.linkPath());
@@ -268,7 +275,7 @@ void TstDevsim::garbage()
 void TstDevsim::flood()
 {
     {
-        SimProcess sim(quick + QStringList{QStringLiteral("--flood")});
+        SimProcess sim(quick + QStringList{QStringLiteral("--flood")}, instant);
         QVERIFY(sim.start());
         // Read straight from the terminal in large pieces, so that the simulator meets a line
         // with a lot of room at once as well as a full one.
@@ -414,7 +421,7 @@ void TstDevsim::vanish()
 
 void TstDevsim::otherDeviceNumbersAreIgnored()
 {
-    SimProcess sim({QStringLiteral("--device"), QStringLiteral("0012")});
+    SimProcess sim({QStringLiteral("--device"), QStringLiteral("0012")}, instant);
     QVERIFY(sim.start());
     QSerialPort port(sim.linkPath());
     QVERIFY(port.open(QIODevice::ReadWrite));
