@@ -84,7 +84,8 @@ void FaultsTest::eachFaultIsToldAndStopsTheTransfer_data()
     QTest::addColumn<bool>("download");
     QTest::addColumn<QString>("box"); // empty: no fault, the table is read whole
     QTest::addColumn<QStringList>("frames");
-    QTest::addColumn<int>("stored"); // download: leading records of the file the device took
+    QTest::addColumn<int>("stored");   // download: leading records of the file the device took
+    QTest::addColumn<int>("unplugAt"); // read: the device pulled out once this record is in
     const auto args = [](const char *option, const char *value = nullptr) {
         QStringList list{QLatin1String(option)};
         if (value)
@@ -96,39 +97,42 @@ void FaultsTest::eachFaultIsToldAndStopsTheTransfer_data()
     // Rows that read fifteen or more records answer at once: at line speed each would cost four
     // seconds more, for a fault that lies in the sixteenth record or after it. So does the device
     // that never answers: there is nothing to pace.
+    // A read loses its device at the test's hand: a simulator that vanishes by itself can, on a
+    // busy machine, hang up before its last record has crossed the terminal.
     QTest::newRow("lost mid-read")
-        << args("--vanish-after", "1") << true << false
-        << QStringLiteral("读取第3条记录时与设备的连接中断，读取中止。") << readFrames(1) << 0;
+        << QStringList() << true << false
+        << QStringLiteral("读取第3条记录时与设备的连接中断，读取中止。") << readFrames(1) << 0 << 2;
     QTest::newRow("258-byte record")
         << args("--record-len", "258") << true << false
-        << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。") << readFrames(0) << 0;
+        << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。") << readFrames(0) << 0
+        << 0;
     QTest::newRow("no record at all")
         << args("--stop-after", "0") << false << false
-        << QStringLiteral("读取第1条记录时设备无应答，读取中止。") << readFrames(0) << 0;
+        << QStringLiteral("读取第1条记录时设备无应答，读取中止。") << readFrames(0) << 0 << 0;
     for (const char *length : {"128", "129", "256"}) {
         QTest::addRow("16th of %s bytes", length)
             << args("--short-record", QByteArray("16:").append(length).constData()) << false
-            << false << tooShort.arg(QLatin1String(length)) << readFrames(15) << 0;
+            << false << tooShort.arg(QLatin1String(length)) << readFrames(15) << 0 << 0;
     }
     // The device gone once the sixteenth record is in: the table is whole, and is kept.
     QTest::newRow("lost after the 16th")
-        << args("--vanish-after", "15") << false << false << QString() << readFrames(15) << 0;
+        << QStringList() << false << false << QString() << readFrames(15) << 0 << 16;
     // The extra request after the last record meets a whole record: still a good read, and no
     // request follows.
     QTest::newRow("record after the 16th")
-        << args("--repeat-after-end") << false << false << QString() << readFrames(16) << 0;
+        << args("--repeat-after-end") << false << false << QString() << readFrames(16) << 0 << 0;
 
     QTest::newRow("lost mid-download")
         << args("--vanish-after", "4") << true << true
         << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。")
-        << downloadFrames({0, 1, 2, 3, 4}) << 4;
+        << downloadFrames({0, 1, 2, 3, 4}) << 4 << 0;
     QTest::newRow("endless refusal") << args("--refuse-all") << true << true
                                      << QStringLiteral("第1条记录被设备拒绝10次，下载中止。")
-                                     << downloadFrames(QList<int>(10, 0)) << 0;
+                                     << downloadFrames(QList<int>(10, 0)) << 0 << 0;
     QTest::newRow("endless restarts")
         << args("--restart-all") << true << true
         << QStringLiteral("设备在第1条记录处第3次要求重新开始，下载中止。")
-        << downloadFrames({0, 0, 0}) << 0;
+        << downloadFrames({0, 0, 0}) << 0 << 0;
 }
 
 void FaultsTest::eachFaultIsToldAndStopsTheTransfer()
@@ -139,6 +143,7 @@ void FaultsTest::eachFaultIsToldAndStopsTheTransfer()
     QFETCH(QString, box);
     QFETCH(QStringList, frames);
     QFETCH(int, stored);
+    QFETCH(int, unplugAt);
 
     // A device that answers at once may as well take a frame on a shorter silence.
     SimProcess sim(paced ? args
@@ -153,8 +158,9 @@ void FaultsTest::eachFaultIsToldAndStopsTheTransfer()
     QString error;
     QVERIFY2(irlearn::codefile::write(file, table, &error), qPrintable(error));
 
-    // Nor does it need wide windows, and a time-out is sat out sooner.
-    const irlearn::Timings quick{250, 400, 40, 10, 600, 1500};
+    // Nor does it need wide windows, and a time-out is sat out sooner. The opening pause is the
+    // device's own: a simulator starved on a busy machine would read shorter-spaced frames as one.
+    const irlearn::Timings quick{500, 400, 100, 10, 600, 1500};
     WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
                     paced ? WindowHarness::lineSpeedTimings() : quick);
     QVERIFY(h.connectPort());
@@ -165,6 +171,11 @@ void FaultsTest::eachFaultIsToldAndStopsTheTransfer()
     probe.start(5);
     if (download)
         h.answerNextFileDialog(file);
+    QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::progress, &h.window(),
+                     [&](int done) {
+                         if (unplugAt > 0 && done == unplugAt)
+                             sim.kill();
+                     });
     h.click(download ? QStringLiteral("Command6") : QStringLiteral("Command5"));
     QVERIFY(h.idle(15000));
     QTest::qWait(100); // anything sent after the end would reach the device by now
@@ -176,13 +187,8 @@ void FaultsTest::eachFaultIsToldAndStopsTheTransfer()
         QCOMPARE(h.messageTitles(), QStringList{QStringLiteral("系统提示")});
         QCOMPARE(h.logLines().constLast(), box);
     }
-    const bool lost = args.contains(QStringLiteral("--vanish-after"));
-    QStringList received = sim.received();
-    // A read may notice the loss only once its next request is under way: that one may get out.
-    if (lost && !download && received.size() == frames.size() + 1 &&
-        received.constLast() == QStringLiteral("00"))
-        received.removeLast();
-    QCOMPARE(received, frames);
+    QCOMPARE(sim.received(), frames);
+    const bool lost = unplugAt > 0 || args.contains(QStringLiteral("--vanish-after"));
 
     QCOMPARE(h.button(QStringLiteral("Command1"))->text(),
              lost ? QStringLiteral("连 接") : QStringLiteral("断 开"));
