@@ -46,6 +46,21 @@ QStringList downloadFrames(const QList<int> &records)
     return frames;
 }
 
+// AddressSanitizer keeps freed blocks in quarantine, so resident memory says nothing about hoarding
+// there; its leak check stands in.
+#if defined(__SANITIZE_ADDRESS__)
+#define IRLEARN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IRLEARN_ASAN 1
+#endif
+#endif
+#ifdef IRLEARN_ASAN
+constexpr bool residentTells = false;
+#else
+constexpr bool residentTells = true;
+#endif
+
 qint64 residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -244,7 +259,7 @@ void FaultsTest::floodLeavesTheWindowResponsive()
         ticks >= 10 && longestGapMs < 1000,
         qPrintable(QStringLiteral("%1 ticks, longest gap %2 ms").arg(ticks).arg(longestGapMs)));
     QVERIFY2(
-        residentMost - residentAtStart < 10 * 1024,
+        !residentTells || residentMost - residentAtStart < 10 * 1024,
         qPrintable(QStringLiteral("VmRSS grew by %1 KiB").arg(residentMost - residentAtStart)));
     QCOMPARE(h.messages().size(), 1);
     const QString box = h.messages().constFirst();
