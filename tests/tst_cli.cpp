@@ -97,7 +97,7 @@ void CliTest::startSims(const QList<QStringList> &args)
     QVERIFY(settings.open(QIODevice::WriteOnly));
     settings.write("[Ports]\r\n");
     for (const QStringList &a : args) {
-        auto sim = std::make_shared<SimProcess>(simArgs(a));
+        auto sim = std::make_shared<SimProcess>(simArgs(a), SimProcess::Pace::Instant);
         QVERIFY(sim->start());
         m_sims << sim;
         settings.write(

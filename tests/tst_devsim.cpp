@@ -83,6 +83,9 @@ void openTransfer(QSerialPort &port, const QByteArray &select, int quietMs)
 // test an answer is complete.
 const QStringList quick{QStringLiteral("--frame-gap"), QStringLiteral("3")};
 constexpr int quickQuietMs = 25;
+// The simulator's own behaviour, not the line's speed, is under test: answers at once unless a
+// test paces them itself.
+constexpr auto instant = SimProcess::Pace::Instant;
 
 } // namespace
 
@@ -107,7 +110,7 @@ private slots:
         }
         file.close();
 
-        SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile});
+        SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile}, instant);
         QVERIFY(sim.start());
         QCOMPARE(sim.storedTable(), loaded);
         QSerialPort port(sim.linkPath());
@@ -119,7 +122,7 @@ private slots:
 
     void downloadTakesOnlyWholeRecords()
     {
-        SimProcess sim(quick);
+        SimProcess sim(quick, instant);
         QVERIFY(sim.start());
         const QStringList before = sim.storedTable();
         QSerialPort port(sim.linkPath());
@@ -156,7 +159,8 @@ private slots:
     void refusingForever()
     {
         for (const QByteArray &mode : {QByteArray("refuse-all"), QByteArray("restart-all")}) {
-            SimProcess sim(quick + QStringList{QStringLiteral("--") + QString::fromLatin1(mode)});
+            SimProcess sim(quick + QStringList{QStringLiteral("--") + QString::fromLatin1(mode)},
+                           instant);
             QVERIFY(sim.start());
             const QStringList before = sim.storedTable();
             QSerialPort port(sim.linkPath());
@@ -176,7 +180,8 @@ private slots:
         // The answers to one session's frames: the same under the same seed.
         auto session = [](const QString &seed) {
             SimProcess sim(
-                quick + QStringList{QStringLiteral("--garbage"), QStringLiteral("--seed"), seed});
+                quick + QStringList{QStringLiteral("--garbage"), QStringLiteral("--seed"), seed},
+                instant);
             if (!sim.start())
                 return QList<QByteArray>();
             QSerialPort port(sim.linkPath());
@@ -199,7 +204,7 @@ private slots:
 
     void flood()
     {
-        SimProcess sim(quick + QStringList{QStringLiteral("--flood")});
+        SimProcess sim(quick + QStringList{QStringLiteral("--flood")}, instant);
         QVERIFY(sim.start());
         // Read straight from the terminal in large pieces, so that the simulator meets a line with
         // a lot of room at once as well as a full one.
@@ -240,7 +245,7 @@ private slots:
 
     void otherDeviceNumbersAreIgnored()
     {
-        SimProcess sim({QStringLiteral("--device"), QStringLiteral("0012")});
+        SimProcess sim({QStringLiteral("--device"), QStringLiteral("0012")}, instant);
         QVERIFY(sim.start());
         QSerialPort port(sim.linkPath());
         QVERIFY(port.open(QIODevice::ReadWrite));

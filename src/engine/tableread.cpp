@@ -71,16 +71,24 @@ void TableRead::strayBytes(int bytes)
         m_extra += bytes;
 }
 
+bool TableRead::recordWentOn()
+{
+    if (m_extra == 0)
+        return false;
+    // The record went on after its 257th byte: it was not a record of this device, and the read
+    // stops at it, not at the one after.
+    --m_record;
+    fail(Outcome::Refused, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
+                               .arg(m_record + 1)
+                               .arg(recordBytes + m_extra)
+                               .arg(recordBytes));
+    return true;
+}
+
 void TableRead::paced()
 {
-    if (m_extra > 0) {
-        // The record went on after its 257th byte: it was not a record of this device.
-        fail(Outcome::Refused, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
-                                   .arg(m_record)
-                                   .arg(recordBytes + m_extra)
-                                   .arg(recordBytes));
+    if (recordWentOn())
         return;
-    }
     if (m_record == tableRecords)
         complete();
     requestRecord(frames::nextRecord);
@@ -111,6 +119,19 @@ void TableRead::timedOut(const QString &, int received)
 
 void TableRead::portLost()
 {
+    // Once the sixteenth record is in, whole and not followed by more, the table is complete: the
+    // device vanished in the pause before the extra request, or while that went unanswered.
+    if (m_step == Step::Pacing && (recordWentOn() || m_record == tableRecords)) {
+        if (!isFinished()) {
+            complete();
+            end();
+        }
+        return;
+    }
+    if (m_step == Step::Trailing) {
+        end();
+        return;
+    }
     fail(Outcome::PortLost,
          QStringLiteral("读取第%1条记录时与设备的连接中断，读取中止。").arg(m_record + 1));
 }

@@ -34,6 +34,8 @@ private:
 
     void requestRecord(const QString &frame);
     void paced();
+    // Fails the read when bytes followed the record just taken.
+    bool recordWentOn();
     void complete();
     void fail(Outcome outcome, const QString &detail);
     void end();

@@ -27,8 +27,9 @@ struct EngineRig
         return simArgs;
     }
 
+    // The simulator answers at once; tests of the line's speed pass --paced themselves.
     explicit EngineRig(QStringList simArgs = {}, irlearn::Timings timings = {})
-        : sim(onTimings(std::move(simArgs), timings)), engine(timings)
+        : sim(onTimings(std::move(simArgs), timings), SimProcess::Pace::Instant), engine(timings)
     {
         QObject::connect(&engine, &irlearn::DeviceEngine::logLine, &engine,
                          [this](const QString &line) { log << line; });

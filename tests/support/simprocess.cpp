@@ -58,8 +58,10 @@ QList<QPair<qint64, QString>> timed(const QString &path, const QString &kind)
 
 } // namespace
 
-SimProcess::SimProcess(QStringList extraArgs) : m_args(std::move(extraArgs))
+SimProcess::SimProcess(QStringList extraArgs, Pace pace) : m_args(std::move(extraArgs))
 {
+    if (pace == Pace::LineSpeed && !m_args.contains(QStringLiteral("--paced")))
+        m_args.append(QStringLiteral("--paced"));
     m_process.setProgram(QStringLiteral(IRLEARN_DEVSIM_PATH));
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }

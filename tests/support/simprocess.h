@@ -11,8 +11,13 @@
 class SimProcess
 {
 public:
+    // How the simulator sends its answers. At the 9600-baud line's own speed (--paced), a record
+    // arrives in pieces over a quarter of a second, as from a real adapter: what the window meets.
+    // All at once serves tests of the simulator and the engine that pacing would only slow down.
+    enum class Pace { LineSpeed, Instant };
+
     // extraArgs are passed to the simulator after the link, log and dump options.
-    explicit SimProcess(QStringList extraArgs = {});
+    explicit SimProcess(QStringList extraArgs = {}, Pace pace = Pace::LineSpeed);
     ~SimProcess(); // kills the simulator if it still runs
 
     // Starts the simulator and waits (up to 5 s) until its link exists. False on failure.

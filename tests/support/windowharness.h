@@ -23,6 +23,10 @@ public:
     // order, in a fraction of the time. The opening pause stays above the simulator's 20 ms
     // frame gap.
     static irlearn::Timings fastTimings() { return {400, 800, 40, 30, 600, 1500}; }
+    // For a device answering at line speed, where a record takes 268 ms: a paced simulator on a
+    // busy machine can lag well beyond that. The wider windows cost nothing unless a test sits one
+    // out; the device's own opening pause keeps the opening's frames apart even then.
+    static irlearn::Timings lineSpeedTimings() { return {1500, 3000, 100, 30, 600, 1500}; }
 
     // deviceNumber and savedPort go into the saved settings; linkPath (the simulator's terminal)
     // is pinned as COM1 when not empty.
