@@ -9,7 +9,6 @@
 #include "codefile/tablecompare.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -22,7 +21,7 @@ CloneRun::CloneRun(const Request &request, Reporter &out) : m_request(request), 
 
 CloneRun::~CloneRun() = default;
 
-int CloneRun::run()
+int CloneRun::start()
 {
     const Request &r = m_request;
     QJsonObject json{{QStringLiteral("command"), r.name}, {QStringLiteral("file"), r.file}};
@@ -67,8 +66,7 @@ int CloneRun::run()
                       outcomeWord(Outcome::NotOpen));
 
     const Timings timings = timingsFromEnvironment();
-    int running = int(m_ports.size());
-    QEventLoop loop;
+    m_running = int(m_ports.size());
     for (Port &port : m_ports) {
         port.job = new PortJob(port.device, timings, this);
         port.job->setRetries(r.retries);
@@ -95,21 +93,21 @@ int CloneRun::run()
                 m_out.say(QStringLiteral("%1: %2").arg(p->label, line));
             });
         }
-        connect(port.job, &PortJob::finished, this, [this, p, &running, &loop] {
+        connect(port.job, &PortJob::finished, this, [this, p] {
             const JobResult &result = p->job->result();
             p->line = result.ok() ? QStringLiteral("完成")
                                   : QStringLiteral("失败：%1").arg(result.message);
             drawBoard();
-            if (--running == 0)
-                loop.quit();
+            if (--m_running == 0) {
+                m_out.settle();
+                emit finished(summarise());
+            }
         });
     }
     drawBoard();
     for (Port &port : m_ports)
         port.job->start();
-    loop.exec();
-    m_out.settle();
-    return summarise();
+    return started;
 }
 
 void CloneRun::drawBoard()

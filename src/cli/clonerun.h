@@ -26,8 +26,15 @@ public:
     CloneRun(const Request &request, Reporter &out);
     ~CloneRun() override;
 
-    // Checks the file and every port, runs all jobs to their end and returns the exit code.
-    int run();
+    static constexpr int started = -1;
+
+    // Checks the file and every port, then starts every job: the exit code when the clone is
+    // refused before anything is sent; otherwise `started`, and finished() tells the exit code
+    // once the last device is done.
+    int start();
+
+signals:
+    void finished(int exitCode);
 
 private:
     struct Port
@@ -46,6 +53,7 @@ private:
     Reporter &m_out;
     CodeTable m_table;
     QList<Port> m_ports;
+    int m_running = 0;
 };
 
 } // namespace irlearn::cli

@@ -12,7 +12,6 @@
 #include "protocol/frames.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonObject>
 
@@ -45,20 +44,30 @@ QString differenceText(const CodeTable &read, const CodeTable &expected)
 
 } // namespace
 
-int runDeviceCommand(const Request &r, Reporter &out)
+DeviceCommand::DeviceCommand(const Request &request, Reporter &out)
+    : m_request(request), m_out(out), m_json{{QStringLiteral("command"), request.name}}
 {
-    QJsonObject json{{QStringLiteral("command"), r.name}};
-    auto refuse = [&](int code, const QString &why, const QString &word) {
-        out.say(why);
-        json.insert(QStringLiteral("exit_code"), code);
-        json.insert(QStringLiteral("result"), word);
-        json.insert(QStringLiteral("message"), why);
-        out.result(json);
-        return code;
-    };
+}
+
+DeviceCommand::~DeviceCommand() = default;
+
+int DeviceCommand::refuse(int code, const QString &why, const QString &word)
+{
+    m_out.say(why);
+    m_json.insert(QStringLiteral("exit_code"), code);
+    m_json.insert(QStringLiteral("result"), word);
+    m_json.insert(QStringLiteral("message"), why);
+    m_out.result(m_json);
+    return code;
+}
+
+int DeviceCommand::start()
+{
+    const Request &r = m_request;
+    QJsonObject &json = m_json;
+    CodeTable &table = m_table;
 
     // The files first: a bad one must not cost the device a frame.
-    CodeTable table;
     if (r.command == Command::Download || r.command == Command::Verify) {
         json.insert(QStringLiteral("file"), r.file);
         const codefile::Loaded file = codefile::load(r.file);
@@ -89,7 +98,9 @@ int runDeviceCommand(const Request &r, Reporter &out)
     json.insert(QStringLiteral("port"), target->label);
     json.insert(QStringLiteral("path"), target->device);
 
-    PortJob job(target->device, timingsFromEnvironment());
+    m_label = target->label;
+    m_job = std::make_unique<PortJob>(target->device, timingsFromEnvironment());
+    PortJob &job = *m_job;
     const QString device = r.device;
     switch (r.command) {
     case Command::Read:
@@ -151,40 +162,43 @@ int runDeviceCommand(const Request &r, Reporter &out)
         break;
     }
 
-    const QString label = target->label;
-    QString lastLog;
-    QObject::connect(&job, &PortJob::stepStarted, &job, [&](const QString &step, int attempt) {
-        out.status(attempt > 1 ? QStringLiteral("%1 %2（第%3次）").arg(label, step).arg(attempt)
-                               : QStringLiteral("%1 %2").arg(label, step));
+    connect(&job, &PortJob::stepStarted, this, [this](const QString &step, int attempt) {
+        m_out.status(attempt > 1 ? QStringLiteral("%1 %2（第%3次）").arg(m_label, step).arg(attempt)
+                                 : QStringLiteral("%1 %2").arg(m_label, step));
     });
-    QObject::connect(&job, &PortJob::progress, &job, [&](const QString &step, int done, int total) {
-        out.status(QStringLiteral("%1 %2 %3/%4").arg(label, step).arg(done).arg(total));
+    connect(&job, &PortJob::progress, this, [this](const QString &step, int done, int total) {
+        m_out.status(QStringLiteral("%1 %2 %3/%4").arg(m_label, step).arg(done).arg(total));
     });
-    QObject::connect(&job, &PortJob::countdown, &job, [&](int secondsLeft) {
+    connect(&job, &PortJob::countdown, this, [this](int secondsLeft) {
         if (secondsLeft > 0)
-            out.status(QStringLiteral("%1 请将遥控器对准设备按键，剩余 %2 秒")
-                           .arg(label)
-                           .arg(secondsLeft));
+            m_out.status(QStringLiteral("%1 请将遥控器对准设备按键，剩余 %2 秒")
+                             .arg(m_label)
+                             .arg(secondsLeft));
     });
-    QObject::connect(&job, &PortJob::logLine, &job, [&](const QString &line) {
-        lastLog = line;
-        if (r.verbose)
-            out.say(line);
+    connect(&job, &PortJob::logLine, this, [this](const QString &line) {
+        m_lastLog = line;
+        if (m_request.verbose)
+            m_out.say(line);
     });
-    QObject::connect(&job, &PortJob::note, &job, [&](const QString &text) {
+    connect(&job, &PortJob::note, this, [this](const QString &text) {
         // Details are logged and told both; a verbose run has just shown it.
-        if (!(r.verbose && text == lastLog))
-            out.say(text);
+        if (!(m_request.verbose && text == m_lastLog))
+            m_out.say(text);
     });
-
-    QEventLoop loop;
-    QObject::connect(&job, &PortJob::finished, &loop, &QEventLoop::quit);
+    connect(&job, &PortJob::finished, this, &DeviceCommand::jobFinished);
     job.start();
-    if (!job.isFinished())
-        loop.exec();
-    out.settle();
+    return started;
+}
 
-    const JobResult &result = job.result();
+void DeviceCommand::jobFinished()
+{
+    m_out.settle();
+    const Request &r = m_request;
+    Reporter &out = m_out;
+    QJsonObject &json = m_json;
+    const QString &label = m_label;
+    const CodeTable &table = m_table;
+    const JobResult &result = m_job->result();
     int code = result.exitCode();
     QString message = result.message;
     if (result.outcome == Outcome::NotOpen) {
@@ -197,11 +211,13 @@ int runDeviceCommand(const Request &r, Reporter &out)
         QString error;
         const CodeTable &read = result.operation.table;
         json.insert(QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(read).toHex()));
-        if (!codefile::write(r.file, read, &error))
-            return refuse(exitUsage,
-                          QStringLiteral("红外指令文件未保存：%1\n%2")
-                              .arg(QDir::toNativeSeparators(r.file), error),
-                          QStringLiteral("not-saved"));
+        if (!codefile::write(r.file, read, &error)) {
+            emit finished(refuse(exitUsage,
+                                 QStringLiteral("红外指令文件未保存：%1\n%2")
+                                     .arg(QDir::toNativeSeparators(r.file), error),
+                                 QStringLiteral("not-saved")));
+            return;
+        }
         out.say(messages::saved);
     }
     if (result.ok() && r.command == Command::Download && !r.verify)
@@ -221,7 +237,7 @@ int runDeviceCommand(const Request &r, Reporter &out)
     if (r.command == Command::Download)
         json.insert(QStringLiteral("verified"), r.verify && result.ok());
     out.result(json);
-    return code;
+    emit finished(code);
 }
 
 } // namespace irlearn::cli

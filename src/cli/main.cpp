@@ -15,8 +15,25 @@
 #include <QJsonObject>
 
 #include <cstdio>
+#include <memory>
 
 using namespace irlearn::cli;
+
+namespace {
+
+// Starts a run on the device(s); a run refused before anything is sent ends at once, any other
+// in the program's event loop, with the exit code its finished() tells.
+template <typename Run> int runToTheEnd(QCoreApplication &app, std::unique_ptr<Run> run)
+{
+    QObject::connect(run.get(), &Run::finished, &app, &QCoreApplication::exit,
+                     Qt::QueuedConnection);
+    const int refused = run->start();
+    if (refused != Run::started)
+        return refused;
+    return app.exec();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -51,8 +68,8 @@ int main(int argc, char *argv[])
     case Command::Info:
         return describeFile(request, out);
     case Command::Clone:
-        return CloneRun(request, out).run();
+        return runToTheEnd(app, std::make_unique<CloneRun>(request, out));
     default:
-        return runDeviceCommand(request, out);
+        return runToTheEnd(app, std::make_unique<DeviceCommand>(request, out));
     }
 }
