@@ -26,6 +26,7 @@ struct Run
     int code = -1;
     QJsonObject json;
     QString err;
+    QJsonValue value(const char *key) const { return json.value(QLatin1String(key)); }
 };
 
 // Arguments as a script writes them, split at spaces.
@@ -79,31 +80,31 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(sim.received(), readFrames());
         QCOMPARE(fileRecords(saved), sim.storedTable());
-        QCOMPARE(r.json.value(QStringLiteral("result")).toString(), QStringLiteral("done"));
-        QCOMPARE(r.json.value(QStringLiteral("path")).toString(), sim.linkPath());
+        QCOMPARE(r.value("result").toString(), QStringLiteral("done"));
+        QCOMPARE(r.value("path").toString(), sim.linkPath());
         const Run info = cli({QStringLiteral("info"), saved});
-        QCOMPARE(info.json.value(QStringLiteral("sha256")), r.json.value(QStringLiteral("sha256")));
+        QCOMPARE(info.value("sha256"), r.value("sha256"));
 
         const QStringList download =
             QStringList{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")} +
             fileRecords(table16);
         r = cli(QStringList{QStringLiteral("download"), table16} + dev1);
         QCOMPARE(r.code, 0);
-        QVERIFY(r.json.value(QStringLiteral("verified")).toBool());
+        QVERIFY(r.value("verified").toBool());
         QCOMPARE(sim.received(), readFrames() + download + readFrames());
         QCOMPARE(sim.storedTable(), fileRecords(table16));
         r = cli(QStringList{QStringLiteral("download"), table16, QStringLiteral("--no-verify")} +
                 dev1);
         QCOMPARE(r.code, 0);
-        QVERIFY(!r.json.value(QStringLiteral("verified")).toBool());
+        QVERIFY(!r.value("verified").toBool());
         QCOMPARE(sim.received(), readFrames() + download + readFrames() + download);
 
         r = cli({QStringLiteral("ports")});
-        const QJsonArray ports = r.json.value(QStringLiteral("ports")).toArray();
+        const QJsonArray ports = r.value("ports").toArray();
         QVERIFY(!ports.isEmpty());
-        QCOMPARE(ports.first().toObject().value(QStringLiteral("name")).toString(),
+        QCOMPARE(ports.first().toObject().value(QLatin1String("name")).toString(),
                  QStringLiteral("COM1"));
-        QCOMPARE(ports.first().toObject().value(QStringLiteral("path")).toString(),
+        QCOMPARE(ports.first().toObject().value(QLatin1String("path")).toString(),
                  QFileInfo(sim.linkPath()).canonicalFilePath());
     }
 
@@ -141,7 +142,7 @@ private slots:
                           words("--device 0001 --numbers 0101,0102,0103,0104 --retry 1 --port COM1 "
                                 "--port COM2 --port COM3 --port COM4"));
         QCOMPARE(r.code, 4);
-        const QJsonArray devices = r.json.value(QStringLiteral("devices")).toArray();
+        const QJsonArray devices = r.value("devices").toArray();
         QCOMPARE(devices.size(), 4);
         for (int i : {0, 2, 3}) {
             const QJsonObject d = devices.at(i).toObject();
@@ -152,7 +153,7 @@ private slots:
             QCOMPARE(m_sims.at(i)->storedTable(), fileRecords(table16));
             QCOMPARE(m_sims.at(i)->received().constLast(), QStringLiteral("FD010%1").arg(i + 1));
         }
-        QCOMPARE(devices.at(2).toObject().value(QStringLiteral("attempts")).toInt(), 2);
+        QCOMPARE(devices.at(2).toObject().value(QLatin1String("attempts")).toInt(), 2);
         const QJsonObject lost = devices.at(1).toObject();
         QCOMPARE(lost.value(QStringLiteral("result")).toString(), QStringLiteral("port-lost"));
         QCOMPARE(lost.value(QStringLiteral("exit_code")).toInt(), 4);
@@ -195,7 +196,7 @@ private slots:
             QVERIFY2(r.code == code, qPrintable(args.join(QLatin1Char(' ')) + QLatin1Char(' ') +
                                                 QString::number(r.code) + r.err));
             QVERIFY2(r.err.contains(QString::fromUtf8(says)), qPrintable(r.err));
-            QCOMPARE(r.json.value(QStringLiteral("exit_code")).toInt(), code);
+            QCOMPARE(r.value("exit_code").toInt(), code);
         }
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/read.bin")));
         QCOMPARE(m_sims.first()->received(), QStringList());
@@ -208,7 +209,7 @@ private slots:
         const QStringList dev = words("--device 0001 --port");
         Run r = cli(words("send 1") + dev + words("COM1"));
         QCOMPARE(r.code, 4);
-        QCOMPARE(r.json.value(QStringLiteral("result")).toString(), QStringLiteral("timed-out"));
+        QCOMPARE(r.value("result").toString(), QStringLiteral("timed-out"));
 
         // A read that stops half-way leaves the file that was there as it was.
         const QString saved = m_dir->filePath(QStringLiteral("keep.bin"));
@@ -216,7 +217,7 @@ private slots:
         r = cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), saved} + dev +
                 words("COM2"));
         QCOMPARE(r.code, 4);
-        QCOMPARE(r.json.value(QStringLiteral("record")).toInt(), 9);
+        QCOMPARE(r.value("record").toInt(), 9);
         QCOMPARE(fileRecords(saved), fileRecords(table16));
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), 2); // the settings and keep.bin
 
@@ -228,8 +229,8 @@ private slots:
         // What is read back differs from the file: the record is named.
         r = cli(QStringList{QStringLiteral("download"), table16} + dev + words("COM4"));
         QCOMPARE(r.code, 1);
-        QCOMPARE(r.json.value(QStringLiteral("result")).toString(), QStringLiteral("mismatch"));
-        QCOMPARE(r.json.value(QStringLiteral("differing")).toArray(), QJsonArray({7}));
+        QCOMPARE(r.value("result").toString(), QStringLiteral("mismatch"));
+        QCOMPARE(r.value("differing").toArray(), QJsonArray({7}));
         QVERIFY2(r.err.contains(QStringLiteral("第7条")), qPrintable(r.err));
 
         // "auto" with no USB serial adapter on this machine.
@@ -242,12 +243,12 @@ private slots:
     {
         const Run info = cli({QStringLiteral("info"), table16});
         QCOMPARE(info.code, 0);
-        QCOMPARE(info.json.value(QStringLiteral("record_bytes")).toArray().size(), 16);
-        QCOMPARE(info.json.value(QStringLiteral("record_bytes")).toArray().at(15).toInt(), 257);
+        QCOMPARE(info.value("record_bytes").toArray().size(), 16);
+        QCOMPARE(info.value("record_bytes").toArray().at(15).toInt(), 257);
         QByteArray canonical;
         for (const QString &record : fileRecords(table16))
             canonical += record.toUpper().toLatin1() + "\r\n";
-        QCOMPARE(info.json.value(QStringLiteral("sha256")).toString(),
+        QCOMPARE(info.value("sha256").toString(),
                  QString::fromLatin1(
                      QCryptographicHash::hash(canonical, QCryptographicHash::Sha256).toHex()));
 
@@ -257,8 +258,7 @@ private slots:
         QVERIFY(writeFile(same, records.join(QLatin1Char('\n')).toLower().toLatin1()));
         Run r = cli({QStringLiteral("diff"), table16, same});
         QCOMPARE(r.code, 0);
-        QCOMPARE(cli({QStringLiteral("info"), same}).json.value(QStringLiteral("sha256")),
-                 info.json.value(QStringLiteral("sha256")));
+        QCOMPARE(cli({QStringLiteral("info"), same}).value("sha256"), info.value("sha256"));
 
         records[4].replace(200, 2,
                            records[4].mid(200, 2) == QLatin1String("00") ? QStringLiteral("01")
@@ -267,10 +267,10 @@ private slots:
         QVERIFY(writeFile(changed, records.join(QStringLiteral("\r\n")).toLatin1()));
         r = cli({QStringLiteral("diff"), table16, changed});
         QCOMPARE(r.code, 1);
-        const QJsonArray differing = r.json.value(QStringLiteral("differing")).toArray();
+        const QJsonArray differing = r.value("differing").toArray();
         QCOMPARE(differing.size(), 1);
-        QCOMPARE(differing.at(0).toObject().value(QStringLiteral("record")).toInt(), 5);
-        QCOMPARE(differing.at(0).toObject().value(QStringLiteral("first_byte")).toInt(), 100);
+        QCOMPARE(differing.at(0).toObject().value(QLatin1String("record")).toInt(), 5);
+        QCOMPARE(differing.at(0).toObject().value(QLatin1String("first_byte")).toInt(), 100);
 
         r = cli({QStringLiteral("info"), m_dir->path()});
         QCOMPARE(r.code, 2);

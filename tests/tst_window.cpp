@@ -1,5 +1,5 @@
-// The window's start-up, connection and its failures, the port list, the panels, settings, the log
-// pane's menu and the window's command line, on the simulated device.
+// The window's start-up, connection and why one failed, the port list, the panels, settings, the
+// log pane's menu and the window's command line, on the simulated device.
 #include "support/windowharness.h"
 
 #include "base/inifile.h"
@@ -53,6 +53,7 @@ class WindowTest : public QObject
 private slots:
     // The window starts before its device is there (an adapter plugged in later): a connect finds
     // it without the list having been opened, and the selector's list shows it once it opens.
+    // Closing saves the port and the device number.
     void startUpConnectAndPanels()
     {
         QTemporaryDir dir;
@@ -98,7 +99,20 @@ private slots:
         SimProcess sim;
         QVERIFY(sim.start());
         QVERIFY(QFile::link(sim.linkPath(), plugged));
+        // Held by another program: told in the log and, whole, in the status strip's tooltip, with
+        // the holder named. (A port with nothing behind it: logMenu; the reasons: tst_portinfo.)
+        QSerialPort other(plugged);
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        QVERIFY(!h.connectPort());
+        QVERIFY(h.controlsEnabled(false));
+        const QString busy = h.logLines().constLast();
+        QVERIFY2(busy.startsWith(QStringLiteral("端口被占用：") + plugged) &&
+                     busy.contains(QString::number(QCoreApplication::applicationPid())),
+                 qPrintable(busy));
+        QCOMPARE(h.child<QLabel>("Label4")->toolTip(), busy);
+        other.close();
         QVERIFY(h.connectPort());
+        QCOMPARE(h.child<QLabel>("Label4")->toolTip(), QString());
         QVERIFY(!combo1->isEnabled());
         QVERIFY(h.controlsEnabled(true));
         QVERIFY(!h.button("Command4")->isEnabled());
@@ -132,36 +146,14 @@ private slots:
             combo1->itemData(combo1->findText(QStringLiteral("COM1")), Qt::ToolTipRole).toString(),
             plugged + QLatin1Char('\n') + QFileInfo(sim.linkPath()).canonicalFilePath());
 
-        // Closing saves the port and the device number, also while connected, and keeps the pins.
-        // The desktop session's end takes the same path, but its signal cannot be raised from a
-        // test.
+        // Saved also while connected, the pins kept. The desktop session's end takes the same
+        // path, but its signal cannot be raised from a test.
         QVERIFY(h.connectPort());
         h.child<QLineEdit>("Text1")->setText(QStringLiteral("00\n12"));
         h.window().close();
         QCOMPARE(h.setting("Setup", "TXPort"), QStringLiteral("COM1"));
         QCOMPARE(h.setting("Setup", "TXsbID"), QStringLiteral("00 12"));
         QCOMPARE(h.setting("Ports", "COM1"), plugged);
-    }
-
-    // A port another program holds: told in the log and, whole, in the status strip's tooltip, with
-    // the holder named. (A port with nothing behind it: logMenu; the other reasons: tst_portinfo.)
-    void connectFailuresAreExplained()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
-        QSerialPort other(sim.linkPath());
-        QVERIFY(other.open(QIODevice::ReadWrite));
-        QVERIFY(!h.connectPort());
-        QVERIFY(h.controlsEnabled(false));
-        const QString busy = h.logLines().constLast();
-        QVERIFY2(busy.startsWith(QStringLiteral("端口被占用：") + sim.linkPath()) &&
-                     busy.contains(QString::number(QCoreApplication::applicationPid())),
-                 qPrintable(busy));
-        QCOMPARE(h.child<QLabel>("Label4")->toolTip(), busy);
-        other.close();
-        QVERIFY(h.connectPort());
-        QCOMPARE(h.child<QLabel>("Label4")->toolTip(), QString());
     }
 
     // The log pane's menu: it opens on a right-click; copy and select all; save (UTF-8, CR LF, time
