@@ -120,21 +120,18 @@ private slots:
         h.press(key(3));
         QCOMPARE(grid(h), allFree);
 
+        // In learning mode, a device number the key cannot carry: refused, and the key springs
+        // back.
         text1->setText(QStringLiteral(" 0001 "));
         QVERIFY(h.clickIdle("Check1"));
         QVERIFY(toggle->isChecked());
         QCOMPARE(toggle->text(), captionOn);
-        QVERIFY(h.clickIdle("Check1"));
-        QVERIFY(!toggle->isChecked());
-        QCOMPARE(toggle->text(), captionOff);
-
-        // A device number the key cannot carry: refused, and the key springs back.
-        QVERIFY(h.clickIdle("Check1"));
         text1->setText(QStringLiteral("12"));
         QVERIFY(h.clickIdle(key(5)));
         QCOMPARE(grid(h), allFree);
         text1->setText(QStringLiteral("0001"));
         QVERIFY(h.clickIdle("Check1"));
+        QCOMPARE(toggle->text(), captionOff);
 
         // A new device number; the device answers to it from then on.
         text1->setText(QStringLiteral(" 0002 "));
@@ -142,8 +139,8 @@ private slots:
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：FD")));
         QVERIFY(h.clickIdle("Check1"));
         QCOMPARE(toggle->text(), captionOn);
-        QCOMPARE(sim.received(), frames({"000140", "000149", "0001F0", "0001F2", "0001F0", "0001F2",
-                                         "FD0002", "0002F0"}));
+        QCOMPARE(sim.received(),
+                 frames({"000140", "000149", "0001F0", "0001F2", "FD0002", "0002F0"}));
         QCOMPARE(h.messages().mid(boxes), QStringList{deviceLength});
     }
 
@@ -211,15 +208,9 @@ private slots:
         QVERIFY(!toggle->isChecked());
         QVERIFY(QTest::qWaitFor([&h] { return !h.messages().isEmpty(); }, 5000));
         QCOMPARE(grid(h), allFree);
-
-        QVERIFY(h.clickIdle("Check1"));
-        QVERIFY(h.clickIdle(key(2))); // 制冷
-        QCOMPARE(grid(h), QStringLiteral("..P......."));
-        QVERIFY(QTest::qWaitFor([&h] { return h.messages().size() == 2; }, 5000));
-        QCOMPARE(h.messages(), QStringList(2, learnt));
-        QCOMPARE(grid(h), allFree);
+        QCOMPARE(h.messages(), QStringList{learnt});
         QTest::qWait(100);
-        QCOMPARE(sim.received(), frames({"0001F0", "000144", "0001F0", "000142"}));
+        QCOMPARE(sim.received(), frames({"0001F0", "000144"}));
     }
 
     // A device that refuses whatever it is to learn, 100 ms after the learning frame: the key stays
