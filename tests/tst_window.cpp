@@ -28,12 +28,6 @@
 
 namespace {
 
-QString setting(const QString &path, const char *key)
-{
-    return irlearn::IniFile(path).read(QStringLiteral("Setup"), QLatin1String(key),
-                                       QStringLiteral("?"));
-}
-
 // Receives the addresses QDesktopServices would hand to the browser.
 class UrlSink : public QObject
 {
@@ -62,7 +56,6 @@ private slots:
         auto *combo1 = h.child<QComboBox>("Combo1");
         QCOMPARE(combo1->currentText(), QStringLiteral("COM1"));
         QCOMPARE(combo1->findText(QStringLiteral("COM1")), -1);
-        QCOMPARE(combo1->toolTip(), plugged);
         QCOMPARE(h.child<QLineEdit>("Text1")->text(), QStringLiteral("0001"));
         QCOMPARE(h.button("Command1")->text(), QStringLiteral("连 接"));
         QVERIFY(h.controlsEnabled(false));
@@ -115,7 +108,6 @@ private slots:
         QCOMPARE(h.child<QLabel>("Label4")->toolTip(), QString());
         QVERIFY(!combo1->isEnabled());
         QVERIFY(h.controlsEnabled(true));
-        QVERIFY(!h.button("Command4")->isEnabled());
         QVERIFY(h.clickIdle("Check1"));
         QCOMPARE(sim.received(), QStringList{QStringLiteral("0001F0")});
         QVERIFY(h.logLines().contains(QStringLiteral("--== 输出指令[0001F0] ==--")));
@@ -270,8 +262,10 @@ private slots:
             window.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("0007"));
             window.close();
         }
-        QCOMPARE(setting(path, "TXsbID"), QStringLiteral("0007"));
-        QCOMPARE(setting(path, "TXPort"), QString());
+        const irlearn::IniFile saved(path);
+        const QString setup = QStringLiteral("Setup");
+        QCOMPARE(saved.read(setup, QStringLiteral("TXsbID"), QString()), QStringLiteral("0007"));
+        QCOMPARE(saved.read(setup, QStringLiteral("TXPort"), QStringLiteral("?")), QString());
 
         QProcess app;
         app.start(QStringLiteral(IRLEARN_APP_PATH), {QStringLiteral("--version")});
