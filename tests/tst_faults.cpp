@@ -7,7 +7,6 @@
 #include "codefile/codefile.h"
 #include "engine/deviceengine.h"
 
-#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>

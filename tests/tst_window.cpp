@@ -20,7 +20,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QTemporaryDir>

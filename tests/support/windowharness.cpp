@@ -9,7 +9,10 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTimer>
+
+#include <algorithm>
 
 WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumber,
                              const QString &savedPort, irlearn::Timings timings)
@@ -68,23 +71,19 @@ bool WindowHarness::idle(int timeoutMs)
 
 bool WindowHarness::controlsEnabled(bool enabled) const
 {
-    QStringList names{QStringLiteral("Check1"), QStringLiteral("Command2"),
-                      QStringLiteral("Command5"), QStringLiteral("Command6"),
-                      QStringLiteral("Frame3")};
-    for (int i = 0; i < 10; ++i)
-        names << QStringLiteral("Check_%1").arg(i);
-    for (const QString &name : std::as_const(names)) {
-        if (child<QWidget>(name)->isEnabled() != enabled)
-            return false;
-    }
-    return button(QStringLiteral("CommandPanel"))->isEnabled();
+    static const QRegularExpression names(
+        QStringLiteral("^(Check1|Check_\\d|Command2|Command5|Command6|Frame3)$"));
+    const QList<QWidget *> controls = m_window->findChildren<QWidget *>(names);
+    return controls.size() == 15 &&
+           std::all_of(controls.begin(), controls.end(),
+                       [enabled](const QWidget *w) { return w->isEnabled() == enabled; }) &&
+           button("CommandPanel")->isEnabled();
 }
 
 bool WindowHarness::deviceInFront() const
 {
-    const QObjectList &siblings = child<QWidget>(QStringLiteral("Frame2"))->parent()->children();
-    return siblings.indexOf(child<QWidget>(QStringLiteral("Frame2"))) >
-           siblings.indexOf(child<QWidget>(QStringLiteral("Frame3")));
+    const QObjectList &siblings = child<QWidget>("Frame2")->parent()->children();
+    return siblings.indexOf(child<QWidget>("Frame2")) > siblings.indexOf(child<QWidget>("Frame3"));
 }
 
 QString WindowHarness::setting(const char *section, const char *key) const
@@ -101,6 +100,6 @@ QByteArray WindowHarness::readFile(const QString &path)
 
 QStringList WindowHarness::logLines() const
 {
-    const QString text = child<QPlainTextEdit>(QStringLiteral("Text2"))->toPlainText();
+    const QString text = child<QPlainTextEdit>("Text2")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
