@@ -7,10 +7,8 @@
 #include "codefile/codefile.h"
 #include "engine/deviceengine.h"
 
-#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -20,17 +18,11 @@ using Pace = SimProcess::Pace;
 const QStringList readOpening = {QStringLiteral("0001ED"), QStringLiteral("40"),
                                  QStringLiteral("50")};
 
-// Sixteen records no simulated device holds.
+const QString codeFile = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
+
 QStringList fileRecords()
 {
-    QStringList records;
-    for (int r = 0; r < 16; ++r) {
-        QByteArray bytes(257, '\0');
-        for (int i = 0; i < bytes.size(); ++i)
-            bytes[i] = char((i * 11 + r * 23 + 1) & 0xFF);
-        records << QString::fromLatin1(bytes.toHex().toUpper());
-    }
-    return records;
+    return irlearn::codefile::load(codeFile).lines.mid(0, 16);
 }
 
 QStringList readFrames(int requests)
@@ -73,13 +65,6 @@ qint64 residentKiB()
     return -1;
 }
 
-bool deviceInFront(const WindowHarness &h)
-{
-    const QObjectList &siblings = h.child<QWidget>(QStringLiteral("Frame2"))->parent()->children();
-    return siblings.indexOf(h.child<QWidget>(QStringLiteral("Frame2"))) >
-           siblings.indexOf(h.child<QWidget>(QStringLiteral("Frame3")));
-}
-
 } // namespace
 
 class FaultsTest : public QObject
@@ -87,190 +72,178 @@ class FaultsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void eachFaultIsToldAndStopsTheTransfer_data();
-    void eachFaultIsToldAndStopsTheTransfer();
-    void floodLeavesTheWindowResponsive();
+    void eachFaultIsToldAndStopsTheTransfer_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("paced");
+        QTest::addColumn<bool>("download");
+        QTest::addColumn<QString>("box"); // empty: no fault, the table is read whole
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<int>("stored");   // download: leading records of the file the device took
+        QTest::addColumn<int>("unplugAt"); // read: the device pulled out once this record is in
+        const auto args = [](const char *option, const char *value = nullptr) {
+            QStringList list{QLatin1String(option)};
+            if (value)
+                list << QLatin1String(value);
+            return list;
+        };
+        const QString tooShort = QStringLiteral("第16条记录长度为%1字节，应为257字节，读取中止。");
+
+        // Rows that read fifteen or more records answer at once: at line speed each would cost four
+        // seconds more, for a fault that lies in the sixteenth record or after it. So does the
+        // device that never answers: there is nothing to pace. A read loses its device at the
+        // test's hand: a simulator that vanishes by itself can, on a busy machine, hang up before
+        // its last record has crossed the terminal.
+        QTest::newRow("lost mid-read")
+            << QStringList() << true << false
+            << QStringLiteral("读取第3条记录时与设备的连接中断，读取中止。") << readFrames(1) << 0
+            << 2;
+        QTest::newRow("258-byte record")
+            << args("--record-len", "258") << true << false
+            << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。") << readFrames(0)
+            << 0 << 0;
+        QTest::newRow("no record at all")
+            << args("--stop-after", "0") << false << false
+            << QStringLiteral("读取第1条记录时设备无应答，读取中止。") << readFrames(0) << 0 << 0;
+        for (const char *length : {"128", "129", "256"}) {
+            QTest::addRow("16th of %s bytes", length)
+                << args("--short-record", QByteArray("16:").append(length).constData()) << false
+                << false << tooShort.arg(QLatin1String(length)) << readFrames(15) << 0 << 0;
+        }
+        // The device gone once the sixteenth record is in: the table is whole, and is kept.
+        QTest::newRow("lost after the 16th")
+            << QStringList() << false << false << QString() << readFrames(15) << 0 << 16;
+        // The extra request after the last record meets a whole record: still a good read, and no
+        // request follows.
+        QTest::newRow("record after the 16th") << args("--repeat-after-end") << false << false
+                                               << QString() << readFrames(16) << 0 << 0;
+
+        QTest::newRow("lost mid-download")
+            << args("--vanish-after", "4") << true << true
+            << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。")
+            << downloadFrames({0, 1, 2, 3, 4}) << 4 << 0;
+        QTest::newRow("endless refusal") << args("--refuse-all") << true << true
+                                         << QStringLiteral("第1条记录被设备拒绝10次，下载中止。")
+                                         << downloadFrames(QList<int>(10, 0)) << 0 << 0;
+        QTest::newRow("endless restarts")
+            << args("--restart-all") << true << true
+            << QStringLiteral("设备在第1条记录处第3次要求重新开始，下载中止。")
+            << downloadFrames({0, 0, 0}) << 0 << 0;
+    }
+
+    void eachFaultIsToldAndStopsTheTransfer()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, paced);
+        QFETCH(bool, download);
+        QFETCH(QString, box);
+        QFETCH(QStringList, frames);
+        QFETCH(int, stored);
+        QFETCH(int, unplugAt);
+
+        // A device that answers at once may as well take a frame on a shorter silence.
+        SimProcess sim(
+            paced ? args : QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + args,
+            paced ? Pace::LineSpeed : Pace::Instant);
+        QVERIFY(sim.start());
+        const QStringList before = sim.storedTable();
+        QVERIFY(before.mid(0, 5) != fileRecords().mid(0, 5));
+
+        // Nor does it need wide windows, and a time-out is sat out sooner. The opening pause is the
+        // device's own: a simulator starved on a busy machine would read shorter-spaced frames as
+        // one.
+        const irlearn::Timings quick{500, 400, 100, 10, 600, 1500};
+        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
+                        paced ? WindowHarness::lineSpeedTimings() : quick);
+        QVERIFY(h.connectPort());
+        auto *savePanel = h.child<QWidget>("Frame4");
+        bool panelSeen = false;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] { panelSeen |= savePanel->isVisible(); });
+        probe.start(5);
+        if (download)
+            h.answerNextFileDialog(codeFile);
+        QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::progress, &h.window(),
+                         [&](int done) {
+                             if (unplugAt > 0 && done == unplugAt)
+                                 sim.kill();
+                         });
+        h.click(download ? QStringLiteral("Command6") : QStringLiteral("Command5"));
+        QVERIFY(h.idle(15000));
+        QTest::qWait(100); // anything sent after the end would reach the device by now
+        probe.stop();
+
+        QVERIFY2(h.messages() == (box.isEmpty() ? QStringList() : QStringList{box}),
+                 qPrintable(h.messages().join(QLatin1Char('\n'))));
+        if (!box.isEmpty())
+            QCOMPARE(h.logLines().constLast(), box);
+        QCOMPARE(sim.received(), frames);
+        const bool lost = unplugAt > 0 || args.contains(QStringLiteral("--vanish-after"));
+
+        QCOMPARE(h.connected(), !lost);
+        if (download) {
+            QVERIFY(!panelSeen);
+            QCOMPARE(sim.storedTable(), fileRecords().mid(0, stored) + before.mid(stored));
+        } else {
+            // A whole table is kept and offered for saving; of a broken one nothing is kept, and no
+            // panel shows, not even for a moment.
+            const irlearn::CodeTable &table = h.window().table();
+            QCOMPARE(QStringList(table.begin(), table.begin() + 16),
+                     box.isEmpty() ? before : QStringList(16, QString()));
+            QVERIFY(box.isEmpty() ? savePanel->isVisible() : !panelSeen);
+        }
+    }
+
+    // A device that never stops sending, as fast as the line takes it: the read stops on its first
+    // "record", and the window neither hoards the bytes that keep coming nor stops handling events.
+    void floodLeavesTheWindowResponsive()
+    {
+        SimProcess sim({QStringLiteral("--flood")}, Pace::Instant);
+        QVERIFY(sim.start());
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+        const qint64 residentAtStart = residentKiB();
+        QVERIFY(residentAtStart > 0);
+
+        qint64 residentMost = residentAtStart;
+        qint64 longestGapMs = 0;
+        int ticks = 0;
+        QElapsedTimer sinceTick;
+        sinceTick.start();
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            ++ticks;
+            longestGapMs = qMax(longestGapMs, sinceTick.restart());
+            residentMost = qMax(residentMost, residentKiB());
+        });
+        tick.start(50);
+        h.click("Command5");
+        QVERIFY(h.idle());
+        QTest::qWait(1000);
+        // The panels still change hands at a click.
+        h.click("CommandPanel");
+        QVERIFY(!h.deviceInFront());
+        h.click("CommandPanel");
+        QVERIFY(h.deviceInFront());
+        tick.stop();
+
+        QVERIFY2(
+            ticks >= 10 && longestGapMs < 1000,
+            qPrintable(QStringLiteral("%1 ticks, longest gap %2 ms").arg(ticks).arg(longestGapMs)));
+        QVERIFY2(
+            !residentTells || residentMost - residentAtStart < 10 * 1024,
+            qPrintable(QStringLiteral("VmRSS grew by %1 KiB").arg(residentMost - residentAtStart)));
+        QCOMPARE(h.messages().size(), 1);
+        const QString box = h.messages().constFirst();
+        QVERIFY2(box.startsWith(QStringLiteral("第1条记录长度为")) &&
+                     box.endsWith(QStringLiteral("字节，应为257字节，读取中止。")),
+                 qPrintable(box));
+        QVERIFY(!h.child<QWidget>("Frame4")->isVisible());
+        h.click("Command1");
+        QVERIFY(!h.connected());
+        QCOMPARE(sim.received(), readOpening);
+    }
 };
-
-void FaultsTest::eachFaultIsToldAndStopsTheTransfer_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("paced");
-    QTest::addColumn<bool>("download");
-    QTest::addColumn<QString>("box"); // empty: no fault, the table is read whole
-    QTest::addColumn<QStringList>("frames");
-    QTest::addColumn<int>("stored");   // download: leading records of the file the device took
-    QTest::addColumn<int>("unplugAt"); // read: the device pulled out once this record is in
-    const auto args = [](const char *option, const char *value = nullptr) {
-        QStringList list{QLatin1String(option)};
-        if (value)
-            list << QLatin1String(value);
-        return list;
-    };
-    const QString tooShort = QStringLiteral("第16条记录长度为%1字节，应为257字节，读取中止。");
-
-    // Rows that read fifteen or more records answer at once: at line speed each would cost four
-    // seconds more, for a fault that lies in the sixteenth record or after it. So does the device
-    // that never answers: there is nothing to pace.
-    // A read loses its device at the test's hand: a simulator that vanishes by itself can, on a
-    // busy machine, hang up before its last record has crossed the terminal.
-    QTest::newRow("lost mid-read")
-        << QStringList() << true << false
-        << QStringLiteral("读取第3条记录时与设备的连接中断，读取中止。") << readFrames(1) << 0 << 2;
-    QTest::newRow("258-byte record")
-        << args("--record-len", "258") << true << false
-        << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。") << readFrames(0) << 0
-        << 0;
-    QTest::newRow("no record at all")
-        << args("--stop-after", "0") << false << false
-        << QStringLiteral("读取第1条记录时设备无应答，读取中止。") << readFrames(0) << 0 << 0;
-    for (const char *length : {"128", "129", "256"}) {
-        QTest::addRow("16th of %s bytes", length)
-            << args("--short-record", QByteArray("16:").append(length).constData()) << false
-            << false << tooShort.arg(QLatin1String(length)) << readFrames(15) << 0 << 0;
-    }
-    // The device gone once the sixteenth record is in: the table is whole, and is kept.
-    QTest::newRow("lost after the 16th")
-        << QStringList() << false << false << QString() << readFrames(15) << 0 << 16;
-    // The extra request after the last record meets a whole record: still a good read, and no
-    // request follows.
-    QTest::newRow("record after the 16th")
-        << args("--repeat-after-end") << false << false << QString() << readFrames(16) << 0 << 0;
-
-    QTest::newRow("lost mid-download")
-        << args("--vanish-after", "4") << true << true
-        << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。")
-        << downloadFrames({0, 1, 2, 3, 4}) << 4 << 0;
-    QTest::newRow("endless refusal") << args("--refuse-all") << true << true
-                                     << QStringLiteral("第1条记录被设备拒绝10次，下载中止。")
-                                     << downloadFrames(QList<int>(10, 0)) << 0 << 0;
-    QTest::newRow("endless restarts")
-        << args("--restart-all") << true << true
-        << QStringLiteral("设备在第1条记录处第3次要求重新开始，下载中止。")
-        << downloadFrames({0, 0, 0}) << 0 << 0;
-}
-
-void FaultsTest::eachFaultIsToldAndStopsTheTransfer()
-{
-    QFETCH(QStringList, args);
-    QFETCH(bool, paced);
-    QFETCH(bool, download);
-    QFETCH(QString, box);
-    QFETCH(QStringList, frames);
-    QFETCH(int, stored);
-    QFETCH(int, unplugAt);
-
-    // A device that answers at once may as well take a frame on a shorter silence.
-    SimProcess sim(paced ? args
-                         : QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + args,
-                   paced ? Pace::LineSpeed : Pace::Instant);
-    QVERIFY(sim.start());
-    const QStringList before = sim.storedTable();
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("codes.bin"));
-    irlearn::CodeTable table;
-    irlearn::codefile::fill(table, fileRecords());
-    QString error;
-    QVERIFY2(irlearn::codefile::write(file, table, &error), qPrintable(error));
-
-    // Nor does it need wide windows, and a time-out is sat out sooner. The opening pause is the
-    // device's own: a simulator starved on a busy machine would read shorter-spaced frames as one.
-    const irlearn::Timings quick{500, 400, 100, 10, 600, 1500};
-    WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                    paced ? WindowHarness::lineSpeedTimings() : quick);
-    QVERIFY(h.connectPort());
-    auto *savePanel = h.child<QWidget>(QStringLiteral("Frame4"));
-    bool panelSeen = false;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] { panelSeen |= savePanel->isVisible(); });
-    probe.start(5);
-    if (download)
-        h.answerNextFileDialog(file);
-    QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::progress, &h.window(),
-                     [&](int done) {
-                         if (unplugAt > 0 && done == unplugAt)
-                             sim.kill();
-                     });
-    h.click(download ? QStringLiteral("Command6") : QStringLiteral("Command5"));
-    QVERIFY(h.idle(15000));
-    QTest::qWait(100); // anything sent after the end would reach the device by now
-    probe.stop();
-
-    QVERIFY2(h.messages() == (box.isEmpty() ? QStringList() : QStringList{box}),
-             qPrintable(h.messages().join(QLatin1Char('\n'))));
-    if (!box.isEmpty()) {
-        QCOMPARE(h.messageTitles(), QStringList{QStringLiteral("系统提示")});
-        QCOMPARE(h.logLines().constLast(), box);
-    }
-    QCOMPARE(sim.received(), frames);
-    const bool lost = unplugAt > 0 || args.contains(QStringLiteral("--vanish-after"));
-
-    QCOMPARE(h.button(QStringLiteral("Command1"))->text(),
-             lost ? QStringLiteral("连 接") : QStringLiteral("断 开"));
-    if (download) {
-        QVERIFY(!panelSeen);
-        QCOMPARE(sim.storedTable(), fileRecords().mid(0, stored) + before.mid(stored));
-    } else if (box.isEmpty()) {
-        QVERIFY(savePanel->isVisible());
-        for (int r = 0; r < 16; ++r)
-            QCOMPARE(h.window().table()[std::size_t(r)], before.at(r));
-    } else {
-        // Nothing to save: no panel, not even for a moment, and no record kept.
-        QVERIFY(!panelSeen);
-        for (int r = 0; r < 16; ++r)
-            QVERIFY(h.window().table()[std::size_t(r)].isEmpty());
-    }
-}
-
-// A device that never stops sending, as fast as the line takes it: the read stops on its first
-// "record", and the window neither hoards the bytes that keep coming nor stops handling events.
-void FaultsTest::floodLeavesTheWindowResponsive()
-{
-    SimProcess sim({QStringLiteral("--flood")}, Pace::Instant);
-    QVERIFY(sim.start());
-    WindowHarness h(sim.linkPath());
-    QVERIFY(h.connectPort());
-    const qint64 residentAtStart = residentKiB();
-    QVERIFY(residentAtStart > 0);
-
-    qint64 residentMost = residentAtStart;
-    qint64 longestGapMs = 0;
-    int ticks = 0;
-    QElapsedTimer sinceTick;
-    sinceTick.start();
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        ++ticks;
-        longestGapMs = qMax(longestGapMs, sinceTick.restart());
-        residentMost = qMax(residentMost, residentKiB());
-    });
-    tick.start(50);
-    h.click(QStringLiteral("Command5"));
-    QVERIFY(h.idle());
-    QTest::qWait(1000);
-    // The panels still change hands at a click.
-    h.click(QStringLiteral("CommandPanel"));
-    QVERIFY(!deviceInFront(h));
-    h.click(QStringLiteral("CommandPanel"));
-    QVERIFY(deviceInFront(h));
-    tick.stop();
-
-    QVERIFY2(
-        ticks >= 10 && longestGapMs < 1000,
-        qPrintable(QStringLiteral("%1 ticks, longest gap %2 ms").arg(ticks).arg(longestGapMs)));
-    QVERIFY2(
-        !residentTells || residentMost - residentAtStart < 10 * 1024,
-        qPrintable(QStringLiteral("VmRSS grew by %1 KiB").arg(residentMost - residentAtStart)));
-    QCOMPARE(h.messages().size(), 1);
-    const QString box = h.messages().constFirst();
-    QVERIFY2(box.startsWith(QStringLiteral("第1条记录长度为")) &&
-                 box.endsWith(QStringLiteral("字节，应为257字节，读取中止。")),
-             qPrintable(box));
-    QVERIFY(!h.child<QWidget>(QStringLiteral("Frame4"))->isVisible());
-    h.click(QStringLiteral("Command1"));
-    QCOMPARE(h.button(QStringLiteral("Command1"))->text(), QStringLiteral("连 接"));
-    QCOMPARE(sim.received(), readOpening);
-}
 
 QTEST_MAIN(FaultsTest)
 #include "tst_faults.moc"

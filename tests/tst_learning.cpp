@@ -1,10 +1,11 @@
-// Learning mode, the air-conditioner keys, numbered learning and the device number, in the real
-// window on the simulated device.
+// Learning mode, the air-conditioner keys, numbered learning with its countdown, the device number
+// and input that cannot go on the wire, in the real window on the simulated device.
 #include "support/windowharness.h"
 
 #include "engine/deviceengine.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -38,16 +39,6 @@ QString grid(const WindowHarness &h)
     return s;
 }
 
-// While an operation runs, no other device operation can be started from the window.
-bool othersDisabled(const WindowHarness &h)
-{
-    for (const char *name : {"Check1", "Command2", "Command5", "Command6", "Frame3", "Command3"}) {
-        if (h.child<QWidget>(QLatin1String(name))->isEnabled())
-            return false;
-    }
-    return grid(h).count(QLatin1Char('o')) + grid(h).count(QLatin1Char('P')) == 0;
-}
-
 // A real double-click: press, release, the second press (as a double-click event), release.
 void doubleClick(QWidget *w)
 {
@@ -57,12 +48,10 @@ void doubleClick(QWidget *w)
     QTest::mouseRelease(w, Qt::LeftButton);
 }
 
-QStringList frames(std::initializer_list<const char *> list)
+// Frames as the simulator logs them, one after another.
+QStringList frames(const char *list)
 {
-    QStringList result;
-    for (const char *f : list)
-        result << QLatin1String(f);
-    return result;
+    return QString::fromLatin1(list).split(QLatin1Char(' '));
 }
 
 } // namespace
@@ -72,88 +61,116 @@ class LearningTest : public QObject
     Q_OBJECT
 
 private slots:
-    // One session on a device that echoes and answers every command with 00.
+    // One session on a device that echoes and answers every command with 00. First input that
+    // cannot go on the wire: one box (or none), and nothing sent.
     void keysToggleAndDeviceNumber()
     {
         SimProcess sim;
         QVERIFY(sim.start());
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
-        auto *toggle = h.button(QStringLiteral("Check1"));
-        auto *text1 = h.child<QLineEdit>(QStringLiteral("Text1"));
-        auto clickIdle = [&h](const QString &name) {
-            h.click(name);
-            return h.idle();
+        auto *toggle = h.button("Check1");
+        auto *text1 = h.child<QLineEdit>("Text1");
+        const QString zero = QStringLiteral("对不起设备号不能为零！");
+        struct Case
+        {
+            const char *button, *device, *number, *name;
+            QString message; // empty: refused without a box
         };
+        const QList<Case> cases = {
+            {"Command3", "0001", "0", "开机", badNumber},
+            {"Command3", "0001", "109", "开机", badNumber},
+            {"Command3", "0001", "1.5", "开机", badNumber},
+            {"Command3", "0001", "108", "  ", QStringLiteral("对不起，指令名称不能为空！")},
+            {"Command3", "0A01", "1", "开机", deviceLength},
+            {"Command2", "0000", "", "", zero},
+            {"Command2", "abcd", "", "", zero},
+            {"Command2", "12ab", "", "", deviceLength},
+            {"Command2", "", "", "", QString()},
+            // Anything but four decimal digits would address some other device.
+            {"Check1", "00001", "", "", deviceLength},
+            {"Check1", "", "", "", deviceLength},
+            {"Check_0", "00a1", "", "", deviceLength},
+        };
+        h.click("CommandPanel");
+        for (const Case &c : cases) {
+            const auto before = h.messages().size();
+            text1->setText(QString::fromUtf8(c.device));
+            h.child<QComboBox>("Combo2")->setEditText(QString::fromUtf8(c.number));
+            h.child<QLineEdit>("Text3")->setText(QString::fromUtf8(c.name));
+            h.click(c.button);
+            const QStringList shown = h.messages().mid(before);
+            QCOMPARE(shown, c.message.isEmpty() ? QStringList() : QStringList{c.message});
+            QVERIFY(!h.window().engine().isBusy());
+            QVERIFY(!toggle->isChecked());
+            QCOMPARE(grid(h), allFree);
+        }
+        QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), prompt));
+        h.click("CommandPanel");
+        QVERIFY(sim.received().isEmpty());
+        text1->setText(QStringLiteral("0001"));
+        const auto boxes = h.messages().size();
 
         // Outside learning mode a key goes out once and pops back out; the keyboard sends nothing,
         // and the device's 00 is no learnt key.
-        QVERIFY(clickIdle(key(0))); // 开机
-        QVERIFY(clickIdle(key(9))); // 30℃
+        QVERIFY(h.clickIdle(key(0))); // 开机
+        QVERIFY(h.clickIdle(key(9))); // 30℃
         h.press(key(3));
         QCOMPARE(grid(h), allFree);
 
+        // In learning mode, a device number the key cannot carry: refused, and the key springs
+        // back.
         text1->setText(QStringLiteral(" 0001 "));
-        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        QVERIFY(h.clickIdle("Check1"));
         QVERIFY(toggle->isChecked());
         QCOMPARE(toggle->text(), captionOn);
-        QVERIFY(clickIdle(QStringLiteral("Check1")));
-        QVERIFY(!toggle->isChecked());
-        QCOMPARE(toggle->text(), captionOff);
-        // The keyboard flips the value and sends nothing.
-        h.press(QStringLiteral("Check1"));
-        QVERIFY(toggle->isChecked());
-        h.press(QStringLiteral("Check1"));
-        QVERIFY(!toggle->isChecked());
-
-        // A device number the key cannot carry: refused, and the key springs back.
-        QVERIFY(clickIdle(QStringLiteral("Check1")));
         text1->setText(QStringLiteral("12"));
-        QVERIFY(clickIdle(key(5)));
+        QVERIFY(h.clickIdle(key(5)));
         QCOMPARE(grid(h), allFree);
         text1->setText(QStringLiteral("0001"));
-        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        QVERIFY(h.clickIdle("Check1"));
+        QCOMPARE(toggle->text(), captionOff);
 
         // A new device number; the device answers to it from then on.
         text1->setText(QStringLiteral(" 0002 "));
-        QVERIFY(clickIdle(QStringLiteral("Command2")));
+        QVERIFY(h.clickIdle("Command2"));
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：FD")));
-        QVERIFY(clickIdle(QStringLiteral("Check1")));
+        QVERIFY(h.clickIdle("Check1"));
         QCOMPARE(toggle->text(), captionOn);
-        QCOMPARE(sim.received(), frames({"000140", "000149", "0001F0", "0001F2", "0001F0", "0001F2",
-                                         "FD0002", "0002F0"}));
-        QCOMPARE(h.messages(), QStringList{deviceLength});
-        QCOMPARE(h.messageTitles(), QStringList{prompt});
+        QCOMPARE(sim.received(), frames("000140 000149 0001F0 0001F2 FD0002 0002F0"));
+        QCOMPARE(h.messages().mid(boxes), QStringList{deviceLength});
     }
 
     // A press that reaches a disabled key or toggle (while a key goes out) is not the operator's:
     // later clicks made without the mouse send nothing. A double-click's second press does count,
-    // so the toggle's value always matches the mode the device was put in.
+    // so the toggle's value always matches the mode the device was put in. A key being learnt
+    // locks the others.
     void onlyTheOperatorsPressesCount()
     {
         // Keys outside learning mode get no answer: each keeps the window busy for a reply window.
-        SimProcess sim({QStringLiteral("--key-reply"), QStringLiteral("none")});
+        SimProcess sim({QStringLiteral("--key-reply"), QStringLiteral("none"),
+                        QStringLiteral("--learn-delay"), QStringLiteral("500")});
         QVERIFY(sim.start());
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
-        auto *toggle = h.button(QStringLiteral("Check1"));
+        auto *toggle = h.button("Check1");
         auto *key2 = h.button(key(2));
 
         h.click(key(2));
-        QVERIFY(othersDisabled(h));
+        QVERIFY(h.controlsEnabled(false));
         QTest::mouseClick(key2, Qt::LeftButton);
         QVERIFY(h.idle());
         key2->click();
         QVERIFY(h.idle());
 
         h.click(key(0));
-        QVERIFY(othersDisabled(h));
+        QVERIFY(h.controlsEnabled(false));
         doubleClick(toggle);
         QVERIFY(h.idle());
-        h.press(QStringLiteral("Check1"));
+        h.press("Check1");
         QVERIFY(toggle->isChecked());
         toggle->setChecked(false);
-        QCOMPARE(sim.received(), frames({"000142", "000140"}));
+        QCOMPARE(sim.received(), frames("000142 000140"));
 
         // The device echoes before the second press, so the toggle is enabled again for it.
         QTest::mousePress(toggle, Qt::LeftButton);
@@ -163,109 +180,62 @@ private slots:
         QTest::mouseDClick(toggle, Qt::LeftButton);
         QTest::mouseRelease(toggle, Qt::LeftButton);
         QVERIFY(h.idle());
-        QTest::qWait(100); // time for a stray frame to reach the simulator's log
-        QCOMPARE(sim.received(), frames({"000142", "000140", "0001F0", "0001F2"}));
         QVERIFY(!toggle->isChecked());
         QCOMPARE(toggle->text(), captionOff);
-    }
 
-    void toggleWithoutEchoKeepsCaption_data()
-    {
-        QTest::addColumn<QString>("echo");
-        QTest::newRow("silent") << QStringLiteral("silent");
-        QTest::newRow("wrong") << QStringLiteral("wrong");
-    }
-
-    void toggleWithoutEchoKeepsCaption()
-    {
-        QFETCH(QString, echo);
-        SimProcess sim({QStringLiteral("--echo"), echo});
-        QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
-        QVERIFY(h.connectPort());
-        auto *toggle = h.button(QStringLiteral("Check1"));
-
-        // The second click goes by the value, not by what the device confirmed.
-        h.click(toggle);
-        QVERIFY(h.idle());
-        h.click(toggle);
-        QVERIFY(h.idle());
-        QCOMPARE(sim.received(), frames({"0001F0", "0001F2"}));
-        QCOMPARE(toggle->text(), QStringLiteral("开始学习"));
-        QCOMPARE(h.logLines().contains(QStringLiteral("收到参数：F1")),
-                 echo == QLatin1String("wrong"));
-        QVERIFY(h.messages().isEmpty());
-    }
-
-    void learningAKeyLocksTheOthers()
-    {
-        // The answer comes after the request has given up, so the locked grid can be seen.
-        SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("500")});
-        QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
-        QVERIFY(h.connectPort());
-        auto *toggle = h.button(QStringLiteral("Check1"));
-
-        h.click(toggle);
-        QVERIFY(h.idle());
         // The keyboard learns a key as well; while it goes out every key is disabled, then the
-        // others stay locked. Leaving learning mode by keyboard sends nothing; the late 00 frees
-        // the keys.
+        // others stay locked (the answer comes after the request gave up). Leaving learning mode
+        // by keyboard sends nothing; the late 00 frees the keys.
+        QVERIFY(h.clickIdle("Check1"));
         h.press(key(4));
         QCOMPARE(grid(h), QStringLiteral("....p....."));
         QVERIFY(h.idle());
         QCOMPARE(grid(h), QStringLiteral("....P....."));
-        h.press(QStringLiteral("Check1"));
+        h.press("Check1");
         QVERIFY(!toggle->isChecked());
         QVERIFY(QTest::qWaitFor([&h] { return !h.messages().isEmpty(); }, 5000));
         QCOMPARE(grid(h), allFree);
-
-        h.click(toggle);
-        QVERIFY(h.idle());
-        h.click(key(2)); // 制冷
-        QVERIFY(h.idle());
-        QCOMPARE(grid(h), QStringLiteral("..P......."));
-        QVERIFY(QTest::qWaitFor([&h] { return h.messages().size() == 2; }, 5000));
-        QCOMPARE(h.messages(), QStringList(2, learnt));
-        QCOMPARE(h.messageTitles(), QStringList(2, prompt));
-        QCOMPARE(grid(h), allFree);
-        QTest::qWait(100);
-        QCOMPARE(sim.received(), frames({"0001F0", "000144", "0001F0", "000142"}));
+        QCOMPARE(h.messages(), QStringList{learnt});
+        QTest::qWait(100); // time for a stray frame to reach the simulator's log
+        QCOMPARE(sim.received(), frames("000142 000140 0001F0 0001F2 0001F0 000144"));
     }
 
     // A device that refuses whatever it is to learn, 100 ms after the learning frame: the key stays
-    // pressed in and the others locked. (The numbered learning's refusals: tst_engine.)
+    // pressed in and the others locked. It answers learning mode on and off wrongly (F1, F3): the
+    // caption stays, and the toggle goes by its value, not by what the device confirmed. (The
+    // numbered learning's refusals: tst_engine.)
     void refusedLearning()
     {
         SimProcess sim({QStringLiteral("--learn-reply"), QStringLiteral("01"),
-                        QStringLiteral("--learn-delay"), QStringLiteral("100")});
+                        QStringLiteral("--learn-delay"), QStringLiteral("100"),
+                        QStringLiteral("--echo"), QStringLiteral("wrong")});
         QVERIFY(sim.start());
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
-        auto *toggle = h.button(QStringLiteral("Check1"));
-        auto clickIdle = [&h](const QString &name) {
-            h.click(name);
-            return h.idle();
-        };
+        auto *toggle = h.button("Check1");
+        const QString caption = toggle->text();
 
-        QVERIFY(clickIdle(QStringLiteral("Check1")));
-        QVERIFY(clickIdle(key(7))); // 20℃
+        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：F1")));
+        QVERIFY(h.clickIdle(key(7))); // 20℃
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
         QCOMPARE(grid(h), QStringLiteral(".......P.."));
         // Released: nothing goes out and the others stay locked. Pressed again: learnt again.
-        QVERIFY(clickIdle(key(7)));
+        QVERIFY(h.clickIdle(key(7)));
         QCOMPARE(grid(h), QStringLiteral(".......o.."));
-        QVERIFY(clickIdle(key(7)));
+        QVERIFY(h.clickIdle(key(7)));
         // Leaving learning mode does not free the keys.
-        QVERIFY(clickIdle(QStringLiteral("Check1")));
-        QCOMPARE(toggle->text(), captionOff);
+        QVERIFY(h.clickIdle("Check1"));
+        QCOMPARE(toggle->text(), caption);
+        QCOMPARE(caption, QStringLiteral("开始学习"));
         QCOMPARE(grid(h), QStringLiteral(".......P.."));
-        QCOMPARE(sim.received(), frames({"0001F0", "000147", "000147", "0001F2"}));
+        QCOMPARE(sim.received(), frames("0001F0 000147 000147 0001F2"));
         QVERIFY(h.messages().isEmpty());
     }
 
     // The success box comes during the learning frame's reply window; the learning window only
-    // starts once the operator has closed it. Meanwhile nothing else can be started.
+    // starts once the operator has closed it, and the prompt counts it down to 0. Meanwhile
+    // nothing else can be started.
     void numberedLearningWindowFollowsTheBox()
     {
         SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
@@ -273,90 +243,42 @@ private slots:
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
         h.setMessageDelay(300);
-        auto *picture = h.child<QWidget>(QStringLiteral("Picture1"));
-        h.click(QStringLiteral("CommandPanel"));
-        h.child<QComboBox>(QStringLiteral("Combo2"))->setEditText(QStringLiteral("001"));
-        h.child<QLineEdit>(QStringLiteral("Text3"))->setText(QStringLiteral("开机"));
+        auto *picture = h.child<QWidget>("Picture1");
+        auto *label = h.child<QLabel>("Label2");
+        const QString text = label->text();
+        h.click("CommandPanel");
+        h.child<QComboBox>("Combo2")->setEditText(QStringLiteral("001"));
+        h.child<QLineEdit>("Text3")->setText(QStringLiteral("开机"));
 
         bool shown = false;
         bool locked = true;
+        QStringList countdown;
         QTimer probe;
         QObject::connect(&probe, &QTimer::timeout, [&] {
             shown |= picture->isVisible();
             if (h.window().engine().isBusy())
-                locked &= othersDisabled(h);
+                locked &= h.controlsEnabled(false);
         });
-        h.click(QStringLiteral("Command3"));
+        QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::learningCountdown, &probe,
+                         [&] { countdown << label->text(); });
+        h.click("Command3");
         probe.start(5);
         QVERIFY(sim.waitForReceived(2));
         h.click(key(1));
-        h.click(QStringLiteral("Command5"));
-        QVERIFY(h.idle());
+        QVERIFY(h.clickIdle("Command5"));
         probe.stop();
 
-        QCOMPARE(sim.received(), frames({"0001F0", "000140", "0001F2"}));
+        QCOMPARE(sim.received(), frames("0001F0 000140 0001F2"));
         QCOMPARE(h.messages(), QStringList{learnt});
-        QCOMPARE(h.messageTitles(), QStringList{prompt});
         QVERIFY(shown);
         QVERIFY(locked);
         QVERIFY(!picture->isVisible());
+        QVERIFY(countdown.size() >= 2);
+        QCOMPARE(countdown.constFirst(), text + QStringLiteral(" 1秒"));
+        QCOMPARE(countdown.constLast(), text + QStringLiteral(" 0秒"));
+        QCOMPARE(label->text(), text);
         const qint64 sinceClose = sim.receivedTimed().at(2).first - h.messageClosedAt().at(0);
         QVERIFY2(sinceClose >= 580 && sinceClose <= 1500, qPrintable(QString::number(sinceClose)));
-    }
-
-    // Input that cannot go on the wire: one box (or none), and nothing sent.
-    void inputIsRefused()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
-        QVERIFY(h.connectPort());
-        const QString learn = QStringLiteral("Command3");
-        const QString toggle = QStringLiteral("Check1");
-        const QString renumber = QStringLiteral("Command2");
-        const QString dev = QStringLiteral("0001");
-        const QString name = QStringLiteral("开机");
-        const QString zero = QStringLiteral("对不起设备号不能为零！");
-        const QString none;
-        struct Case
-        {
-            QString button, device, number, name, message; // empty message: refused without a box
-        };
-        const QList<Case> cases = {
-            {learn, dev, QStringLiteral("0"), name, badNumber},
-            {learn, dev, none, name, badNumber},
-            {learn, dev, QStringLiteral("109"), name, badNumber},
-            {learn, dev, QStringLiteral("1.5"), name, badNumber},
-            {learn, dev, QStringLiteral("108"), QStringLiteral("  "),
-             QStringLiteral("对不起，指令名称不能为空！")},
-            {learn, QStringLiteral("0A01"), QStringLiteral("1"), name, deviceLength},
-            {renumber, QStringLiteral("0000"), none, none, zero},
-            {renumber, QStringLiteral("abcd"), none, none, zero},
-            {renumber, QStringLiteral("12"), none, none, deviceLength},
-            {renumber, QStringLiteral("12ab"), none, none, deviceLength},
-            {renumber, none, none, none, none},
-            // Anything but four decimal digits would address some other device.
-            {toggle, QStringLiteral("12"), none, none, deviceLength},
-            {toggle, QStringLiteral("00001"), none, none, deviceLength},
-            {toggle, none, none, none, deviceLength},
-            {key(0), QStringLiteral("00a1"), none, none, deviceLength},
-        };
-        h.click(QStringLiteral("CommandPanel"));
-        for (const Case &c : cases) {
-            const auto before = h.messages().size();
-            h.child<QLineEdit>(QStringLiteral("Text1"))->setText(c.device);
-            h.child<QComboBox>(QStringLiteral("Combo2"))->setEditText(c.number);
-            h.child<QLineEdit>(QStringLiteral("Text3"))->setText(c.name);
-            h.click(c.button);
-            const QStringList shown = h.messages().mid(before);
-            QCOMPARE(shown, c.message.isEmpty() ? QStringList() : QStringList{c.message});
-            QVERIFY(!h.window().engine().isBusy());
-            QVERIFY(!h.button(toggle)->isChecked());
-            QCOMPARE(grid(h), allFree);
-        }
-        QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), prompt));
-        QTest::qWait(100); // time for a stray frame to reach the simulator's log
-        QVERIFY(sim.received().isEmpty());
     }
 };
 

@@ -5,59 +5,6 @@
 #include <QFileInfo>
 #include <QTest>
 
-namespace {
-
-struct LogLine
-{
-    qint64 ms = 0;
-    QString kind;
-    QString text;
-};
-
-QList<LogLine> readLog(const QString &path)
-{
-    QList<LogLine> lines;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return lines;
-    // The simulator writes every line in one go, but a poll can still land mid-write: a last
-    // line without its newline is not complete yet.
-    const QList<QByteArray> raw = file.readAll().split('\n');
-    for (int i = 0; i + 1 < raw.size(); ++i) {
-        const QList<QByteArray> fields = raw.at(i).split(' ');
-        if (fields.size() < 3)
-            continue;
-        LogLine line;
-        line.ms = fields.at(0).toLongLong();
-        line.kind = QString::fromLatin1(fields.at(1));
-        line.text = QString::fromUtf8(raw.at(i).mid(fields.at(0).size() + fields.at(1).size() + 2));
-        lines.append(line);
-    }
-    return lines;
-}
-
-QStringList texts(const QString &path, const QString &kind)
-{
-    QStringList result;
-    for (const LogLine &line : readLog(path)) {
-        if (line.kind == kind)
-            result.append(line.text);
-    }
-    return result;
-}
-
-QList<QPair<qint64, QString>> timed(const QString &path, const QString &kind)
-{
-    QList<QPair<qint64, QString>> result;
-    for (const LogLine &line : readLog(path)) {
-        if (line.kind == kind)
-            result.append({line.ms, line.text});
-    }
-    return result;
-}
-
-} // namespace
-
 SimProcess::SimProcess(QStringList extraArgs, Pace pace) : m_args(std::move(extraArgs))
 {
     if (pace == Pace::LineSpeed && !m_args.contains(QStringLiteral("--paced")))
@@ -103,46 +50,6 @@ void SimProcess::kill()
     m_process.waitForFinished(5000);
 }
 
-bool SimProcess::isRunning() const
-{
-    return m_process.state() != QProcess::NotRunning;
-}
-
-QString SimProcess::linkPath() const
-{
-    return m_dir.filePath(QStringLiteral("COM1"));
-}
-
-QString SimProcess::logPath() const
-{
-    return m_dir.filePath(QStringLiteral("sim.log"));
-}
-
-QString SimProcess::dumpPath() const
-{
-    return m_dir.filePath(QStringLiteral("table.bin"));
-}
-
-QStringList SimProcess::received() const
-{
-    return texts(logPath(), QStringLiteral("RX"));
-}
-
-QStringList SimProcess::sent() const
-{
-    return texts(logPath(), QStringLiteral("TX"));
-}
-
-QList<QPair<qint64, QString>> SimProcess::receivedTimed() const
-{
-    return timed(logPath(), QStringLiteral("RX"));
-}
-
-QList<QPair<qint64, QString>> SimProcess::sentTimed() const
-{
-    return timed(logPath(), QStringLiteral("TX"));
-}
-
 bool SimProcess::waitForReceived(int n, int timeoutMs) const
 {
     QDeadlineTimer deadline(timeoutMs);
@@ -152,6 +59,32 @@ bool SimProcess::waitForReceived(int n, int timeoutMs) const
         QTest::qWait(10);
     }
     return true;
+}
+
+QList<QPair<qint64, QString>> SimProcess::readLog(const QByteArray &kind) const
+{
+    QList<QPair<qint64, QString>> lines;
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    // The simulator writes every line in one go, but a poll can still land mid-write: a last
+    // line without its newline is not complete yet.
+    const QList<QByteArray> raw = file.readAll().split('\n');
+    for (qsizetype i = 0; i + 1 < raw.size(); ++i) {
+        const QList<QByteArray> fields = raw.at(i).split(' ');
+        if (fields.size() >= 3 && fields.at(1) == kind)
+            lines.append({fields.at(0).toLongLong(),
+                          QString::fromUtf8(raw.at(i).mid(fields.at(0).size() + kind.size() + 2))});
+    }
+    return lines;
+}
+
+QStringList SimProcess::texts(const QList<QPair<qint64, QString>> &lines)
+{
+    QStringList result;
+    for (const auto &line : lines)
+        result.append(line.second);
+    return result;
 }
 
 QStringList SimProcess::storedTable() const

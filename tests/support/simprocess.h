@@ -24,20 +24,22 @@ public:
     bool start();
     // Kills the simulator at once (an unplugged device) and waits for it to end.
     void kill();
-    bool isRunning() const;
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
-    QString linkPath() const; // the pseudo-terminal's stable path, to pin as a port
-    QString logPath() const;
-    QString dumpPath() const; // the code file the simulator writes its stored table to
+    // The pseudo-terminal's stable path, to pin as a port.
+    QString linkPath() const { return m_dir.filePath(QStringLiteral("COM1")); }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("sim.log")); }
+    // The code file the simulator writes its stored table to.
+    QString dumpPath() const { return m_dir.filePath(QStringLiteral("table.bin")); }
 
     // The frames the simulator received, in order, as upper-case hex text ("0001F0").
-    QStringList received() const;
+    QStringList received() const { return texts(receivedTimed()); }
     // The replies the simulator sent, in order, as upper-case hex text.
-    QStringList sent() const;
+    QStringList sent() const { return texts(sentTimed()); }
     // Received frames with the wall-clock time (ms since the epoch) of their arrival.
-    QList<QPair<qint64, QString>> receivedTimed() const;
+    QList<QPair<qint64, QString>> receivedTimed() const { return readLog("RX"); }
     // Sent replies with the wall-clock time (ms since the epoch) their first byte went out.
-    QList<QPair<qint64, QString>> sentTimed() const;
+    QList<QPair<qint64, QString>> sentTimed() const { return readLog("TX"); }
 
     // Processes events until at least n frames were received or timeoutMs passed.
     bool waitForReceived(int n, int timeoutMs = 5000) const;
@@ -46,6 +48,10 @@ public:
     QStringList storedTable() const;
 
 private:
+    // The frame log's lines of one kind ("RX" received, "TX" sent).
+    QList<QPair<qint64, QString>> readLog(const QByteArray &kind) const;
+    static QStringList texts(const QList<QPair<qint64, QString>> &lines);
+
     QStringList m_args;
     QTemporaryDir m_dir;
     QProcess m_process;

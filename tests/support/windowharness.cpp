@@ -4,12 +4,15 @@
 #include "engine/deviceengine.h"
 #include "ui/dialogs.h"
 
-#include <QAbstractButton>
 #include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTimer>
+
+#include <algorithm>
 
 WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumber,
                              const QString &savedPort, irlearn::Timings timings)
@@ -18,7 +21,7 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
     ini.write(QStringLiteral("Setup"), QStringLiteral("TXPort"), savedPort);
     ini.write(QStringLiteral("Setup"), QStringLiteral("TXsbID"), deviceNumber);
     if (!linkPath.isEmpty())
-        pin(QStringLiteral("COM1"), linkPath);
+        ini.write(QStringLiteral("Ports"), QStringLiteral("COM1"), linkPath);
 
     irlearn::dialogs::setObserver([this](QDialog *dialog) {
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
@@ -54,32 +57,7 @@ WindowHarness::~WindowHarness()
     irlearn::dialogs::setObserver({});
 }
 
-QString WindowHarness::settingsPath() const
-{
-    return m_dir.filePath(QStringLiteral("VexoSet.ini"));
-}
-
-void WindowHarness::pin(const QString &port, const QString &linkPath)
-{
-    irlearn::IniFile(settingsPath()).write(QStringLiteral("Ports"), port, linkPath);
-}
-
-QAbstractButton *WindowHarness::button(const QString &name) const
-{
-    return child<QAbstractButton>(name);
-}
-
-void WindowHarness::click(const QString &buttonName)
-{
-    click(button(buttonName));
-}
-
-void WindowHarness::click(QAbstractButton *b)
-{
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
-void WindowHarness::press(const QString &buttonName)
+void WindowHarness::press(const ObjectName &buttonName)
 {
     QAbstractButton *b = button(buttonName);
     b->setFocus();
@@ -91,14 +69,37 @@ bool WindowHarness::idle(int timeoutMs)
     return QTest::qWaitFor([this] { return !m_window->engine().isBusy(); }, timeoutMs);
 }
 
-bool WindowHarness::connectPort()
+bool WindowHarness::controlsEnabled(bool enabled) const
 {
-    click(QStringLiteral("Command1"));
-    return button(QStringLiteral("Command1"))->text() == QStringLiteral("断 开");
+    static const QRegularExpression names(
+        QStringLiteral("^(Check1|Check_\\d|Command2|Command5|Command6|Frame3)$"));
+    const QList<QWidget *> controls = m_window->findChildren<QWidget *>(names);
+    return controls.size() == 15 &&
+           std::all_of(controls.begin(), controls.end(),
+                       [enabled](const QWidget *w) { return w->isEnabled() == enabled; }) &&
+           button("CommandPanel")->isEnabled();
+}
+
+bool WindowHarness::deviceInFront() const
+{
+    const QObjectList &siblings = child<QWidget>("Frame2")->parent()->children();
+    return siblings.indexOf(child<QWidget>("Frame2")) > siblings.indexOf(child<QWidget>("Frame3"));
+}
+
+QString WindowHarness::setting(const char *section, const char *key) const
+{
+    return irlearn::IniFile(settingsPath())
+        .read(QLatin1String(section), QLatin1String(key), QStringLiteral("?"));
+}
+
+QByteArray WindowHarness::readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList WindowHarness::logLines() const
 {
-    const QString text = child<QPlainTextEdit>(QStringLiteral("Text2"))->toPlainText();
+    const QString text = child<QPlainTextEdit>("Text2")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }

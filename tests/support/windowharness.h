@@ -5,13 +5,20 @@
 
 #include "protocol/timings.h"
 
+#include <QAbstractButton>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 
-class QAbstractButton;
+// An object name from the form, given as a literal or as a string.
+struct ObjectName
+{
+    ObjectName(const char *name) : text(QLatin1String(name)) {}
+    ObjectName(const QString &name) : text(name) {}
+    QString text;
+};
 
 // The real window on the simulated device, for tests: a settings file in a temporary folder that
 // pins the simulator's terminal as COM1, the window built on it with short timings and shown
@@ -37,25 +44,42 @@ public:
     ~WindowHarness();
 
     irlearn::MainWindow &window() { return *m_window; }
-    QString settingsPath() const;
-    void pin(const QString &port, const QString &linkPath);
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("VexoSet.ini")); }
 
-    template <typename T> T *child(const QString &name) const
+    template <typename T> T *child(const ObjectName &name) const
     {
-        return m_window->findChild<T *>(name);
+        return m_window->findChild<T *>(name.text);
     }
-    QAbstractButton *button(const QString &name) const;
+    QAbstractButton *button(const ObjectName &name) const { return child<QAbstractButton>(name); }
 
     // A real mouse click (press and release). The operation it starts runs on; idle() waits.
-    void click(const QString &buttonName);
-    void click(QAbstractButton *button);
+    void click(QAbstractButton *b) { QTest::mouseClick(b, Qt::LeftButton); }
+    void click(const ObjectName &buttonName) { click(button(buttonName)); }
     // Keyboard activation (space bar) of a button.
-    void press(const QString &buttonName);
+    void press(const ObjectName &buttonName);
     // Processes events until no operation runs (up to timeoutMs); false on time-out.
     bool idle(int timeoutMs = 5000);
+    // A click and the operation it starts, run to its end.
+    bool clickIdle(const ObjectName &buttonName)
+    {
+        click(buttonName);
+        return idle();
+    }
 
     // Clicks the connect button; true when the window is connected afterwards.
-    bool connectPort();
+    bool connectPort()
+    {
+        click("Command1");
+        return connected();
+    }
+    bool connected() const { return button("Command1")->text() == QStringLiteral("断 开"); }
+    // Every device control (the toggle, the keys, the number, the transfers, the command table)
+    // enabled, or every one disabled; the panel switch stays usable either way.
+    bool controlsEnabled(bool enabled) const;
+    // The device panel drawn above the command table (a later sibling is drawn above).
+    bool deviceInFront() const;
+    // A value in the window's settings file, "?" where there is none.
+    QString setting(const char *section, const char *key) const;
 
     // Message boxes shown so far, in order; each is closed messageDelay ms after it opened.
     QStringList messages() const { return m_messages; }
@@ -70,6 +94,8 @@ public:
 
     // The log pane's lines.
     QStringList logLines() const;
+
+    static QByteArray readFile(const QString &path);
 
 private:
     QTemporaryDir m_dir;
