@@ -8,6 +8,7 @@
 // The engine runs on shortened timings and the simulator answers at once (not at 9600 baud): the
 // dialogue is the same, only its pauses are shorter: 200 cycles take about two minutes. The exit
 // status is 1 when a target is missed: a wrong table, growth of 1 MB or more, a handle left open.
+#include "support/procstats.h"
 #include "support/simprocess.h"
 
 #include "codefile/codefile.h"
@@ -25,25 +26,6 @@
 using namespace irlearn;
 
 namespace {
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-qsizetype openHandles()
-{
-    return QDir(QStringLiteral("/proc/self/fd"))
-        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-        .size();
-}
 
 QStringList records(const CodeTable &table)
 {

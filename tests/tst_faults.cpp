@@ -2,6 +2,7 @@
 // what happened and where, no save panel for a table that did not come whole, and nothing on the
 // wire beyond what the dialogue allows (the simulator's frame log). The engine's own reasons and
 // outcomes are settled in tst_engine and tst_wire; here it is what reaches the screen and the line.
+#include "support/procstats.h"
 #include "support/windowharness.h"
 
 #include "codefile/codefile.h"
@@ -52,18 +53,6 @@ constexpr bool residentTells = false;
 #else
 constexpr bool residentTells = true;
 #endif
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 } // namespace
 

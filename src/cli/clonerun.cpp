@@ -26,12 +26,7 @@ int CloneRun::start()
     const Request &r = m_request;
     QJsonObject json{{QStringLiteral("command"), r.name}, {QStringLiteral("file"), r.file}};
     auto refuse = [&](int code, const QString &why, const QString &word) {
-        m_out.say(why);
-        json.insert(QStringLiteral("exit_code"), code);
-        json.insert(QStringLiteral("result"), word);
-        json.insert(QStringLiteral("message"), why);
-        m_out.result(json);
-        return code;
+        return m_out.refuse(json, code, why, word);
     };
 
     const codefile::Loaded file = codefile::load(r.file);

@@ -53,12 +53,7 @@ DeviceCommand::~DeviceCommand() = default;
 
 int DeviceCommand::refuse(int code, const QString &why, const QString &word)
 {
-    m_out.say(why);
-    m_json.insert(QStringLiteral("exit_code"), code);
-    m_json.insert(QStringLiteral("result"), word);
-    m_json.insert(QStringLiteral("message"), why);
-    m_out.result(m_json);
-    return code;
+    return m_out.refuse(m_json, code, why, word);
 }
 
 int DeviceCommand::start()

@@ -101,4 +101,14 @@ void Reporter::result(const QJsonObject &object)
     std::fflush(stdout);
 }
 
+int Reporter::refuse(QJsonObject result, int code, const QString &why, const QString &word)
+{
+    say(why);
+    result.insert(QStringLiteral("exit_code"), code);
+    result.insert(QStringLiteral("result"), word);
+    result.insert(QStringLiteral("message"), why);
+    this->result(result);
+    return code;
+}
+
 } // namespace irlearn::cli

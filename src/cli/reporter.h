@@ -29,6 +29,9 @@ public:
     void settle();
     // The result for scripts: one JSON document on standard output, when --json was given.
     void result(const QJsonObject &object);
+    // A run that ends before anything is sent: says why, and gives `result` with the exit code,
+    // the outcome's word and why. Returns the exit code.
+    int refuse(QJsonObject result, int code, const QString &why, const QString &word);
 
 private:
     void write(const QString &text);
