@@ -213,11 +213,6 @@ private slots:
         QCOMPARE(a.noticeHiddenAtMs.size(), 1);
         QCOMPARE(a.progressAtMs.size(), tableRecords + 1);
         QCOMPARE(a.progressAtMs.constLast().first, tableRecords);
-        QStringList counted;
-        for (int n = 1; n <= tableRecords; ++n)
-            counted << QStringLiteral("收到字符数:257")
-                    << QStringLiteral("获取第%1条记录。").arg(n);
-        QCOMPARE(a.log.filter(QRegularExpression(QStringLiteral("^(收到字符数|获取第)"))), counted);
         // Only the records are answers that count; the opening's echoes are discarded unlogged.
         QCOMPARE(a.replies().size(), tableRecords);
         QCOMPARE(a.replies().constFirst(), QStringLiteral("收到参数：") + stored.constFirst());
