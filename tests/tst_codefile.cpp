@@ -1,5 +1,6 @@
 // Code files: the atomic write on a filling disk, the load rules and their reasons, and paths that
-// are no regular file, for reading and for saving.
+// are no regular file, for reading and for saving. That nothing but a table the device can take is
+// accepted (binary, CR-only line ends, ...) is the codefile fuzz target's, replayed on every build.
 #include "codefile/codefile.h"
 #include "support/filesizelimit.h"
 
@@ -91,9 +92,6 @@ private slots:
         QCOMPARE(contents(path), contents(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin")));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("saved.bin")});
-        const codefile::Loaded loaded = codefile::load(path);
-        QVERIFY2(loaded.ok, qPrintable(loaded.reason));
-        QCOMPARE(loaded.lines, records);
     }
 
     void load_data()
@@ -151,8 +149,6 @@ private slots:
                                  << QStringLiteral("第5行含有非十六进制字符");
         QTest::newRow("two last ends") << joined(sixteen, "\r\n") + "\r\n"
                                        << none << 17 << QStringLiteral("第17行为空");
-        QTest::newRow("CR only") << joined(sixteen, "\r") << none << 1 << any;
-        QTest::newRow("binary") << QByteArray::fromHex("00FF1A0D0A7F80") << none << 1 << any;
     }
 
     void load()

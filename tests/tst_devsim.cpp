@@ -1,7 +1,8 @@
 // The device simulator where the product's tests do not reach it, through a real pseudo-terminal:
 // a table loaded from a file, the download's length checks, the fault modes, other device numbers,
-// and pinning a port in the settings. (Refused, restarted and wrongly stored records, record
-// lengths, vanishing and pacing are pinned by the wire and real-time tests that use them.)
+// and pinning a port in the settings. (Refused, restarted and wrongly stored records, endless
+// refusals and restarts, record lengths, vanishing and pacing are pinned by the wire, fault and
+// real-time tests that use them.)
 
 #include "base/inifile.h"
 #include "support/simprocess.h"
@@ -154,25 +155,6 @@ private slots:
 
         QCOMPARE(ask(port, records.at(1).toLatin1(), 1, quickQuietMs), QByteArray("00"));
         QCOMPARE(sim.storedTable(), records + before.mid(2));
-    }
-
-    void refusingForever()
-    {
-        for (const QByteArray &mode : {QByteArray("refuse-all"), QByteArray("restart-all")}) {
-            SimProcess sim(quick + QStringList{QStringLiteral("--") + QString::fromLatin1(mode)},
-                           instant);
-            QVERIFY(sim.start());
-            const QStringList before = sim.storedTable();
-            QSerialPort port(sim.linkPath());
-            QVERIFY(port.open(QIODevice::ReadWrite));
-            openTransfer(port, "DD", quickQuietMs);
-            QCOMPARE(ask(port, "50", 1, quickQuietMs), QByteArray("DD"));
-            const QByteArray record = hexRecords(1, 0x11).first().toLatin1();
-            const QByteArray expected = mode == "refuse-all" ? "F5" : "DD";
-            for (int i = 0; i < 5; ++i)
-                QCOMPARE(ask(port, record, 1, quickQuietMs), expected);
-            QCOMPARE(sim.storedTable(), before);
-        }
     }
 
     void garbage()

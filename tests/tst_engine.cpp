@@ -163,9 +163,10 @@ private slots:
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<int>("recordsSent");
+        // Record 1's refusal does not count towards record 2's ten (the cap itself: tst_faults).
         QTest::newRow("refused 10 times")
-            << QByteArray("\0\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5", 11) << Outcome::Refused
-            << QStringLiteral("第2条记录被设备拒绝10次，下载中止。") << 11;
+            << QByteArray("\xF5\0\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5", 12) << Outcome::Refused
+            << QStringLiteral("第2条记录被设备拒绝10次，下载中止。") << 12;
         QTest::newRow("3 restarts")
             << QByteArray("\0\xDD\0\xDD\0\xDD", 6) << Outcome::Refused
             << QStringLiteral("设备在第2条记录处第3次要求重新开始，下载中止。") << 6;

