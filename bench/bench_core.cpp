@@ -3,7 +3,7 @@
 // the dialogue allows, and the CPU the program spends meanwhile.
 #include "support/enginerig.h"
 
-#include "base/logpane.h"
+#include "base/logbuffer.h"
 #include "codefile/codefile.h"
 #include "protocol/frames.h"
 
@@ -64,13 +64,13 @@ private slots:
 
     void logLine()
     {
-        LogPane log;
+        LogBuffer log;
         const QString line = QStringLiteral("收到参数：") + frames::toText(record());
         QBENCHMARK
         {
-            log.PrintStr(line);
+            log.append(line);
         }
-        QVERIFY(log.text().size() <= LogPane::limit + line.size() + 2);
+        QVERIFY(log.text().size() <= LogBuffer::limit + line.size() + 2);
     }
 
     void codeFileRoundTrip()

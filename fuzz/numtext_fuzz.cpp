@@ -33,7 +33,7 @@ void checkMod(double x, int m)
 {
     if (m == 0 || !std::isfinite(x))
         return;
-    const int r = Num_Mod(x, m);
+    const int r = roundedRemainder(x, m);
     FUZZ_CHECK(std::llabs(r) < std::llabs(static_cast<long long>(m)));
     if (std::fabs(x) < 0x1p62) {
         const long long a = static_cast<long long>(std::floor(static_cast<long double>(x) + 0.5L));
@@ -43,7 +43,7 @@ void checkMod(double x, int m)
 
 void checkHex(double x)
 {
-    const QString hex = Num_ToHex(x);
+    const QString hex = hexDigits(x);
     if (!(x > 0) || !std::isfinite(x)) {
         FUZZ_CHECK(hex.isEmpty());
         return;
@@ -63,7 +63,7 @@ void checkHex(double x)
 
 void checkPad(const QString &s, int n)
 {
-    const QString padded = Str_ZeroPad(s, n);
+    const QString padded = zeroPadded(s, n);
     FUZZ_CHECK(padded.size() == n);
     qsizetype begin = 0;
     qsizetype end = s.size();

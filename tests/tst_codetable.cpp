@@ -38,8 +38,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 QString saveTo(WindowHarness &h, const QString &path)
 {
     const auto before = h.messages().size();
-    h.child<QLineEdit>("Text5")->setText(path);
-    h.click("Command8");
+    h.child<QLineEdit>("saveFileEdit")->setText(path);
+    h.click("saveTableButton");
     if (h.messages().size() != before + 1)
         return QStringLiteral("<%1 boxes shown>").arg(h.messages().size() - before);
     return h.messages().constLast();
@@ -51,7 +51,7 @@ struct NoticeLog
 {
     explicit NoticeLog(WindowHarness &h)
     {
-        auto *label = h.child<QLabel>("Label3");
+        auto *label = h.child<QLabel>("waitNoticeLabel");
         QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::progress, &guard,
                          [this, label] { captions << label->text(); });
     }
@@ -79,9 +79,9 @@ private slots:
         WindowHarness h(source.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
                         WindowHarness::lineSpeedTimings());
         QVERIFY(h.connectPort());
-        auto *frame4 = h.child<QWidget>("Frame4");
-        auto *text5 = h.child<QLineEdit>("Text5");
-        auto *command8 = h.button("Command8");
+        auto *frame4 = h.child<QWidget>("savePanel");
+        auto *text5 = h.child<QLineEdit>("saveFileEdit");
+        auto *command8 = h.button("saveTableButton");
         // Left over from an earlier visit: opening the panel must reset both.
         text5->setText(QStringLiteral("/tmp/stale.bin"));
         command8->setEnabled(true);
@@ -93,16 +93,17 @@ private slots:
                 locked &= h.controlsEnabled(false);
         });
         probe.start(5);
-        h.click("Command5");
-        QVERIFY(h.child<QLabel>("Label3")->text().startsWith(
-            QStringLiteral("正在读取数据，请稍等...")));
-        QVERIFY(h.child<QWidget>("Picture2")->isVisible());
+        h.click("readTableButton");
+        QVERIFY(h.child<QLabel>("waitNoticeLabel")
+                    ->text()
+                    .startsWith(QStringLiteral("正在读取数据，请稍等...")));
+        QVERIFY(h.child<QWidget>("waitNotice")->isVisible());
         // Sixteen records at 9600 baud: over four seconds.
         QVERIFY2(QTest::qWaitFor([&] { return frame4->isVisible(); }, 15000),
                  qPrintable((h.messages() + h.logLines().mid(h.logLines().size() - 4))
                                 .join(QLatin1Char('\n'))));
-        QVERIFY(!h.child<QWidget>("Picture2")->isVisible());
-        QCOMPARE(frame4->parentWidget()->objectName(), QStringLiteral("Frame2"));
+        QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
+        QCOMPARE(frame4->parentWidget()->objectName(), QStringLiteral("devicePanel"));
         QCOMPARE(frame4->pos(), QPoint(64, 224));
         QVERIFY(text5->text().isEmpty());
         QVERIFY(!command8->isEnabled());
@@ -120,19 +121,19 @@ private slots:
 
         // Unplugged while the command table is in front: the device panel comes back with the save
         // panel, and the table can still be saved. (A disconnect takes the same path.)
-        h.click("CommandPanel");
+        h.click("panelSwitchButton");
         QVERIFY(!h.deviceInFront());
         source.kill();
         QVERIFY(QTest::qWaitFor([&] { return !h.connected(); }, 5000));
         QVERIFY(h.logLines().contains(QStringLiteral("端口连接失败！")));
-        QVERIFY(h.child<QComboBox>("Combo1")->isEnabled());
+        QVERIFY(h.child<QComboBox>("portSelector")->isEnabled());
         QVERIFY(h.controlsEnabled(false));
-        h.click("CommandPanel");
+        h.click("panelSwitchButton");
         QVERIFY(h.deviceInFront());
         QVERIFY(frame4->isVisible());
 
         h.answerNextFileDialog(target);
-        h.click("Command7");
+        h.click("browseSaveFileButton");
         QCOMPARE(h.fileDialogTitles(), QStringList{QStringLiteral("生成红外指令文件")});
         QCOMPARE(text5->text(), QDir::toNativeSeparators(target));
         QVERIFY(command8->isEnabled());
@@ -179,22 +180,22 @@ private slots:
         const QString bad = dir.filePath(QStringLiteral("codes.bin"));
         QVERIFY(writeFile(bad, codeFileBytes(QStringList(10, QStringLiteral("0A1B")))));
         h.answerNextFileDialog(QString());
-        h.click("Command6");
+        h.click("downloadTableButton");
         h.answerNextFileDialog(bad);
-        h.click("Command6");
+        h.click("downloadTableButton");
         QCOMPARE(h.messages().size(), 1);
         const QString box = h.messages().constFirst();
         QCOMPARE(box.section(QLatin1Char('\n'), 0, 0),
                  QStringLiteral("红外指令文件不能下载：") + QDir::toNativeSeparators(bad));
         QVERIFY2(box.section(QLatin1Char('\n'), 1).contains(QStringLiteral("10")), qPrintable(box));
-        QVERIFY(!h.child<QWidget>("Picture2")->isVisible());
+        QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
         const irlearn::CodeTable &table = h.window().table();
         QCOMPARE(QStringList(table.begin(), table.end()), QStringList(17, QString()));
 
-        auto *verify = h.child<QCheckBox>("CheckVerify");
+        auto *verify = h.child<QCheckBox>("verifyAfterDownloadBox");
         QVERIFY(!verify->isChecked());
         h.answerNextFileDialog(file);
-        QVERIFY(h.clickIdle("Command6"));
+        QVERIFY(h.clickIdle("downloadTableButton"));
         QCOMPARE(h.fileDialogTitles(), QStringList(3, QStringLiteral("选择红外指令文件")));
         QCOMPARE(notice.captions.size(), 17);
         QCOMPARE(notice.captions.constLast(), QStringLiteral("正在写入数据，请稍等...") + done);
@@ -207,7 +208,7 @@ private slots:
                  (QStringList{QStringLiteral("输出第15行指令！"), QStringLiteral("收到参数：00"),
                               QStringLiteral("下载记录完成！")}));
         QCOMPARE(h.messages().size(), 1);
-        auto *picture2 = h.child<QWidget>("Picture2");
+        auto *picture2 = h.child<QWidget>("waitNotice");
         QVERIFY(picture2->isVisible());
         QVERIFY(QTest::qWaitFor([&] { return !picture2->isVisible(); }, 3000));
 
@@ -215,7 +216,7 @@ private slots:
         h.click(verify);
         QCOMPARE(h.setting("Download", "Verify"), QStringLiteral("1"));
         h.answerNextFileDialog(file);
-        QVERIFY(h.clickIdle("Command6"));
+        QVERIFY(h.clickIdle("downloadTableButton"));
         QCOMPARE(notice.captions.size(), 34);
         QCOMPARE(notice.captions.at(16), QStringLiteral("正在写入数据，请稍等...") + done);
         QCOMPARE(notice.captions.at(33), QStringLiteral("正在读取数据，请稍等...") + done);
@@ -224,7 +225,7 @@ private slots:
         QCOMPARE(h.logLines().count(verdict), 1);
 
         irlearn::MainWindow again{irlearn::Settings(h.settingsPath())};
-        auto *kept = again.findChild<QCheckBox *>(QStringLiteral("CheckVerify"));
+        auto *kept = again.findChild<QCheckBox *>(QStringLiteral("verifyAfterDownloadBox"));
         QVERIFY(kept->isChecked());
         kept->click();
         QCOMPARE(h.setting("Download", "Verify"), QStringLiteral("0"));

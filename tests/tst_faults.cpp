@@ -145,7 +145,7 @@ private slots:
         WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
                         paced ? WindowHarness::lineSpeedTimings() : quick);
         QVERIFY(h.connectPort());
-        auto *savePanel = h.child<QWidget>("Frame4");
+        auto *savePanel = h.child<QWidget>("savePanel");
         bool panelSeen = false;
         QTimer probe;
         QObject::connect(&probe, &QTimer::timeout, [&] { panelSeen |= savePanel->isVisible(); });
@@ -157,7 +157,8 @@ private slots:
                              if (unplugAt > 0 && done == unplugAt)
                                  sim.kill();
                          });
-        h.click(download ? QStringLiteral("Command6") : QStringLiteral("Command5"));
+        h.click(download ? QStringLiteral("downloadTableButton")
+                         : QStringLiteral("readTableButton"));
         QVERIFY(h.idle(15000));
         QTest::qWait(100); // anything sent after the end would reach the device by now
         probe.stop();
@@ -206,13 +207,13 @@ private slots:
             residentMost = qMax(residentMost, residentKiB());
         });
         tick.start(50);
-        h.click("Command5");
+        h.click("readTableButton");
         QVERIFY(h.idle());
         QTest::qWait(1000);
         // The panels still change hands at a click.
-        h.click("CommandPanel");
+        h.click("panelSwitchButton");
         QVERIFY(!h.deviceInFront());
-        h.click("CommandPanel");
+        h.click("panelSwitchButton");
         QVERIFY(h.deviceInFront());
         tick.stop();
 
@@ -227,8 +228,8 @@ private slots:
         QVERIFY2(box.startsWith(QStringLiteral("第1条记录长度为")) &&
                      box.endsWith(QStringLiteral("字节，应为257字节，读取中止。")),
                  qPrintable(box));
-        QVERIFY(!h.child<QWidget>("Frame4")->isVisible());
-        h.click("Command1");
+        QVERIFY(!h.child<QWidget>("savePanel")->isVisible());
+        h.click("connectButton");
         QVERIFY(!h.connected());
         QCOMPARE(sim.received(), readOpening);
     }

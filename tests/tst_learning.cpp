@@ -23,7 +23,7 @@ const QString allFree = QStringLiteral("oooooooooo");
 
 QString key(int i)
 {
-    return QStringLiteral("Check_%1").arg(i);
+    return QStringLiteral("keyButton%1").arg(i);
 }
 
 // The ten keys at a glance: 'o' enabled and released, '.' disabled and released, 'P' pressed in
@@ -69,8 +69,8 @@ private slots:
         QVERIFY(sim.start());
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
-        auto *toggle = h.button("Check1");
-        auto *text1 = h.child<QLineEdit>("Text1");
+        auto *toggle = h.button("learningToggle");
+        auto *text1 = h.child<QLineEdit>("deviceNumberEdit");
         const QString zero = QStringLiteral("对不起设备号不能为零！");
         struct Case
         {
@@ -78,26 +78,27 @@ private slots:
             QString message; // empty: refused without a box
         };
         const QList<Case> cases = {
-            {"Command3", "0001", "0", "开机", badNumber},
-            {"Command3", "0001", "109", "开机", badNumber},
-            {"Command3", "0001", "1.5", "开机", badNumber},
-            {"Command3", "0001", "108", "  ", QStringLiteral("对不起，指令名称不能为空！")},
-            {"Command3", "0A01", "1", "开机", deviceLength},
-            {"Command2", "0000", "", "", zero},
-            {"Command2", "abcd", "", "", zero},
-            {"Command2", "12ab", "", "", deviceLength},
-            {"Command2", "", "", "", QString()},
+            {"learnCommandButton", "0001", "0", "开机", badNumber},
+            {"learnCommandButton", "0001", "109", "开机", badNumber},
+            {"learnCommandButton", "0001", "1.5", "开机", badNumber},
+            {"learnCommandButton", "0001", "108", "  ",
+             QStringLiteral("对不起，指令名称不能为空！")},
+            {"learnCommandButton", "0A01", "1", "开机", deviceLength},
+            {"setDeviceNumberButton", "0000", "", "", zero},
+            {"setDeviceNumberButton", "abcd", "", "", zero},
+            {"setDeviceNumberButton", "12ab", "", "", deviceLength},
+            {"setDeviceNumberButton", "", "", "", QString()},
             // Anything but four decimal digits would address some other device.
-            {"Check1", "00001", "", "", deviceLength},
-            {"Check1", "", "", "", deviceLength},
-            {"Check_0", "00a1", "", "", deviceLength},
+            {"learningToggle", "00001", "", "", deviceLength},
+            {"learningToggle", "", "", "", deviceLength},
+            {"keyButton0", "00a1", "", "", deviceLength},
         };
-        h.click("CommandPanel");
+        h.click("panelSwitchButton");
         for (const Case &c : cases) {
             const auto before = h.messages().size();
             text1->setText(QString::fromUtf8(c.device));
-            h.child<QComboBox>("Combo2")->setEditText(QString::fromUtf8(c.number));
-            h.child<QLineEdit>("Text3")->setText(QString::fromUtf8(c.name));
+            h.child<QComboBox>("commandNumberBox")->setEditText(QString::fromUtf8(c.number));
+            h.child<QLineEdit>("commandNameEdit")->setText(QString::fromUtf8(c.name));
             h.click(c.button);
             const QStringList shown = h.messages().mid(before);
             QCOMPARE(shown, c.message.isEmpty() ? QStringList() : QStringList{c.message});
@@ -106,7 +107,7 @@ private slots:
             QCOMPARE(grid(h), allFree);
         }
         QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), prompt));
-        h.click("CommandPanel");
+        h.click("panelSwitchButton");
         QVERIFY(sim.received().isEmpty());
         text1->setText(QStringLiteral("0001"));
         const auto boxes = h.messages().size();
@@ -121,21 +122,21 @@ private slots:
         // In learning mode, a device number the key cannot carry: refused, and the key springs
         // back.
         text1->setText(QStringLiteral(" 0001 "));
-        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.clickIdle("learningToggle"));
         QVERIFY(toggle->isChecked());
         QCOMPARE(toggle->text(), captionOn);
         text1->setText(QStringLiteral("12"));
         QVERIFY(h.clickIdle(key(5)));
         QCOMPARE(grid(h), allFree);
         text1->setText(QStringLiteral("0001"));
-        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.clickIdle("learningToggle"));
         QCOMPARE(toggle->text(), captionOff);
 
         // A new device number; the device answers to it from then on.
         text1->setText(QStringLiteral(" 0002 "));
-        QVERIFY(h.clickIdle("Command2"));
+        QVERIFY(h.clickIdle("setDeviceNumberButton"));
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：FD")));
-        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.clickIdle("learningToggle"));
         QCOMPARE(toggle->text(), captionOn);
         QCOMPARE(sim.received(), frames("000140 000149 0001F0 0001F2 FD0002 0002F0"));
         QCOMPARE(h.messages().mid(boxes), QStringList{deviceLength});
@@ -153,7 +154,7 @@ private slots:
         QVERIFY(sim.start());
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
-        auto *toggle = h.button("Check1");
+        auto *toggle = h.button("learningToggle");
         auto *key2 = h.button(key(2));
 
         h.click(key(2));
@@ -167,7 +168,7 @@ private slots:
         QVERIFY(h.controlsEnabled(false));
         doubleClick(toggle);
         QVERIFY(h.idle());
-        h.press("Check1");
+        h.press("learningToggle");
         QVERIFY(toggle->isChecked());
         toggle->setChecked(false);
         QCOMPARE(sim.received(), frames("000142 000140"));
@@ -186,12 +187,12 @@ private slots:
         // The keyboard learns a key as well; while it goes out every key is disabled, then the
         // others stay locked (the answer comes after the request gave up). Leaving learning mode
         // by keyboard sends nothing; the late 00 frees the keys.
-        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.clickIdle("learningToggle"));
         h.press(key(4));
         QCOMPARE(grid(h), QStringLiteral("....p....."));
         QVERIFY(h.idle());
         QCOMPARE(grid(h), QStringLiteral("....P....."));
-        h.press("Check1");
+        h.press("learningToggle");
         QVERIFY(!toggle->isChecked());
         QVERIFY(QTest::qWaitFor([&h] { return !h.messages().isEmpty(); }, 5000));
         QCOMPARE(grid(h), allFree);
@@ -212,10 +213,10 @@ private slots:
         QVERIFY(sim.start());
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
-        auto *toggle = h.button("Check1");
+        auto *toggle = h.button("learningToggle");
         const QString caption = toggle->text();
 
-        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.clickIdle("learningToggle"));
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：F1")));
         QVERIFY(h.clickIdle(key(7))); // 20℃
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
@@ -225,7 +226,7 @@ private slots:
         QCOMPARE(grid(h), QStringLiteral(".......o.."));
         QVERIFY(h.clickIdle(key(7)));
         // Leaving learning mode does not free the keys.
-        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.clickIdle("learningToggle"));
         QCOMPARE(toggle->text(), caption);
         QCOMPARE(caption, QStringLiteral("开始学习"));
         QCOMPARE(grid(h), QStringLiteral(".......P.."));
@@ -243,12 +244,12 @@ private slots:
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
         h.setMessageDelay(300);
-        auto *picture = h.child<QWidget>("Picture1");
-        auto *label = h.child<QLabel>("Label2");
+        auto *picture = h.child<QWidget>("learnPrompt");
+        auto *label = h.child<QLabel>("learnPromptLabel");
         const QString text = label->text();
-        h.click("CommandPanel");
-        h.child<QComboBox>("Combo2")->setEditText(QStringLiteral("001"));
-        h.child<QLineEdit>("Text3")->setText(QStringLiteral("开机"));
+        h.click("panelSwitchButton");
+        h.child<QComboBox>("commandNumberBox")->setEditText(QStringLiteral("001"));
+        h.child<QLineEdit>("commandNameEdit")->setText(QStringLiteral("开机"));
 
         bool shown = false;
         bool locked = true;
@@ -261,11 +262,11 @@ private slots:
         });
         QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::learningCountdown, &probe,
                          [&] { countdown << label->text(); });
-        h.click("Command3");
+        h.click("learnCommandButton");
         probe.start(5);
         QVERIFY(sim.waitForReceived(2));
         h.click(key(1));
-        QVERIFY(h.clickIdle("Command5"));
+        QVERIFY(h.clickIdle("readTableButton"));
         probe.stop();
 
         QCOMPARE(sim.received(), frames("0001F0 000140 0001F2"));

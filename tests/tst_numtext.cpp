@@ -11,17 +11,17 @@ class TestNumText : public QObject
     Q_OBJECT
 
 private slots:
-    // Num_Mod, whole-number hex and byteHex are checked against an independent reckoning by the
-    // numtext fuzz target, whose corpus replays 2^52 + 1, 2^53 - 1, negative halves and the
+    // roundedRemainder, whole-number hex and byteHex are checked against an independent reckoning
+    // by the numtext fuzz target, whose corpus replays 2^52 + 1, 2^53 - 1, negative halves and the
     // largest double below one half on every build. What it does not reckon is left here.
     void hexAndPadding()
     {
-        QCOMPARE(Num_ToHex(15.5), QStringLiteral("0")); // only the lowest digit sees the rounding
-        QCOMPARE(Num_ToHex(31.5), QStringLiteral("10"));
+        QCOMPARE(hexDigits(15.5), QStringLiteral("0")); // only the lowest digit sees the rounding
+        QCOMPARE(hexDigits(31.5), QStringLiteral("10"));
         // Only spaces are trimmed, and only at the ends.
-        QCOMPARE(Str_ZeroPad(QStringLiteral("\t1 "), 4), QStringLiteral("00\t1"));
-        QCOMPARE(Str_ZeroPad(QStringLiteral(" 1 2 "), 4), QStringLiteral("01 2"));
-        QCOMPARE(Str_ZeroPad(QStringLiteral("abcdef"), 4), QStringLiteral("cdef"));
+        QCOMPARE(zeroPadded(QStringLiteral("\t1 "), 4), QStringLiteral("00\t1"));
+        QCOMPARE(zeroPadded(QStringLiteral(" 1 2 "), 4), QStringLiteral("01 2"));
+        QCOMPARE(zeroPadded(QStringLiteral("abcdef"), 4), QStringLiteral("cdef"));
     }
 
     void textValue_data()

@@ -142,24 +142,24 @@ private slots:
         putFile(path, windowsFile);
         const Settings settings(path);
         QCOMPARE(settings.problem(), QString());
-        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
+        QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM2"));
 
         // Read once: a later change on disk is not seen by reads...
         const QByteArray changed = QByteArrayLiteral("[Setup]\nTXPort=COM7\nTXsbID=0009\n");
         putFile(path, changed);
-        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM2"));
+        QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM2"));
 
         // ...but a write goes into the file as it is now, and every copy sees it at once.
         Settings copy = settings;
-        copy.Ini_Write(u("Setup"), u("TXPort"), u("COM3"));
+        copy.writeValue(u("Setup"), u("TXPort"), u("COM3"));
         QCOMPARE(fileBytes(path), QByteArrayLiteral("[Setup]\nTXPort=COM3\nTXsbID=0009\n"));
-        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM3"));
-        QCOMPARE(settings.Ini_Read(u("Setup"), u("TXsbID"), QString()), u("0009"));
+        QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM3"));
+        QCOMPARE(settings.readValue(u("Setup"), u("TXsbID"), QString()), u("0009"));
 
         // No file yet: no problem, and the first write makes it.
         const Settings fresh(dir.filePath(u("new.ini")));
         QCOMPARE(fresh.problem(), QString());
-        Settings(fresh).Ini_Write(u("Setup"), u("TXsbID"), u("0001"));
+        Settings(fresh).writeValue(u("Setup"), u("TXsbID"), u("0001"));
         QCOMPARE(fileBytes(fresh.path()), QByteArrayLiteral("[Setup]\r\nTXsbID=0001\r\n"));
     }
 
@@ -193,10 +193,10 @@ private slots:
             const QFileInfo before(path);
             Settings settings(path);
             QCOMPARE(settings.problem(), u("设置文件未使用：%1（%2）").arg(path, c.reason));
-            QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), u("默认")), u("默认"));
+            QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), u("默认")), u("默认"));
             // Used as if absent, but what is written stays in memory for the rest of the run.
-            settings.Ini_Write(u("Setup"), u("TXPort"), u("COM1"));
-            QCOMPARE(settings.Ini_Read(u("Setup"), u("TXPort"), QString()), u("COM1"));
+            settings.writeValue(u("Setup"), u("TXPort"), u("COM1"));
+            QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM1"));
             QVERIFY(!IniFile(path).write(u("Setup"), u("TXsbID"), u("0001")));
             QCOMPARE(IniFile(path).read(u("Setup"), u("TXPort"), u("d")), u("d"));
 

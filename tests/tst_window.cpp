@@ -52,26 +52,26 @@ private slots:
         QTemporaryDir dir;
         const QString plugged = dir.filePath(QStringLiteral("ttyPlugged"));
         WindowHarness h{plugged};
-        auto *combo1 = h.child<QComboBox>("Combo1");
+        auto *combo1 = h.child<QComboBox>("portSelector");
         QCOMPARE(combo1->currentText(), QStringLiteral("COM1"));
         QCOMPARE(combo1->findText(QStringLiteral("COM1")), -1);
-        QCOMPARE(h.child<QLineEdit>("Text1")->text(), QStringLiteral("0001"));
-        QCOMPARE(h.button("Command1")->text(), QStringLiteral("连 接"));
+        QCOMPARE(h.child<QLineEdit>("deviceNumberEdit")->text(), QStringLiteral("0001"));
+        QCOMPARE(h.button("connectButton")->text(), QStringLiteral("连 接"));
         QVERIFY(h.controlsEnabled(false));
-        QVERIFY(!h.button("Command4")->isEnabled());
-        for (const char *hidden : {"Picture1", "Picture2", "Frame4"})
+        QVERIFY(!h.button("addCommandButton")->isEnabled());
+        for (const char *hidden : {"learnPrompt", "waitNotice", "savePanel"})
             QVERIFY2(!h.child<QWidget>(hidden)->isVisible(), hidden);
-        QCOMPARE(h.child<QWidget>("Picture2")->pos(), QPoint(64, 192));
-        auto *combo2 = h.child<QComboBox>("Combo2");
+        QCOMPARE(h.child<QWidget>("waitNotice")->pos(), QPoint(64, 192));
+        auto *combo2 = h.child<QComboBox>("commandNumberBox");
         QCOMPARE(combo2->count(), 108);
         QCOMPARE(combo2->itemText(107), QStringLiteral("108"));
         QCOMPARE(combo2->currentText(), QStringLiteral("1"));
-        QVERIFY(h.child<QPlainTextEdit>("Text2")->isReadOnly());
+        QVERIFY(h.child<QPlainTextEdit>("logView")->isReadOnly());
         QVERIFY(h.logLines().isEmpty());
         QVERIFY(h.deviceInFront());
         // The command line knows the keys by the names they carry here.
         for (int key = 0; key < irlearn::frames::keyCount; ++key)
-            QCOMPARE(h.button(QStringLiteral("Check_%1").arg(key))->text(),
+            QCOMPARE(h.button(QStringLiteral("keyButton%1").arg(key))->text(),
                      irlearn::frames::keyNames().at(key));
         // Fixed at its designed size; the credit opens the project's page.
         const QSize designed(936, 534);
@@ -82,7 +82,7 @@ private slots:
         QVERIFY(!(h.window().windowFlags() & Qt::WindowMaximizeButtonHint));
         UrlSink sink;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
-        auto *link = h.child<QLabel>("Label5");
+        auto *link = h.child<QLabel>("linkLabel");
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
         QTest::mouseClick(link, Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
@@ -101,28 +101,28 @@ private slots:
         QVERIFY2(busy.startsWith(QStringLiteral("端口被占用：") + plugged) &&
                      busy.contains(QString::number(QCoreApplication::applicationPid())),
                  qPrintable(busy));
-        QCOMPARE(h.child<QLabel>("Label4")->toolTip(), busy);
+        QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), busy);
         other.close();
         QVERIFY(h.connectPort());
-        QCOMPARE(h.child<QLabel>("Label4")->toolTip(), QString());
+        QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), QString());
         QVERIFY(!combo1->isEnabled());
         QVERIFY(h.controlsEnabled(true));
-        QVERIFY(h.clickIdle("Check1"));
+        QVERIFY(h.clickIdle("learningToggle"));
         QCOMPARE(sim.received(), QStringList{QStringLiteral("0001F0")});
         QVERIFY(h.logLines().contains(QStringLiteral("--== 输出指令[0001F0] ==--")));
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：F0")));
 
         // The command table comes forward in the same place and goes back.
-        h.click("CommandPanel");
+        h.click("panelSwitchButton");
         QVERIFY(!h.deviceInFront());
-        QCOMPARE(h.button("CommandPanel")->text(), QStringLiteral("设备面板"));
-        QCOMPARE(h.child<QWidget>("Frame3")->geometry(), QRect(0, 56, 545, 449));
-        QCOMPARE(h.child<QWidget>("Frame2")->geometry().topLeft(), QPoint(0, 56));
-        h.click("CommandPanel");
+        QCOMPARE(h.button("panelSwitchButton")->text(), QStringLiteral("设备面板"));
+        QCOMPARE(h.child<QWidget>("commandTablePanel")->geometry(), QRect(0, 56, 545, 449));
+        QCOMPARE(h.child<QWidget>("devicePanel")->geometry().topLeft(), QPoint(0, 56));
+        h.click("panelSwitchButton");
         QVERIFY(h.deviceInFront());
-        QCOMPARE(h.button("CommandPanel")->text(), QStringLiteral("指令表"));
+        QCOMPARE(h.button("panelSwitchButton")->text(), QStringLiteral("指令表"));
 
-        h.click("Command1");
+        h.click("connectButton");
         QVERIFY(!h.connected());
         QVERIFY(combo1->isEnabled());
         QVERIFY(h.controlsEnabled(false));
@@ -140,7 +140,7 @@ private slots:
         // Saved also while connected, the pins kept. The desktop session's end takes the same
         // path, but its signal cannot be raised from a test.
         QVERIFY(h.connectPort());
-        h.child<QLineEdit>("Text1")->setText(QStringLiteral("00\n12"));
+        h.child<QLineEdit>("deviceNumberEdit")->setText(QStringLiteral("00\n12"));
         h.window().close();
         QCOMPARE(h.setting("Setup", "TXPort"), QStringLiteral("COM1"));
         QCOMPARE(h.setting("Setup", "TXsbID"), QStringLiteral("00 12"));
@@ -155,7 +155,7 @@ private slots:
         QTemporaryDir dir;
         const QString gone = dir.filePath(QStringLiteral("ttyGone"));
         WindowHarness h{gone}; // COM1 pinned to a device that is not there
-        auto *pane = h.child<QPlainTextEdit>("Text2");
+        auto *pane = h.child<QPlainTextEdit>("logView");
         const auto action = [&h](const char *name) {
             return h.window().findChild<QAction *>(QLatin1String(name));
         };
@@ -170,7 +170,7 @@ private slots:
         action("LogTimeStamps")->trigger();
         QCOMPARE(h.setting("Log", "TimeStamps"), QStringLiteral("1"));
         // A port with no device pinned or listed behind it, shown although it is not in the list.
-        h.child<QComboBox>("Combo1")->setEditText(QStringLiteral("COM9"));
+        h.child<QComboBox>("portSelector")->setEditText(QStringLiteral("COM9"));
         QVERIFY(!h.connectPort());
         QVERIFY(h.controlsEnabled(false));
         const QStringList lines = h.logLines();
@@ -240,10 +240,10 @@ private slots:
         for (const bool changed : {false, true}) {
             WindowHarness h{QString()}; // saved: COM1, 0001
             h.window().startWith(QStringLiteral("COM7"), QStringLiteral("0042"));
-            QCOMPARE(h.child<QComboBox>("Combo1")->currentText(), QStringLiteral("COM7"));
-            QCOMPARE(h.child<QLineEdit>("Text1")->text(), QStringLiteral("0042"));
+            QCOMPARE(h.child<QComboBox>("portSelector")->currentText(), QStringLiteral("COM7"));
+            QCOMPARE(h.child<QLineEdit>("deviceNumberEdit")->text(), QStringLiteral("0042"));
             if (changed)
-                h.child<QLineEdit>("Text1")->setText(QStringLiteral("0043"));
+                h.child<QLineEdit>("deviceNumberEdit")->setText(QStringLiteral("0043"));
             h.window().close();
             QCOMPARE(h.setting("Setup", "TXPort"), QStringLiteral("COM1"));
             QCOMPARE(h.setting("Setup", "TXsbID"),
@@ -254,11 +254,15 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("VexoSet.ini"));
         {
             irlearn::MainWindow window{irlearn::Settings(path)};
-            QVERIFY(
-                window.findChild<QComboBox *>(QStringLiteral("Combo1"))->currentText().isEmpty());
-            QVERIFY(window.findChild<QLineEdit *>(QStringLiteral("Text1"))->text().isEmpty());
+            QVERIFY(window.findChild<QComboBox *>(QStringLiteral("portSelector"))
+                        ->currentText()
+                        .isEmpty());
+            QVERIFY(window.findChild<QLineEdit *>(QStringLiteral("deviceNumberEdit"))
+                        ->text()
+                        .isEmpty());
             QVERIFY(!QFile::exists(path));
-            window.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("0007"));
+            window.findChild<QLineEdit *>(QStringLiteral("deviceNumberEdit"))
+                ->setText(QStringLiteral("0007"));
             window.close();
         }
         const irlearn::IniFile saved(path);

@@ -5,7 +5,7 @@
 // silence, so the shortened opening pauses still keep the frames apart.
 #include "support/enginerig.h"
 
-#include "base/logpane.h"
+#include "base/logbuffer.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
 #include "serial/portnames.h"
@@ -105,14 +105,14 @@ private slots:
         QCOMPARE(PortNames::numberIn(QStringLiteral("COM3.5")), 4);
         QCOMPARE(PortNames::numberIn(QStringLiteral("COM99999")), 0);
 
-        LogPane log;
-        QSignalSpy restarted(&log, &LogPane::restarted);
+        LogBuffer log;
+        QSignalSpy restarted(&log, &LogBuffer::restarted);
         for (int i = 0; i < 150; ++i)
-            log.PrintStr(QString(98, QLatin1Char('x'))); // 100 characters with CR LF
-        log.PrintStr(QStringLiteral("a")); // the pane was exactly full: still appended
-        QCOMPARE(log.text().size(), LogPane::limit + 3);
+            log.append(QString(98, QLatin1Char('x'))); // 100 characters with CR LF
+        log.append(QStringLiteral("a"));               // the pane was exactly full: still appended
+        QCOMPARE(log.text().size(), LogBuffer::limit + 3);
         QCOMPARE(restarted.count(), 0);
-        log.PrintStr(QStringLiteral("newest"));
+        log.append(QStringLiteral("newest"));
         QCOMPARE(log.text(), QStringLiteral("newest\r\n"));
         QCOMPARE(restarted.count(), 1);
     }

@@ -18,11 +18,11 @@ double roundHalfUp(double x)
 
 } // namespace
 
-int Num_Mod(double x, int m)
+int roundedRemainder(double x, int m)
 {
     const double a = roundHalfUp(x);
     const double b = static_cast<double>(m);
-    Q_ASSERT_X(b != 0.0, "Num_Mod", "divisor rounds to 0");
+    Q_ASSERT_X(b != 0.0, "roundedRemainder", "divisor rounds to 0");
     if (b == 0.0 || !std::isfinite(a))
         return 0;
     // fmod is exact and keeps the sign of a, which is what a - b * trunc(a / b) means; the
@@ -30,7 +30,7 @@ int Num_Mod(double x, int m)
     return static_cast<int>(std::fmod(a, b));
 }
 
-QString Num_ToHex(double x)
+QString hexDigits(double x)
 {
     static const char digits[] = "0123456789ABCDEF";
     QString result;
@@ -38,16 +38,16 @@ QString Num_ToHex(double x)
     if (!std::isfinite(x))
         return result;
     while (x > 0) {
-        const int d = Num_Mod(x, 16);
+        const int d = roundedRemainder(x, 16);
         result.prepend(QLatin1Char(digits[d]));
         x = std::floor(x / 16);
     }
     return result;
 }
 
-QString Str_ZeroPad(const QString &s, int n)
+QString zeroPadded(const QString &s, int n)
 {
-    Q_ASSERT_X(n >= 0, "Str_ZeroPad", "negative width");
+    Q_ASSERT_X(n >= 0, "zeroPadded", "negative width");
     if (n < 0)
         n = 0;
     qsizetype begin = 0;
@@ -107,7 +107,7 @@ double textValue(const QString &text)
 
 QString byteHex(int value)
 {
-    return Str_ZeroPad(Num_ToHex(value), 2);
+    return zeroPadded(hexDigits(value), 2);
 }
 
 } // namespace irlearn

@@ -8,21 +8,21 @@ namespace irlearn {
 
 // Remainder of x (rounded, halves up) divided by m (rounded), truncated division: the result has
 // the sign of the rounded x. A divisor that rounds to 0 is the caller's fault (asserted).
-int Num_Mod(double x, int m);
+int roundedRemainder(double x, int m);
 
 // Upper-case hexadecimal digits of x without leading zeros; empty for 0 and for negative x.
 // Only the lowest digit sees the rounding of a fraction (15.5 gives "0").
-QString Num_ToHex(double x);
+QString hexDigits(double x);
 
 // s without leading and trailing spaces (spaces only), then left-filled with '0' to n characters,
 // or cut to its rightmost n characters. n must not be negative.
-QString Str_ZeroPad(const QString &s, int n);
+QString zeroPadded(const QString &s, int n);
 
 // The number that the leading characters of a text spell: leading blanks skipped, an optional
 // sign, digits, an optional fraction. 0 when they spell none ("abcd", "", "-").
 double textValue(const QString &text);
 
-// Two upper-case hexadecimal digits of a byte value: Str_ZeroPad(Num_ToHex(v), 2).
+// Two upper-case hexadecimal digits of a byte value: zeroPadded(hexDigits(v), 2).
 QString byteHex(int value);
 
 } // namespace irlearn

@@ -9,7 +9,7 @@ QMap<int, QString> pinnedPorts(const Settings &settings)
     QMap<int, QString> pinned;
     for (int n = 1; n <= 32; ++n) {
         const QString path =
-            settings.Ini_Read(Settings::portsSection, QStringLiteral("COM%1").arg(n), QString());
+            settings.readValue(Settings::portsSection, QStringLiteral("COM%1").arg(n), QString());
         if (!path.isEmpty())
             pinned.insert(n, path);
     }

@@ -83,13 +83,13 @@ QString Settings::pathIn(const QString &folder)
     return folder + (backslashes ? QLatin1Char('\\') : QLatin1Char('/')) + fileName;
 }
 
-QString Settings::Ini_Read(const QString &section, const QString &key,
-                           const QString &defaultValue) const
+QString Settings::readValue(const QString &section, const QString &key,
+                            const QString &defaultValue) const
 {
     return IniFile::valueIn(loaded().bytes, section, key, defaultValue);
 }
 
-void Settings::Ini_Write(const QString &section, const QString &key, const QString &value)
+void Settings::writeValue(const QString &section, const QString &key, const QString &value)
 {
     Data &data = loaded();
     if (!data.problem.isEmpty()) {

@@ -35,10 +35,11 @@ public:
     // when it was read or is absent.
     QString problem() const;
 
-    QString Ini_Read(const QString &section, const QString &key, const QString &defaultValue) const;
+    QString readValue(const QString &section, const QString &key,
+                      const QString &defaultValue) const;
     // Updates the value in memory and, unless the file is left alone, in the file (atomically,
     // every other line kept byte for byte).
-    void Ini_Write(const QString &section, const QString &key, const QString &value);
+    void writeValue(const QString &section, const QString &key, const QString &value);
 
     static inline const QString fileName = QStringLiteral("VexoSet.ini");
     static inline const QString setupSection = QStringLiteral("Setup");

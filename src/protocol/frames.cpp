@@ -16,12 +16,12 @@ QString learningModeOff(const QString &dev)
 
 QString keyCode(int index)
 {
-    return Str_ZeroPad(Num_ToHex(index + 64), 2);
+    return zeroPadded(hexDigits(index + 64), 2);
 }
 
 QString commandCode(int number)
 {
-    return Str_ZeroPad(Num_ToHex(number + 64 - 1), 2);
+    return zeroPadded(hexDigits(number + 64 - 1), 2);
 }
 
 QString keyFrame(const QString &dev, int index)
@@ -41,7 +41,7 @@ QString setDeviceNumber(const QString &dev)
 
 QString fitted(const QString &dev)
 {
-    return Str_ZeroPad(dev.trimmed(), 4);
+    return zeroPadded(dev.trimmed(), 4);
 }
 
 QString readSelect(const QString &dev)

@@ -65,12 +65,12 @@ MainWindow::MainWindow(Settings settings, Timings timings, QWidget *parent)
 }
 
 MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWidget *parent)
-    : QWidget(parent), m_ui(std::make_unique<Ui::frm_Main>()), m_settings(std::move(settings)),
-      m_engine(new DeviceEngine(link, timings, this))
+    : QWidget(parent), m_ui(std::make_unique<Ui::MainWindowForm>()),
+      m_settings(std::move(settings)), m_engine(new DeviceEngine(link, timings, this))
 {
     m_ui->setupUi(this);
-    m_credit = m_ui->Label4->text();
-    m_promptText = m_ui->Label2->text();
+    m_credit = m_ui->creditLabel->text();
+    m_promptText = m_ui->learnPromptLabel->text();
     setFont(appFont());
     setWindowIcon(appIcon());
     // Fixed size, no maximize button: the modern form of a window that snaps back.
@@ -80,7 +80,7 @@ MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWi
     setFixedSize(size());
 
     for (int i = 0; i < 10; ++i)
-        m_keys[std::size_t(i)] = findChild<QPushButton *>(QStringLiteral("Check_%1").arg(i));
+        m_keys[std::size_t(i)] = findChild<QPushButton *>(QStringLiteral("keyButton%1").arg(i));
     m_keyAllowed.fill(true);
 
     connectControls();
@@ -102,44 +102,47 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::connectControls()
 {
-    connect(&m_log, &LogPane::appended, this, [this](const QString &line) {
-        m_ui->Text2->appendPlainText(line);
-        m_ui->Text2->moveCursor(QTextCursor::End);
+    connect(&m_log, &LogBuffer::appended, this, [this](const QString &line) {
+        m_ui->logView->appendPlainText(line);
+        m_ui->logView->moveCursor(QTextCursor::End);
     });
-    connect(&m_log, &LogPane::restarted, this,
-            [this](const QString &line) { m_ui->Text2->setPlainText(line); });
-    connect(&m_log, &LogPane::cleared, m_ui->Text2, &QPlainTextEdit::clear);
+    connect(&m_log, &LogBuffer::restarted, this,
+            [this](const QString &line) { m_ui->logView->setPlainText(line); });
+    connect(&m_log, &LogBuffer::cleared, m_ui->logView, &QPlainTextEdit::clear);
     buildLogMenu();
 
-    connect(m_ui->Command1, &QPushButton::clicked, this, &MainWindow::connectClicked);
-    connect(m_ui->Command2, &QPushButton::clicked, this, &MainWindow::deviceNumberClicked);
-    connect(m_ui->Command3, &QPushButton::clicked, this, &MainWindow::learnCommandClicked);
-    connect(m_ui->Command5, &QPushButton::clicked, this, &MainWindow::readTableClicked);
-    connect(m_ui->Command6, &QPushButton::clicked, this, &MainWindow::downloadClicked);
-    connect(m_ui->Command7, &QPushButton::clicked, this, &MainWindow::chooseSaveFileClicked);
-    connect(m_ui->Command8, &QPushButton::clicked, this, &MainWindow::saveTableClicked);
-    connect(m_ui->Command9, &QPushButton::clicked, m_ui->Frame4, &QWidget::hide);
-    connect(m_ui->Check1, &QPushButton::clicked, this, &MainWindow::learningToggleClicked);
-    m_ui->Check1->installEventFilter(this);
+    connect(m_ui->connectButton, &QPushButton::clicked, this, &MainWindow::connectClicked);
+    connect(m_ui->setDeviceNumberButton, &QPushButton::clicked, this,
+            &MainWindow::deviceNumberClicked);
+    connect(m_ui->learnCommandButton, &QPushButton::clicked, this,
+            &MainWindow::learnCommandClicked);
+    connect(m_ui->readTableButton, &QPushButton::clicked, this, &MainWindow::readTableClicked);
+    connect(m_ui->downloadTableButton, &QPushButton::clicked, this, &MainWindow::downloadClicked);
+    connect(m_ui->browseSaveFileButton, &QPushButton::clicked, this,
+            &MainWindow::chooseSaveFileClicked);
+    connect(m_ui->saveTableButton, &QPushButton::clicked, this, &MainWindow::saveTableClicked);
+    connect(m_ui->cancelSaveButton, &QPushButton::clicked, m_ui->savePanel, &QWidget::hide);
+    connect(m_ui->learningToggle, &QPushButton::clicked, this, &MainWindow::learningToggleClicked);
+    m_ui->learningToggle->installEventFilter(this);
     for (int i = 0; i < 10; ++i) {
         connect(m_keys[std::size_t(i)], &QPushButton::clicked, this, [this, i] { keyClicked(i); });
         m_keys[std::size_t(i)]->installEventFilter(this);
     }
-    connect(m_ui->CommandPanel, &QPushButton::clicked, this,
+    connect(m_ui->panelSwitchButton, &QPushButton::clicked, this,
             [this] { showCommandTable(!m_commandTableShown); });
-    connect(m_ui->Combo1, &PortSelector::aboutToShowPopup, this, &MainWindow::refreshPorts);
-    connect(m_ui->Combo1, &QComboBox::editTextChanged, this, &MainWindow::updatePortTip);
-    connect(m_ui->CheckVerify, &QCheckBox::toggled, this, [this](bool checked) {
-        m_settings.Ini_Write(Settings::downloadSection, Settings::verifyKey,
-                             checked ? optionOn : optionOff);
+    connect(m_ui->portSelector, &PortSelector::aboutToShowPopup, this, &MainWindow::refreshPorts);
+    connect(m_ui->portSelector, &QComboBox::editTextChanged, this, &MainWindow::updatePortTip);
+    connect(m_ui->verifyAfterDownloadBox, &QCheckBox::toggled, this, [this](bool checked) {
+        m_settings.writeValue(Settings::downloadSection, Settings::verifyKey,
+                              checked ? optionOn : optionOff);
     });
-    m_ui->Label5->installEventFilter(this);
+    m_ui->linkLabel->installEventFilter(this);
 }
 
 void MainWindow::connectEngine()
 {
     DeviceEngine *e = m_engine;
-    connect(e, &DeviceEngine::logLine, &m_log, &LogPane::PrintStr);
+    connect(e, &DeviceEngine::logLine, &m_log, &LogBuffer::append);
     connect(e, &DeviceEngine::message, this, [this](const QString &text) {
         dialogs::information(this, text, [engine = QPointer<DeviceEngine>(m_engine)] {
             if (engine)
@@ -150,20 +153,21 @@ void MainWindow::connectEngine()
     connect(e, &DeviceEngine::connectionLost, this, &MainWindow::disconnected);
     connect(e, &DeviceEngine::noticeShown, this, [this](const QString &caption) {
         m_noticeCaption = caption;
-        m_ui->Label3->setText(caption);
-        m_ui->Picture2->show();
+        m_ui->waitNoticeLabel->setText(caption);
+        m_ui->waitNotice->show();
     });
     connect(e, &DeviceEngine::progress, this, &MainWindow::showProgress);
     connect(e, &DeviceEngine::learningCountdown, this, [this](int secondsLeft) {
-        m_ui->Label2->setText(m_promptText + QStringLiteral(" %1秒").arg(secondsLeft));
+        m_ui->learnPromptLabel->setText(m_promptText + QStringLiteral(" %1秒").arg(secondsLeft));
     });
-    connect(e, &DeviceEngine::noticeHidden, m_ui->Picture2, &QWidget::hide);
+    connect(e, &DeviceEngine::noticeHidden, m_ui->waitNotice, &QWidget::hide);
     connect(e, &DeviceEngine::learnPromptChanged, this, [this](bool visible) {
-        m_ui->Label2->setText(m_promptText);
-        m_ui->Picture1->setVisible(visible);
+        m_ui->learnPromptLabel->setText(m_promptText);
+        m_ui->learnPrompt->setVisible(visible);
     });
     connect(e, &DeviceEngine::learningModeConfirmed, this, [this](bool on) {
-        m_ui->Check1->setText(on ? QStringLiteral("结束指令学习") : QStringLiteral("开始学习指令"));
+        m_ui->learningToggle->setText(on ? QStringLiteral("结束指令学习")
+                                         : QStringLiteral("开始学习指令"));
     });
     connect(e, &DeviceEngine::keyLearnt, this, &MainWindow::keysAtRest);
     connect(e, &DeviceEngine::tableRead, this, &MainWindow::openSavePanel);
@@ -177,11 +181,11 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         // double-click's second press comes as a double-click event. A disabled control gets no
         // click, so its press must not count either.
         auto *widget = qobject_cast<QWidget *>(watched);
-        const bool control = watched == m_ui->Check1 ||
+        const bool control = watched == m_ui->learningToggle ||
                              std::find(m_keys.begin(), m_keys.end(), watched) != m_keys.end();
         if (control && widget && widget->isEnabled())
             m_userClick = true;
-    } else if (type == QEvent::MouseButtonRelease && watched == m_ui->Label5) {
+    } else if (type == QEvent::MouseButtonRelease && watched == m_ui->linkLabel) {
         QDesktopServices::openUrl(QUrl(projectUrl));
         return true;
     }
@@ -192,11 +196,12 @@ void MainWindow::loadState()
 {
     // Both options are off unless the file says 1: the designed exchange and log stay as they are.
     const auto option = [this](const QString &section, const QString &key) {
-        return m_settings.Ini_Read(section, key, optionOff).trimmed() == optionOn;
+        return m_settings.readValue(section, key, optionOff).trimmed() == optionOn;
     };
     {
-        const QSignalBlocker quiet(m_ui->CheckVerify);
-        m_ui->CheckVerify->setChecked(option(Settings::downloadSection, Settings::verifyKey));
+        const QSignalBlocker quiet(m_ui->verifyAfterDownloadBox);
+        m_ui->verifyAfterDownloadBox->setChecked(
+            option(Settings::downloadSection, Settings::verifyKey));
         const QSignalBlocker quietToo(m_timeStamps);
         m_timeStamps->setChecked(option(Settings::logSection, Settings::timeStampsKey));
         m_log.setTimeStamped(m_timeStamps->isChecked());
@@ -204,22 +209,22 @@ void MainWindow::loadState()
     m_log.clear();
     // A settings file that was left alone (too large, not a regular file) is not silently lost.
     if (!m_settings.problem().isEmpty())
-        m_log.PrintStr(m_settings.problem());
-    m_ui->Picture1->hide();
-    m_ui->Text2->setReadOnly(true);
-    m_ui->Text4->clear();
-    m_ui->Frame4->hide();
-    m_ui->Picture2->hide();
-    m_ui->Picture2->move(px(960), px(2880));
-    m_ui->Command4->setEnabled(false);
+        m_log.append(m_settings.problem());
+    m_ui->learnPrompt->hide();
+    m_ui->logView->setReadOnly(true);
+    m_ui->commandNoteEdit->clear();
+    m_ui->savePanel->hide();
+    m_ui->waitNotice->hide();
+    m_ui->waitNotice->move(px(960), px(2880));
+    m_ui->addCommandButton->setEnabled(false);
     updateControls();
     refreshPorts();
-    m_ui->Combo1->setEditText(
-        m_settings.Ini_Read(Settings::setupSection, Settings::portKey, QString()).trimmed());
-    m_ui->Text1->setText(
-        m_settings.Ini_Read(Settings::setupSection, Settings::deviceKey, QString()).trimmed());
+    m_ui->portSelector->setEditText(
+        m_settings.readValue(Settings::setupSection, Settings::portKey, QString()).trimmed());
+    m_ui->deviceNumberEdit->setText(
+        m_settings.readValue(Settings::setupSection, Settings::deviceKey, QString()).trimmed());
     fillCommandNumbers();
-    m_ui->Text3->clear();
+    m_ui->commandNameEdit->clear();
     showCommandTable(false);
     updatePortTip();
 }
@@ -228,23 +233,23 @@ void MainWindow::startWith(const QString &port, const QString &device)
 {
     if (!port.isEmpty()) {
         m_startPort = port;
-        m_ui->Combo1->setEditText(port);
+        m_ui->portSelector->setEditText(port);
         updatePortTip();
     }
     if (!device.isEmpty()) {
         m_startDevice = device;
-        m_ui->Text1->setText(device);
+        m_ui->deviceNumberEdit->setText(device);
     }
 }
 
 void MainWindow::saveState()
 {
-    const QString port = m_ui->Combo1->currentText();
+    const QString port = m_ui->portSelector->currentText();
     if (m_startPort.isEmpty() || port != m_startPort)
-        m_settings.Ini_Write(Settings::setupSection, Settings::portKey, port);
-    const QString device = m_ui->Text1->text();
+        m_settings.writeValue(Settings::setupSection, Settings::portKey, port);
+    const QString device = m_ui->deviceNumberEdit->text();
     if (m_startDevice.isEmpty() || device != m_startDevice)
-        m_settings.Ini_Write(Settings::setupSection, Settings::deviceKey, device);
+        m_settings.writeValue(Settings::setupSection, Settings::deviceKey, device);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -255,12 +260,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::fillCommandNumbers()
 {
-    QComboBox *combo = m_ui->Combo2;
+    QComboBox *combo = m_ui->commandNumberBox;
     combo->setEditText(QString());
     // Numbers already in the command table are not offered; the table's first row is the only
     // one consulted.
-    const QTableWidgetItem *first = m_ui->Grid1->verticalHeaderItem(0);
-    const double taken = m_ui->Grid1->rowCount() > 0 && first ? textValue(first->text()) : 0;
+    const QTableWidgetItem *first = m_ui->commandGrid->verticalHeaderItem(0);
+    const double taken = m_ui->commandGrid->rowCount() > 0 && first ? textValue(first->text()) : 0;
     for (int n = 1; n <= frames::maxCommand; ++n) {
         if (taken != n)
             combo->addItem(QString::number(n));
@@ -272,7 +277,7 @@ void MainWindow::fillCommandNumbers()
 void MainWindow::refreshPorts()
 {
     m_ports = PortNames::current(pinnedPorts(m_settings));
-    QComboBox *combo = m_ui->Combo1;
+    QComboBox *combo = m_ui->portSelector;
     const QString text = combo->currentText();
     combo->clear();
     const QList<PortDetails> listed = systemPorts();
@@ -289,14 +294,15 @@ void MainWindow::refreshPorts()
 
 void MainWindow::updatePortTip()
 {
-    m_ui->Combo1->setToolTip(m_ports.deviceFor(PortNames::numberIn(m_ui->Combo1->currentText())));
+    m_ui->portSelector->setToolTip(
+        m_ports.deviceFor(PortNames::numberIn(m_ui->portSelector->currentText())));
 }
 
 // The log pane's own menu, in the operator's language; the actions are named so that tests and
 // the screenshot tool find them.
 void MainWindow::buildLogMenu()
 {
-    QPlainTextEdit *pane = m_ui->Text2;
+    QPlainTextEdit *pane = m_ui->logView;
     m_logMenu = new QMenu(this);
     m_logMenu->setObjectName(QStringLiteral("LogMenu"));
     QAction *copy = m_logMenu->addAction(QStringLiteral("复制"), pane, &QPlainTextEdit::copy);
@@ -308,7 +314,7 @@ void MainWindow::buildLogMenu()
     m_logMenu->addSeparator();
     m_logMenu->addAction(QStringLiteral("另存为…"), this, &MainWindow::saveLogClicked)
         ->setObjectName(QStringLiteral("LogSave"));
-    m_logMenu->addAction(QStringLiteral("清空"), &m_log, &LogPane::clear)
+    m_logMenu->addAction(QStringLiteral("清空"), &m_log, &LogBuffer::clear)
         ->setObjectName(QStringLiteral("LogClear"));
     m_logMenu->addSeparator();
     m_timeStamps = m_logMenu->addAction(QStringLiteral("时间戳"));
@@ -316,8 +322,8 @@ void MainWindow::buildLogMenu()
     m_timeStamps->setCheckable(true);
     connect(m_timeStamps, &QAction::toggled, this, [this](bool checked) {
         m_log.setTimeStamped(checked);
-        m_settings.Ini_Write(Settings::logSection, Settings::timeStampsKey,
-                             checked ? optionOn : optionOff);
+        m_settings.writeValue(Settings::logSection, Settings::timeStampsKey,
+                              checked ? optionOn : optionOff);
     });
     pane->setContextMenuPolicy(Qt::CustomContextMenu);
     // A scroll area reports the position in its viewport's coordinates.
@@ -347,25 +353,25 @@ void MainWindow::showCommandTable(bool show)
 {
     m_commandTableShown = show;
     if (show)
-        m_ui->Frame3->raise();
+        m_ui->commandTablePanel->raise();
     else
-        m_ui->Frame2->raise();
-    m_ui->CommandPanel->setText(show ? panelDevice : panelCommands);
+        m_ui->devicePanel->raise();
+    m_ui->panelSwitchButton->setText(show ? panelDevice : panelCommands);
 }
 
 void MainWindow::updateControls()
 {
     const bool ready = m_connected && !m_engine->isBusy();
-    m_ui->Check1->setEnabled(ready);
-    m_ui->Command2->setEnabled(ready);
+    m_ui->learningToggle->setEnabled(ready);
+    m_ui->setDeviceNumberButton->setEnabled(ready);
     for (int i = 0; i < 10; ++i)
         m_keys[std::size_t(i)]->setEnabled(ready && m_keyAllowed[std::size_t(i)]);
-    m_ui->Frame3->setEnabled(ready);
-    m_ui->Command5->setEnabled(ready);
-    m_ui->Command6->setEnabled(ready);
+    m_ui->commandTablePanel->setEnabled(ready);
+    m_ui->readTableButton->setEnabled(ready);
+    m_ui->downloadTableButton->setEnabled(ready);
     // The panel switch stays usable: a table just read must stay reachable for saving after a
     // disconnect.
-    m_ui->CommandPanel->setEnabled(true);
+    m_ui->panelSwitchButton->setEnabled(true);
 }
 
 void MainWindow::showMessage(const QString &text)
@@ -381,22 +387,22 @@ void MainWindow::showProgress(int done, int total)
         return;
     const int perRecordMs = m_engine->timings().pacingMs + 268;
     const int secondsLeft = ((total - done) * perRecordMs + 999) / 1000;
-    m_ui->Label3->setText(QStringLiteral("%1\n%2/%3  约剩%4秒")
-                              .arg(m_noticeCaption)
-                              .arg(done)
-                              .arg(total)
-                              .arg(secondsLeft));
+    m_ui->waitNoticeLabel->setText(QStringLiteral("%1\n%2/%3  约剩%4秒")
+                                       .arg(m_noticeCaption)
+                                       .arg(done)
+                                       .arg(total)
+                                       .arg(secondsLeft));
 }
 
 void MainWindow::connectClicked()
 {
-    const QString portText = m_ui->Combo1->currentText();
+    const QString portText = m_ui->portSelector->currentText();
     if (portText.trimmed().isEmpty())
         return;
     const int port = PortNames::numberIn(portText);
     if (port <= 0)
         return;
-    if (m_ui->Command1->text() != connectText) {
+    if (m_ui->connectButton->text() != connectText) {
         m_engine->close();
         disconnected();
         return;
@@ -411,12 +417,12 @@ void MainWindow::connectClicked()
                                : error.text);
         return;
     }
-    m_ui->Label4->setText(m_credit);
-    m_ui->Label4->setToolTip(QString());
+    m_ui->creditLabel->setText(m_credit);
+    m_ui->creditLabel->setToolTip(QString());
     m_connected = true;
     m_keyAllowed.fill(true);
-    m_ui->Command1->setText(disconnectText);
-    m_ui->Combo1->setEnabled(false);
+    m_ui->connectButton->setText(disconnectText);
+    m_ui->portSelector->setEnabled(false);
     updateControls();
 }
 
@@ -424,18 +430,18 @@ void MainWindow::connectClicked()
 // fits, in the status strip (whole in its tooltip).
 void MainWindow::showConnectFailure(const QString &why)
 {
-    m_log.PrintStr(why);
-    const QFontMetrics metrics(m_ui->Label4->font());
-    m_ui->Label4->setText(metrics.elidedText(why, Qt::ElideRight, m_ui->Label4->width()));
-    m_ui->Label4->setToolTip(why);
+    m_log.append(why);
+    const QFontMetrics metrics(m_ui->creditLabel->font());
+    m_ui->creditLabel->setText(metrics.elidedText(why, Qt::ElideRight, m_ui->creditLabel->width()));
+    m_ui->creditLabel->setToolTip(why);
 }
 
 void MainWindow::disconnected()
 {
     m_connected = false;
     m_keyAllowed.fill(true);
-    m_ui->Command1->setText(connectText);
-    m_ui->Combo1->setEnabled(true);
+    m_ui->connectButton->setText(connectText);
+    m_ui->portSelector->setEnabled(true);
     updateControls();
 }
 
@@ -445,16 +451,16 @@ void MainWindow::learningToggleClicked()
     if (!m_userClick)
         return;
     m_userClick = false;
-    const bool on = m_ui->Check1->isChecked();
-    if (!m_engine->switchLearningMode(m_ui->Text1->text().trimmed(), on))
-        m_ui->Check1->setChecked(!on);
+    const bool on = m_ui->learningToggle->isChecked();
+    if (!m_engine->switchLearningMode(m_ui->deviceNumberEdit->text().trimmed(), on))
+        m_ui->learningToggle->setChecked(!on);
 }
 
 void MainWindow::keyClicked(int index)
 {
     QPushButton *key = m_keys[std::size_t(index)];
-    const QString device = m_ui->Text1->text().trimmed();
-    if (m_ui->Check1->isChecked()) {
+    const QString device = m_ui->deviceNumberEdit->text().trimmed();
+    if (m_ui->learningToggle->isChecked()) {
         // Learning mode: a key pressed in teaches the device its command; released, nothing.
         if (!key->isChecked())
             return;
@@ -485,36 +491,36 @@ void MainWindow::keysAtRest()
 
 void MainWindow::learnCommandClicked()
 {
-    const int number = frames::commandNumber(m_ui->Combo2->currentText());
+    const int number = frames::commandNumber(m_ui->commandNumberBox->currentText());
     if (number == 0) {
         showMessage(messages::commandNumber);
         return;
     }
-    if (m_ui->Text3->text().trimmed().isEmpty()) {
+    if (m_ui->commandNameEdit->text().trimmed().isEmpty()) {
         showMessage(messages::commandName);
         return;
     }
-    m_engine->learnCommand(m_ui->Text1->text().trimmed(), number);
+    m_engine->learnCommand(m_ui->deviceNumberEdit->text().trimmed(), number);
 }
 
 void MainWindow::deviceNumberClicked()
 {
-    m_engine->setDeviceNumber(m_ui->Text1->text().trimmed());
+    m_engine->setDeviceNumber(m_ui->deviceNumberEdit->text().trimmed());
 }
 
 void MainWindow::readTableClicked()
 {
-    m_engine->readTable(m_ui->Text1->text());
+    m_engine->readTable(m_ui->deviceNumberEdit->text());
 }
 
 void MainWindow::openSavePanel(const CodeTable &table)
 {
     for (int i = 0; i < tableRecords; ++i)
         m_table[std::size_t(i)] = table[std::size_t(i)];
-    m_ui->Command8->setEnabled(false);
-    m_ui->Frame4->move(px(960), px(3360));
-    m_ui->Frame4->show();
-    m_ui->Text5->clear();
+    m_ui->saveTableButton->setEnabled(false);
+    m_ui->savePanel->move(px(960), px(3360));
+    m_ui->savePanel->show();
+    m_ui->saveFileEdit->clear();
 }
 
 void MainWindow::downloadClicked()
@@ -532,7 +538,8 @@ void MainWindow::downloadClicked()
     }
     codefile::fill(m_table, file.lines);
     // Verified, the engine reads the table back and says which records differ, if any.
-    m_engine->downloadTable(m_ui->Text1->text(), m_table, m_ui->CheckVerify->isChecked());
+    m_engine->downloadTable(m_ui->deviceNumberEdit->text(), m_table,
+                            m_ui->verifyAfterDownloadBox->isChecked());
 }
 
 void MainWindow::chooseSaveFileClicked()
@@ -540,13 +547,13 @@ void MainWindow::chooseSaveFileClicked()
     const QString path = dialogs::saveCodeFile(this, QStringLiteral("生成红外指令文件"));
     if (path.isEmpty())
         return;
-    m_ui->Text5->setText(QDir::toNativeSeparators(path));
-    m_ui->Command8->setEnabled(true);
+    m_ui->saveFileEdit->setText(QDir::toNativeSeparators(path));
+    m_ui->saveTableButton->setEnabled(true);
 }
 
 void MainWindow::saveTableClicked()
 {
-    const QString path = m_ui->Text5->text().trimmed();
+    const QString path = m_ui->saveFileEdit->text().trimmed();
     QString error;
     // A failed save leaves any existing file as it was, says so, and keeps the panel open so
     // the operator can choose another place.
@@ -556,7 +563,7 @@ void MainWindow::saveTableClicked()
         return;
     }
     showMessage(messages::saved);
-    m_ui->Frame4->hide();
+    m_ui->savePanel->hide();
 }
 
 } // namespace irlearn

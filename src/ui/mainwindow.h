@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/logpane.h"
+#include "base/logbuffer.h"
 #include "base/settings.h"
 #include "codefile/codetable.h"
 #include "protocol/timings.h"
@@ -16,7 +16,7 @@ class QMenu;
 class QPushButton;
 
 namespace Ui {
-class frm_Main;
+class MainWindowForm;
 }
 
 namespace irlearn {
@@ -74,25 +74,25 @@ private:
     void showProgress(int done, int total);
 
     // One slot per control that reaches the device or the code table.
-    void connectClicked();        // Command1
-    void learningToggleClicked(); // Check1
-    void keyClicked(int index);   // Check_0 ... Check_9
-    void learnCommandClicked();   // Command3
-    void deviceNumberClicked();   // Command2
-    void readTableClicked();      // Command5
-    void downloadClicked();       // Command6
-    void chooseSaveFileClicked(); // Command7
-    void saveTableClicked();      // Command8
+    void connectClicked();        // connectButton
+    void learningToggleClicked(); // learningToggle
+    void keyClicked(int index);   // keyButton0 ... keyButton9
+    void learnCommandClicked();   // learnCommandButton
+    void deviceNumberClicked();   // setDeviceNumberButton
+    void readTableClicked();      // readTableButton
+    void downloadClicked();       // downloadTableButton
+    void chooseSaveFileClicked(); // browseSaveFileButton
+    void saveTableClicked();      // saveTableButton
 
     void keysAtRest();
     void openSavePanel(const CodeTable &table);
     void disconnected();
 
-    std::unique_ptr<Ui::frm_Main> m_ui;
+    std::unique_ptr<Ui::MainWindowForm> m_ui;
     Settings m_settings;
     PortNames m_ports;
     DeviceEngine *m_engine = nullptr;
-    LogPane m_log;
+    LogBuffer m_log;
     CodeTable m_table;
     std::array<QPushButton *, 10> m_keys{};
     std::array<bool, 10> m_keyAllowed{};

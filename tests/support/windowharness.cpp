@@ -72,18 +72,20 @@ bool WindowHarness::idle(int timeoutMs)
 bool WindowHarness::controlsEnabled(bool enabled) const
 {
     static const QRegularExpression names(
-        QStringLiteral("^(Check1|Check_\\d|Command2|Command5|Command6|Frame3)$"));
+        QStringLiteral("^(learningToggle|keyButton\\d|setDeviceNumberButton|readTableButton|"
+                       "downloadTableButton|commandTablePanel)$"));
     const QList<QWidget *> controls = m_window->findChildren<QWidget *>(names);
     return controls.size() == 15 &&
            std::all_of(controls.begin(), controls.end(),
                        [enabled](const QWidget *w) { return w->isEnabled() == enabled; }) &&
-           button("CommandPanel")->isEnabled();
+           button("panelSwitchButton")->isEnabled();
 }
 
 bool WindowHarness::deviceInFront() const
 {
-    const QObjectList &siblings = child<QWidget>("Frame2")->parent()->children();
-    return siblings.indexOf(child<QWidget>("Frame2")) > siblings.indexOf(child<QWidget>("Frame3"));
+    const QObjectList &siblings = child<QWidget>("devicePanel")->parent()->children();
+    return siblings.indexOf(child<QWidget>("devicePanel")) >
+           siblings.indexOf(child<QWidget>("commandTablePanel"));
 }
 
 QString WindowHarness::setting(const char *section, const char *key) const
@@ -100,6 +102,6 @@ QByteArray WindowHarness::readFile(const QString &path)
 
 QStringList WindowHarness::logLines() const
 {
-    const QString text = child<QPlainTextEdit>("Text2")->toPlainText();
+    const QString text = child<QPlainTextEdit>("logView")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }

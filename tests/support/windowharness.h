@@ -69,10 +69,10 @@ public:
     // Clicks the connect button; true when the window is connected afterwards.
     bool connectPort()
     {
-        click("Command1");
+        click("connectButton");
         return connected();
     }
-    bool connected() const { return button("Command1")->text() == QStringLiteral("断 开"); }
+    bool connected() const { return button("connectButton")->text() == QStringLiteral("断 开"); }
     // Every device control (the toggle, the keys, the number, the transfers, the command table)
     // enabled, or every one disabled; the panel switch stays usable either way.
     bool controlsEnabled(bool enabled) const;

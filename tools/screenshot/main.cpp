@@ -33,13 +33,13 @@ int main(int argc, char *argv[])
         QApplication::exit(saved ? 0 : 1);
     };
     if (args.size() > 3 && args.at(3) == QLatin1String("connect"))
-        click("Command1");
+        click("connectButton");
     if (args.size() > 4 && args.at(4) == QLatin1String("commands"))
-        click("CommandPanel");
+        click("panelSwitchButton");
     if (args.size() > 5 && args.at(4) == QLatin1String("read")) {
         const QString wanted = QStringLiteral("%1/16").arg(args.at(5));
-        click("Command5");
-        auto *notice = window.findChild<QLabel *>(QStringLiteral("Label3"));
+        click("readTableButton");
+        auto *notice = window.findChild<QLabel *>(QStringLiteral("waitNoticeLabel"));
         auto *poll = new QTimer(&app);
         QElapsedTimer since;
         since.start();

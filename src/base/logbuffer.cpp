@@ -1,10 +1,10 @@
-#include "base/logpane.h"
+#include "base/logbuffer.h"
 
 #include <QTime>
 
 namespace irlearn {
 
-void LogPane::PrintStr(const QString &text)
+void LogBuffer::append(const QString &text)
 {
     const QString tStr = m_timeStamped
                              ? QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + text
@@ -20,7 +20,7 @@ void LogPane::PrintStr(const QString &text)
     }
 }
 
-void LogPane::clear()
+void LogBuffer::clear()
 {
     m_text.clear();
     emit cleared();

@@ -11,7 +11,7 @@ namespace irlearn {
 //
 // Time-stamped, every line added from then on starts with the time of day to the millisecond
 // ("hh:mm:ss.zzz "), counted in the limit like the rest of the line.
-class LogPane : public QObject
+class LogBuffer : public QObject
 {
     Q_OBJECT
 
@@ -20,7 +20,7 @@ public:
 
     using QObject::QObject;
 
-    void PrintStr(const QString &tStr);
+    void append(const QString &tStr);
     void clear();
     QString text() const { return m_text; }
 
