@@ -83,8 +83,7 @@ QList<TableLibrary::Entry> TableLibrary::entries(QStringList *problems) const
 {
     QList<Entry> found;
     const QDir dir(m_folder);
-    const QStringList names =
-        dir.entryList({QStringLiteral("*.bin")}, QDir::Files | QDir::Hidden, QDir::Name);
+    const QStringList names = dir.entryList({QStringLiteral("*.bin")}, QDir::Files, QDir::Name);
     for (const QString &name : names) {
         const QString path = dir.filePath(name);
         const labels::Labelled loaded = labels::load(path);

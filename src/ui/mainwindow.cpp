@@ -631,9 +631,15 @@ void MainWindow::saveTableClicked()
                           m_addToLibraryBox->isChecked() ? optionOn : optionOff);
     if (m_addToLibraryBox->isChecked() && saved.labelsWritten) {
         const TableLibrary library(TableLibrary::folderIn(m_settings));
-        const TableLibrary::Added added = library.add(path);
-        m_log.append(added.ok ? QStringLiteral("已存入码库：%1").arg(added.entry.id)
-                              : QStringLiteral("未存入码库：%1").arg(added.error));
+        const QFileInfo file(path);
+        // Saved into the library itself: it is an entry already, not one to copy.
+        if (file.canonicalPath() == QFileInfo(library.folder()).canonicalFilePath()) {
+            m_log.append(QStringLiteral("已存入码库：%1").arg(file.completeBaseName()));
+        } else {
+            const TableLibrary::Added added = library.add(path);
+            m_log.append(added.ok ? QStringLiteral("已存入码库：%1").arg(added.entry.id)
+                                  : QStringLiteral("未存入码库：%1").arg(added.error));
+        }
     }
     showMessage(messages::saved);
     m_ui->savePanel->hide();
