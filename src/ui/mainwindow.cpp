@@ -679,7 +679,8 @@ void MainWindow::buildLabelFields()
         auto *edit = new QLineEdit(panel);
         edit->setObjectName(name);
         edit->setGeometry(editBox);
-        edit->setMaxLength(200);
+        // The settings file keeps at most 254 bytes a value: 80 characters fit in any script.
+        edit->setMaxLength(80);
         label->setBuddy(edit);
         return edit;
     };
