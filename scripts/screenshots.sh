@@ -11,9 +11,11 @@ devsim=build/tools/devsim/irlearn-devsim
 
 work=$(mktemp -d)
 chmod 755 "$work"
+# The window's session log goes with the rest of the run, not into the home folder.
+export XDG_STATE_HOME="$work/state"
 sim=
 trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; rm -rf "$work"' EXIT
-"$devsim" --link "$work/COM1" --log "$work/devsim.log" --seed 1 &
+"$devsim" --link "$work/COM1" --log "$work/devsim.log" --seed 1 >/dev/null &
 sim=$!
 for _ in $(seq 50); do [ -e "$work/COM1" ] && break; sleep 0.1; done
 
