@@ -18,10 +18,13 @@ void setObserver(Observer observer);
 // closed runs once the operator has closed it.
 void information(QWidget *parent, const QString &text, std::function<void()> closed = {});
 
-// Code file dialogs ("二进制文件", *.bin), modal; empty when cancelled.
-QString openCodeFile(QWidget *parent, const QString &title);
-QString saveCodeFile(QWidget *parent, const QString &title);
+// A question with "是" and "否", modal, "否" the default; true for "是".
+bool question(QWidget *parent, const QString &text);
+
+// Code file dialogs ("二进制文件", *.bin), modal, starting in folder; empty when cancelled.
+QString openCodeFile(QWidget *parent, const QString &title, const QString &folder);
+QString saveCodeFile(QWidget *parent, const QString &title, const QString &folder);
 // The log pane's save dialog ("文本文件", *.txt), modal; empty when cancelled.
-QString saveLogFile(QWidget *parent, const QString &title);
+QString saveLogFile(QWidget *parent, const QString &title, const QString &folder);
 
 } // namespace irlearn::dialogs

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -24,7 +25,14 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
         ini.write(QStringLiteral("Ports"), QStringLiteral("COM1"), linkPath);
 
     irlearn::dialogs::setObserver([this](QDialog *dialog) {
-        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        if (box && (box->standardButtons() & QMessageBox::Yes)) {
+            m_questions << box->text();
+            const bool yes = m_questionAnswers.isEmpty() || m_questionAnswers.takeFirst();
+            QTimer::singleShot(0, box, [box, yes] {
+                box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+        } else if (box) {
             m_messages << box->text();
             m_titles << box->windowTitle();
             QTimer::singleShot(m_messageDelay, box, [this, box] {
@@ -33,6 +41,7 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
             });
         } else if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
             m_fileTitles << files->windowTitle();
+            m_fileFolders << files->directory().absolutePath();
             const QString answer = m_fileAnswers.isEmpty() ? QString() : m_fileAnswers.takeFirst();
             QTimer::singleShot(0, files, [files, answer] {
                 if (answer.isEmpty()) {
@@ -45,6 +54,8 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
         }
     });
 
+    // The window's session log goes where the test can read it, not into the home folder.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));
     m_window = std::make_unique<irlearn::MainWindow>(irlearn::Settings(settingsPath()), timings);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))

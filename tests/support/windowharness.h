@@ -22,7 +22,8 @@ struct ObjectName
 
 // The real window on the simulated device, for tests: a settings file in a temporary folder that
 // pins the simulator's terminal as COM1, the window built on it with short timings and shown
-// (offscreen), and the dialogs answered as an operator would.
+// (offscreen), its session log in the temporary folder, and the dialogs answered as an operator
+// would.
 class WindowHarness
 {
 public:
@@ -45,6 +46,8 @@ public:
 
     irlearn::MainWindow &window() { return *m_window; }
     QString settingsPath() const { return m_dir.filePath(QStringLiteral("VexoSet.ini")); }
+    // The session log folder of this window ($XDG_STATE_HOME/irlearn in the temporary folder).
+    QString sessionLogFolder() const { return m_dir.filePath(QStringLiteral("state/irlearn")); }
 
     template <typename T> T *child(const ObjectName &name) const
     {
@@ -88,9 +91,15 @@ public:
     QList<qint64> messageClosedAt() const { return m_closedAt; }
     void setMessageDelay(int ms) { m_messageDelay = ms; }
 
+    // Questions ("是"/"否") asked so far; each is answered "是" unless told otherwise here.
+    QStringList questions() const { return m_questions; }
+    void answerNextQuestion(bool yes) { m_questionAnswers << yes; }
+
     // The answer to the next file dialog: a path to choose, or "" to cancel.
     void answerNextFileDialog(const QString &path) { m_fileAnswers << path; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
+    // The folder each file dialog started in.
+    QStringList fileDialogFolders() const { return m_fileFolders; }
 
     // The log pane's lines.
     QStringList logLines() const;
@@ -104,6 +113,9 @@ private:
     QStringList m_titles;
     QList<qint64> m_closedAt;
     QStringList m_fileAnswers;
+    QStringList m_questions;
+    QList<bool> m_questionAnswers;
     QStringList m_fileTitles;
+    QStringList m_fileFolders;
     int m_messageDelay = 0;
 };

@@ -19,6 +19,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     QApplication::setFont(irlearn::appFont()); // styled labels take the application font
+    irlearn::installQtTranslations();
     if (args.size() < 3) {
         qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N]]");
         return 2;
