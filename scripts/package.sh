@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 app_id=org.example.irlearn
 
 scripts/deps.sh
-tools=(dpkg-dev file desktop-file-utils appstream)
+tools=(dpkg-dev file desktop-file-utils appstream lintian)
 missing=()
 for p in "${tools[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -52,7 +52,13 @@ expected=(
     "./usr/share/metainfo/$app_id.metainfo.xml"
     "./usr/share/icons/hicolor/scalable/apps/$app_id.svg"
     "./usr/lib/udev/rules.d/60-irlearn-serial.rules"
+    "./usr/share/doc/irlearn/copyright"
+    "./usr/share/doc/irlearn/changelog.gz"
+    "./usr/share/doc/irlearn/README.md"
 )
+for program in "${programs[@]}"; do
+    expected+=("./usr/share/man/man1/$program.1.gz")
+done
 for n in 16 24 32 48 64 128 256; do
     expected+=("./usr/share/icons/hicolor/${n}x${n}/apps/$app_id.png")
 done
@@ -71,7 +77,9 @@ dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop" ||
     fail "desktop-file-validate found errors"
 metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
-appstreamcli validate --no-net "$metainfo" || fail "appstreamcli found errors"
+# Without --no-net: every address the metainfo gives has to be real.
+appstreamcli validate "$metainfo" || fail "appstreamcli found errors"
+lintian --fail-on error "$deb" || fail "lintian found errors"
 
 # Software centres show the metainfo's newest release as the installed version.
 version=$(dpkg-deb -f "$deb" Version)

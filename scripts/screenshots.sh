@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Renders the pictures in docs/ from a build tree (scripts/build.sh first) on the simulated
-# device: the window connected, the command table, a read at record 7 of 16, and a connect this
-# user is not permitted. The last needs root: it gives the simulator's terminal to the dialout
-# group and renders the window as a user outside it (a user id without a name, shown as USER).
+# device: the window connected, the command table, a read at record 7 of 16, learning a numbered
+# command, and a connect this user is not permitted. The last needs root: it gives the simulator's
+# terminal to the dialout group and renders the window as a user outside it (a user id without a
+# name, shown as USER).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
@@ -11,9 +12,11 @@ devsim=build/tools/devsim/irlearn-devsim
 
 work=$(mktemp -d)
 chmod 755 "$work"
+# The window's session log goes with the rest of the run, not into the home folder.
+export XDG_STATE_HOME="$work/state"
 sim=
 trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; rm -rf "$work"' EXIT
-"$devsim" --link "$work/COM1" --log "$work/devsim.log" --seed 1 &
+"$devsim" --link "$work/COM1" --log "$work/devsim.log" --seed 1 >/dev/null &
 sim=$!
 for _ in $(seq 50); do [ -e "$work/COM1" ] && break; sleep 0.1; done
 
@@ -24,6 +27,7 @@ printf '[Setup]\r\nTXPort=COM1\r\nTXsbID=0001\r\n' > "$settings"
 "$shot" "$settings" docs/window.png connect
 "$shot" "$settings" docs/command-table.png connect commands
 "$shot" "$settings" docs/read-progress.png connect read 7
+"$shot" "$settings" docs/learn-prompt.png connect learn
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "docs/not-permitted.png needs root; left as it is." >&2
@@ -38,5 +42,6 @@ printf '[Setup]\r\nTXPort=COM1\r\nTXsbID=0001\r\n[Ports]\r\nCOM1=%s\r\n' "$pts" 
 chmod 644 "$denied"
 chmod 777 "$work"
 setpriv --reuid=4242 --regid=4242 --clear-groups env USER=operator HOME="$work" \
+    XDG_STATE_HOME="$work/operator-state" \
     "$shot" "$denied" "$work/not-permitted.png" connect
 cp "$work/not-permitted.png" docs/not-permitted.png

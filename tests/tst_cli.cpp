@@ -168,7 +168,7 @@ private slots:
         QVERIFY(writeFile(bad, "00FF\r\n"));
         const QStringList sendTo = words("send 0 --device 0001 --port");
         const QList<std::tuple<QStringList, int, const char *>> cases = {
-            {words("send 0 --device 01 --port COM1"), 2, "设备号长度毕须为4位"},
+            {words("send 0 --device 01 --port COM1"), 2, "设备号长度必须为4位"},
             {words("set-number 0000 --port COM1"), 2, "对不起设备号不能为零！"},
             {words("learn 109") + dev1, 2, "指令号无效"},
             {words("learn 5 --key 开机") + dev1, 2, "二者取一"},

@@ -259,14 +259,14 @@ private slots:
         h.answerNextQuestion(false);
         h.answerNextFileDialog(labelled);
         QVERIFY(h.clickIdle("downloadTableButton"));
-        QCOMPARE(h.messages().size(), 1);
-        QVERIFY2(h.messages().constFirst().contains(QStringLiteral("第4条记录与标签不符")),
-                 qPrintable(h.messages().constFirst()));
+        QCOMPARE(h.questions().size(), 1);
+        QVERIFY2(h.questions().constFirst().contains(QStringLiteral("第4条记录与标签不符")),
+                 qPrintable(h.questions().constFirst()));
         QCOMPARE(sim.received().size(), 19);
         h.answerNextQuestion(true);
         h.answerNextFileDialog(labelled);
         QVERIFY(h.clickIdle("downloadTableButton"));
-        QCOMPARE(h.messages().size(), 2);
+        QCOMPARE(h.questions().size(), 2);
         QTRY_COMPARE(sim.received().mid(19),
                      opening + QStringList(changed.begin(), changed.begin() + 16));
 
@@ -274,7 +274,7 @@ private slots:
         QVERIFY(writeFile(labelled + QStringLiteral(".json"), "{\"format\": "));
         h.answerNextFileDialog(labelled);
         QVERIFY(h.clickIdle("downloadTableButton"));
-        QCOMPARE(h.messages().size(), 2);
+        QCOMPARE(h.questions().size(), 2);
         QTRY_COMPARE(sim.received().size(), 19 * 3);
         QCOMPARE(h.logLines().filter(QStringLiteral("标签文件无效，已忽略：")).size(), 1);
         qunsetenv("XDG_DATA_HOME");

@@ -16,7 +16,7 @@ const QString prompt = QStringLiteral("系统提示");
 const QString learnt = QStringLiteral("指令学习成功！");
 const QString badNumber = QStringLiteral("对不起，指令号不能为0");
 const QString deviceLength =
-    QStringLiteral("设备号长度毕须为4位，不足以零补充，如1号设备编号为[0001]。");
+    QStringLiteral("设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。");
 const QString captionOn = QStringLiteral("结束指令学习");
 const QString captionOff = QStringLiteral("开始学习指令");
 const QString allFree = QStringLiteral("oooooooooo");

@@ -111,6 +111,15 @@ private slots:
         QCOMPARE(d.group, groupName);
         // Root passes any mode, so only an ordinary user sees the port refused.
         QCOMPARE(d.state, ::geteuid() == 0 ? PortState::Free : PortState::NotPermitted);
+
+        // Owned by root:root, no group to join helps: the udev rule is missing.
+        if (::chown(slave.constData(), uid_t(-1), 0) != 0)
+            QSKIP("only root can give the terminal to group root");
+        const OpenFailure rootOnly = explainOpenFailure(pinned, QSerialPort::PermissionError);
+        QCOMPARE(rootOnly.kind, OpenFailure::NotPermitted);
+        QVERIFY2(rootOnly.message.contains(QStringLiteral("udev")) &&
+                     !rootOnly.message.contains(QStringLiteral("usermod")),
+                 qPrintable(rootOnly.message));
     }
 
     void busyNamesTheHolder()

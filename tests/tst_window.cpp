@@ -2,15 +2,20 @@
 // log pane's menu and the window's command line, on the simulated device.
 #include "support/windowharness.h"
 
+#include "appearance.h"
 #include "base/inifile.h"
+#include "base/sessionlog.h"
+#include "codefile/codefile.h"
 #include "engine/deviceengine.h"
 #include "protocol/frames.h"
 #include "startoptions.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,8 +25,11 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -80,13 +88,32 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(h.window().size(), designed);
         QVERIFY(!(h.window().windowFlags() & Qt::WindowMaximizeButtonHint));
+        // The link opens the installed README; a build tree has none, and shows no link.
         UrlSink sink;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &sink, "open");
         auto *link = h.child<QLabel>("linkLabel");
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(link->isVisible(), QFileInfo(irlearn::MainWindow::manualPath()).isFile());
         QTest::mouseClick(link, Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QCOMPARE(sink.opened, QList<QUrl>{QUrl(irlearn::MainWindow::projectUrl)});
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(sink.opened, QList<QUrl>{QUrl::fromLocalFile(irlearn::MainWindow::manualPath())});
+        QVERIFY(irlearn::MainWindow::manualPath().endsWith(
+            QStringLiteral("/share/doc/irlearn/README.md")));
+        // The command table names its columns.
+        auto *grid = h.child<QTableWidget>("commandGrid");
+        QStringList columns;
+        for (int c = 0; c < grid->columnCount(); ++c)
+            columns << grid->horizontalHeaderItem(c)->text();
+        QCOMPARE(columns, (QStringList{QStringLiteral("指令号"), QStringLiteral("指令名称"),
+                                       QStringLiteral("备注"), QStringLiteral("状态")}));
+
+        // Nothing to connect to is said, not ignored.
+        combo1->setEditText(QString());
+        h.click("connectButton");
+        QVERIFY(!h.connected());
+        QCOMPARE(h.logLines().constLast(), QStringLiteral("请选择通信端口"));
+        QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), QStringLiteral("请选择通信端口"));
+        combo1->setEditText(QStringLiteral("COM1"));
 
         SimProcess sim;
         QVERIFY(sim.start());
@@ -104,6 +131,8 @@ private slots:
         QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), busy);
         other.close();
         QVERIFY(h.connectPort());
+        QCOMPARE(h.logLines().constLast(),
+                 QStringLiteral("已连接 COM1：%1，9600,n,8,1").arg(plugged));
         QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), QString());
         QVERIFY(!combo1->isEnabled());
         QVERIFY(h.controlsEnabled(true));
@@ -186,11 +215,27 @@ private slots:
         action("LogCopy")->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), pane->toPlainText());
 
+        // Saved from the session log: each line once stamped, whatever the pane shows.
         const QString path = dir.filePath(QStringLiteral("日志.txt"));
+        const QStringList session{lines.at(0), QStringLiteral("端口不存在：COM9")};
+        const auto savedSession = [&session](const QString &file) {
+            const QStringList saved =
+                QString::fromUtf8(WindowHarness::readFile(file)).split(QStringLiteral("\r\n"));
+            if (saved.size() != session.size() + 1 || !saved.constLast().isEmpty())
+                return false;
+            for (int i = 0; i < session.size(); ++i) {
+                if (!QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ") +
+                                        QRegularExpression::escape(session.at(i)) +
+                                        QLatin1Char('$'))
+                         .match(saved.at(i))
+                         .hasMatch())
+                    return false;
+            }
+            return true;
+        };
         h.answerNextFileDialog(path);
         action("LogSave")->trigger();
-        QCOMPARE(WindowHarness::readFile(path),
-                 (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+        QVERIFY(savedSession(path));
         QCOMPARE(h.fileDialogTitles(), QStringList{QStringLiteral("保存日志")});
 
         // Into a "folder" that is a regular file (root writes into read-only folders).
@@ -206,11 +251,12 @@ private slots:
                  (QStringList{QStringLiteral("plain"), QStringLiteral("日志.txt")}));
         QCOMPARE(QFileInfo(notFolder).size(), 0);
 
+        // Cleared, the pane is empty; the session is still all there.
         action("LogClear")->trigger();
         QVERIFY(pane->toPlainText().isEmpty());
         h.answerNextFileDialog(path);
         action("LogSave")->trigger();
-        QCOMPARE(WindowHarness::readFile(path), QByteArray());
+        QVERIFY(savedSession(path));
 
         irlearn::MainWindow again{irlearn::Settings(h.settingsPath())};
         QVERIFY(again.findChild<QAction *>(QStringLiteral("LogTimeStamps"))->isChecked());
@@ -270,11 +316,24 @@ private slots:
         QCOMPARE(saved.read(setup, QStringLiteral("TXsbID"), QString()), QStringLiteral("0007"));
         QCOMPARE(saved.read(setup, QStringLiteral("TXPort"), QStringLiteral("?")), QString());
 
+        // --version and --help need no display: they are answered before the GUI starts.
         QProcess app;
+        QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
+        headless.remove(QStringLiteral("DISPLAY"));
+        headless.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        headless.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        app.setProcessEnvironment(headless);
         app.start(QStringLiteral(IRLEARN_APP_PATH), {QStringLiteral("--version")});
         QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         QCOMPARE(app.readAllStandardOutput(), QByteArray("irlearn " IRLEARN_VERSION "\n"));
+        app.start(QStringLiteral(IRLEARN_APP_PATH), {QStringLiteral("--help")});
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(app.readAllStandardOutput().startsWith(QStringLiteral("用法：irlearn").toUtf8()));
+        app.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
         app.start(QStringLiteral(IRLEARN_APP_PATH),
                   {QStringLiteral("--device"), QStringLiteral("12")});
         QVERIFY(app.waitForFinished(10000));
@@ -282,6 +341,209 @@ private slots:
         QVERIFY(app.readAllStandardOutput().isEmpty());
         QVERIFY(QString::fromUtf8(app.readAllStandardError())
                     .contains(QStringLiteral("设备号无效：12")));
+    }
+
+    // Every text the wait notice and the learning prompt show fits its label at each CJK font the
+    // package depends on; both lie inside the window above the status strip, the notice clear of
+    // the verify option, the prompt above and clear of every control of the panel in front.
+    void textsFit()
+    {
+        QStringList shown;
+        const auto fits = [&shown](const QLabel *label) {
+            shown << label->text();
+            return label->heightForWidth(label->width()) <= label->height();
+        };
+        for (const char *family : {"AR PL UMing CN", "WenQuanYi Micro Hei"}) {
+            // Styled labels take the application font, set before the window as the program does.
+            QFont font = irlearn::appFont();
+            font.setFamilies({QLatin1String(family)});
+            QApplication::setFont(font);
+            WindowHarness h{QString()};
+            irlearn::MainWindow &w = h.window();
+            w.setFont(font);
+            irlearn::DeviceEngine &engine = w.engine();
+            const auto inWindow = [&w](const QWidget *widget) {
+                return QRect(widget->mapTo(&w, QPoint(0, 0)), widget->size());
+            };
+            const int strip = h.child<QWidget>("statusStrip")->geometry().top();
+            auto *notice = h.child<QLabel>("waitNoticeLabel");
+            auto *prompt = h.child<QLabel>("learnPromptLabel");
+            QCOMPARE(QFontInfo(notice->font()).family(), QLatin1String(family));
+            QCOMPARE(QFontInfo(prompt->font()).family(), QLatin1String(family));
+            for (QLabel *label : {notice, prompt}) {
+                const QRect area = inWindow(label->parentWidget());
+                QVERIFY2(w.rect().contains(area) && area.bottom() < strip,
+                         qPrintable(label->objectName()));
+                QVERIFY(label->parentWidget()->rect().contains(label->geometry()));
+            }
+            QVERIFY(!inWindow(h.child<QWidget>("verifyAfterDownloadBox"))
+                         .intersects(inWindow(notice->parentWidget())));
+
+            for (const char *caption : {"正在读取数据，请稍等...", "正在写入数据，请稍等..."}) {
+                emit engine.noticeShown(QString::fromUtf8(caption));
+                QVERIFY2(fits(notice), qPrintable(notice->text()));
+                for (const int done : {0, 7, 16}) {
+                    emit engine.progress(done, 16);
+                    QVERIFY2(fits(notice), qPrintable(notice->text()));
+                }
+            }
+            emit engine.learnPromptChanged(true);
+            QVERIFY2(fits(prompt), qPrintable(prompt->text()));
+            for (const int left : {15, 9, 0}) {
+                emit engine.learningCountdown(left);
+                QVERIFY2(fits(prompt), qPrintable(prompt->text()));
+            }
+
+            for (const bool commands : {false, true}) {
+                if (h.deviceInFront() == commands)
+                    h.click("panelSwitchButton");
+                QWidget *front = h.child<QWidget>(commands ? "commandTablePanel" : "devicePanel");
+                QWidget *box = prompt->parentWidget();
+                QVERIFY(box->isVisible());
+                const QRect area = inWindow(box);
+                QVERIFY(w.rect().contains(area) && area.bottom() < strip);
+                const QObjectList &siblings = box->parent()->children();
+                QVERIFY(siblings.indexOf(box) > siblings.indexOf(front));
+                const QList<QWidget *> controls =
+                    front->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+                for (const QWidget *control : controls) {
+                    // The grid shows no rows; the notice never shows while learning.
+                    if (control->isHidden() ||
+                        control->objectName() == QLatin1String("commandGrid"))
+                        continue;
+                    QVERIFY2(!inWindow(control).intersects(area),
+                             qPrintable(control->objectName()));
+                }
+            }
+            QVERIFY(shown.contains(QStringLiteral("正在读取数据，请稍等...\n7/16  约剩%1秒")
+                                       .arg((9 * (engine.timings().pacingMs + 268) + 999) / 1000)));
+        }
+        QApplication::setFont(QFont());
+        // The texts really were the ones the operator sees.
+        QVERIFY(shown.contains(
+            QStringLiteral("请将遥控器对准黑色的接收头，按下需要学习指令的按钮... 15秒")));
+    }
+
+    // The whole session on disk: each line as it comes, time-stamped, in the day's file under
+    // $XDG_STATE_HOME/irlearn, older files than 30 days removed at start; a session appending to
+    // the day's file saves only its own lines, also when the pane restarted at its limit; a folder
+    // that cannot be written costs the file, not the lines; the menu opens the folder.
+    void sessionLog()
+    {
+        using irlearn::SessionLog;
+        QTemporaryDir dir;
+        const QDir folder(dir.filePath(QStringLiteral("irlearn")));
+        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        const QDate today = QDate::currentDate();
+        const auto dayFile = [&folder](const QDate &day) {
+            return folder.filePath(SessionLog::fileName(day));
+        };
+        for (const QString &name : {dayFile(today.addDays(-31)), dayFile(today.addDays(-30)),
+                                    folder.filePath(QStringLiteral("notes.txt"))}) {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("old\n");
+        }
+        const QString stamp = QStringLiteral("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+        {
+            SessionLog log(folder.path());
+            QVERIFY(!QFile::exists(dayFile(today.addDays(-31))));
+            QVERIFY(QFile::exists(dayFile(today.addDays(-30))));
+            QVERIFY(QFile::exists(folder.filePath(QStringLiteral("notes.txt"))));
+            QVERIFY(log.append(QStringLiteral("一\r\n二")));
+            QVERIFY(log.append(QStringLiteral("三")));
+            const QByteArray written = WindowHarness::readFile(dayFile(today));
+            QVERIFY2(QRegularExpression(QLatin1Char('^') + stamp + QStringLiteral("一\n二\n") +
+                                        stamp + QStringLiteral("三\n$"))
+                         .match(QString::fromUtf8(written))
+                         .hasMatch(),
+                     written.constData());
+            QCOMPARE(log.session(), written);
+        }
+        {
+            SessionLog again(folder.path());
+            QVERIFY(again.append(QStringLiteral("四")));
+            QVERIFY(QRegularExpression(QLatin1Char('^') + stamp + QStringLiteral("四\n$"))
+                        .match(QString::fromUtf8(again.session()))
+                        .hasMatch());
+        }
+        {
+            SessionLog nowhere(folder.filePath(QStringLiteral("notes.txt/irlearn")));
+            QVERIFY(!nowhere.append(QStringLiteral("五")));
+            QVERIFY(!nowhere.problem().isEmpty());
+            QVERIFY(nowhere.session().isEmpty());
+        }
+
+        WindowHarness h{QString()};
+        for (int i = 0; i < 100; ++i)
+            emit h.window().engine().logLine(QStringLiteral("第%1行 ").arg(i) +
+                                             QString(200, QLatin1Char('x')));
+        QVERIFY(h.logLines().size() < 100); // the pane started afresh on the way
+        const QStringList onDisk =
+            QString::fromUtf8(WindowHarness::readFile(
+                                  QDir(h.sessionLogFolder()).filePath(SessionLog::fileName(today))))
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(onDisk.size(), 100);
+        const QString path = dir.filePath(QStringLiteral("session.txt"));
+        h.answerNextFileDialog(path);
+        h.window().findChild<QAction *>(QStringLiteral("LogSave"))->trigger();
+        QCOMPARE(QString::fromUtf8(WindowHarness::readFile(path)),
+                 onDisk.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+
+        UrlSink sink;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &sink, "open");
+        h.window().findChild<QAction *>(QStringLiteral("LogOpenFolder"))->trigger();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(sink.opened, QList<QUrl>{QUrl::fromLocalFile(h.sessionLogFolder())});
+    }
+
+    // Saving a code file over an existing one asks first, and "否" leaves the file as it was; the
+    // file dialogs start in the folder used last, which the settings file keeps; Qt's own texts
+    // (the buttons of its boxes and dialogs) are Chinese.
+    void codeFileDialogs()
+    {
+        QVERIFY(irlearn::installQtTranslations());
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+
+        const irlearn::codefile::Loaded file =
+            irlearn::codefile::load(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin"));
+        QVERIFY(file.ok);
+        irlearn::CodeTable table;
+        irlearn::codefile::fill(table, file.lines);
+
+        QTemporaryDir dir;
+        const QString existing = dir.filePath(QStringLiteral("空调.bin"));
+        {
+            QFile keep(existing);
+            QVERIFY(keep.open(QIODevice::WriteOnly));
+            keep.write("keep");
+        }
+        WindowHarness h{QString()};
+        emit h.window().engine().tableRead(table);
+        QVERIFY(h.child<QWidget>("savePanel")->isVisible());
+        h.answerNextFileDialog(existing);
+        h.click("browseSaveFileButton");
+        QCOMPARE(h.fileDialogFolders(), QStringList{QDir::homePath()});
+        QCOMPARE(h.setting("Files", "Folder"), dir.path());
+
+        h.answerNextQuestion(false);
+        h.click("saveTableButton");
+        QCOMPARE(h.questions().size(), 1);
+        QVERIFY(h.questions().at(0).contains(existing));
+        QCOMPARE(WindowHarness::readFile(existing), QByteArray("keep"));
+        QVERIFY(h.messages().isEmpty());
+        QVERIFY(h.child<QWidget>("savePanel")->isVisible());
+
+        h.click("saveTableButton"); // answered "是"
+        QCOMPARE(h.questions().size(), 2);
+        QTRY_COMPARE(h.messages(), QStringList{QStringLiteral("空调遥控指令保存完成！")});
+        QCOMPARE(irlearn::codefile::load(existing).lines.mid(0, 16), file.lines.mid(0, 16));
+
+        // The next dialog, in this run or the next, starts where the last one ended.
+        h.answerNextFileDialog(QString());
+        h.window().findChild<QAction *>(QStringLiteral("LogSave"))->trigger();
+        QCOMPARE(h.fileDialogFolders().constLast(), dir.path());
     }
 };
 

@@ -11,7 +11,7 @@ inline const QString commandNumber = QStringLiteral("对不起，指令号不能
 inline const QString commandName = QStringLiteral("对不起，指令名称不能为空！");
 inline const QString deviceNumberZero = QStringLiteral("对不起设备号不能为零！");
 inline const QString deviceNumberLength =
-    QStringLiteral("设备号长度毕须为4位，不足以零补充，如1号设备编号为[0001]。");
+    QStringLiteral("设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。");
 inline const QString saved = QStringLiteral("空调遥控指令保存完成！");
 
 } // namespace irlearn::messages

@@ -58,6 +58,7 @@ struct Node
     bool accessible = false;
     dev_t rdev = 0;
     QString group;
+    bool rootGroup = false;
 };
 
 QString groupName(gid_t gid)
@@ -81,6 +82,7 @@ Node inspect(const QString &path)
     n.charDevice = S_ISCHR(st.st_mode);
     n.rdev = st.st_rdev;
     n.group = groupName(st.st_gid);
+    n.rootGroup = st.st_gid == 0;
     n.accessible = ::access(native.constData(), R_OK | W_OK) == 0;
     return n;
 }
@@ -374,7 +376,15 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
         }
     }
     if (f.kind == OpenFailure::NotPermitted) {
-        if (n.group.isEmpty())
+        // A device only root may open (root:root, mode 0600) is not a matter of groups: the udev
+        // rule that hands it to the user at the seat is missing.
+        if (n.rootGroup)
+            f.message = QStringLiteral("没有权限打开端口：%1。设备只允许 root 使用，说明缺少 udev "
+                                       "规则：请安装 irlearn 软件包（含 "
+                                       "/usr/lib/udev/rules.d/60-irlearn-serial.rules），"
+                                       "然后重新插拔适配器。")
+                            .arg(path);
+        else if (n.group.isEmpty())
             f.message = QStringLiteral("没有权限打开端口：%1。请把当前用户加入拥有该设备的用户组，"
                                        "然后注销并重新登录。")
                             .arg(path);

@@ -1,7 +1,10 @@
 #include "appearance.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QPainter>
 #include <QPixmap>
+#include <QTranslator>
 
 namespace irlearn {
 
@@ -14,6 +17,18 @@ QFont appFont()
                       QStringLiteral("WenQuanYi Micro Hei")});
     font.setPointSizeF(10.5);
     return font;
+}
+
+bool installQtTranslations()
+{
+    // The operators read Chinese whatever the desktop's locale: every other text is Chinese too.
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 QIcon appIcon()

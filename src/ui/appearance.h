@@ -9,6 +9,10 @@ namespace irlearn {
 // CJK font the system has.
 QFont appFont();
 
+// Qt's own texts (message box buttons, the file dialogs) in Chinese, from the system's Qt
+// translations; false where they are not installed, and the texts stay English.
+bool installQtTranslations();
+
 // The program's icon, drawn at 16 to 128 pixels.
 QIcon appIcon();
 

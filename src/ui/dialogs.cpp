@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace irlearn::dialogs {
 
@@ -24,25 +25,27 @@ int run(QDialog &dialog)
 }
 
 QString chooseFile(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode,
-                   const QString &filter, const QString &suffix)
+                   const QString &filter, const QString &suffix, const QString &folder)
 {
-    QFileDialog dialog(parent, title);
+    QFileDialog dialog(parent, title, folder);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(suffix);
-    // The operator chose this file by name; replacing it needs no second question.
+    // A code file is asked about when it is saved (the path can be typed too); a log file is
+    // chosen by name for this one save.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
 }
 
-QString codeFile(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode)
+QString codeFile(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode,
+                 const QString &folder)
 {
     return chooseFile(parent, title, mode, QStringLiteral("二进制文件 (*.bin)"),
-                      QStringLiteral("bin"));
+                      QStringLiteral("bin"), folder);
 }
 
 } // namespace
@@ -70,9 +73,10 @@ bool question(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::Question, messages::title, text,
                     QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::No);
+    // Spelt out: without Qt's translations installed the buttons would read "Yes" and "No".
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    box.setDefaultButton(QMessageBox::No);
     run(box);
     return box.clickedButton() == box.button(QMessageBox::Yes);
 }
@@ -82,20 +86,20 @@ int exec(QDialog &dialog)
     return run(dialog);
 }
 
-QString openCodeFile(QWidget *parent, const QString &title)
+QString openCodeFile(QWidget *parent, const QString &title, const QString &folder)
 {
-    return codeFile(parent, title, QFileDialog::AcceptOpen);
+    return codeFile(parent, title, QFileDialog::AcceptOpen, folder);
 }
 
-QString saveCodeFile(QWidget *parent, const QString &title)
+QString saveCodeFile(QWidget *parent, const QString &title, const QString &folder)
 {
-    return codeFile(parent, title, QFileDialog::AcceptSave);
+    return codeFile(parent, title, QFileDialog::AcceptSave, folder);
 }
 
-QString saveLogFile(QWidget *parent, const QString &title)
+QString saveLogFile(QWidget *parent, const QString &title, const QString &folder)
 {
     return chooseFile(parent, title, QFileDialog::AcceptSave, QStringLiteral("文本文件 (*.txt)"),
-                      QStringLiteral("txt"));
+                      QStringLiteral("txt"), folder);
 }
 
 } // namespace irlearn::dialogs

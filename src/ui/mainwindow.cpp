@@ -49,6 +49,21 @@ const QString optionOn = QStringLiteral("1");
 const QString optionOff = QStringLiteral("0");
 const QString labelsSection = QStringLiteral("Labels");
 const QString addOnSaveKey = QStringLiteral("AddOnSave");
+// The folder the file dialogs start in: the one used last.
+const QString filesSection = QStringLiteral("Files");
+const QString folderKey = QStringLiteral("Folder");
+// The device's line, as the operators' tools have always written it.
+const QString lineSettings = QStringLiteral("9600,n,8,1");
+
+// Why a connect cannot even be tried with what the port selector holds.
+QString connectRefusal(const QString &portText)
+{
+    if (portText.trimmed().isEmpty())
+        return QStringLiteral("请选择通信端口");
+    return QStringLiteral("端口无效：%1（应为 COM1 至 COM%2）")
+        .arg(portText.trimmed())
+        .arg(PortNames::maxPort);
+}
 
 // The selector entry's tooltip: what the system knows of the device behind the name, and the
 // name it was pinned as when that is none of the system's.
@@ -108,6 +123,12 @@ MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWi
 
 MainWindow::~MainWindow() = default;
 
+QString MainWindow::manualPath()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../share/doc/irlearn/README.md"));
+}
+
 void MainWindow::connectControls()
 {
     connect(&m_log, &LogBuffer::appended, this, [this](const QString &line) {
@@ -146,12 +167,14 @@ void MainWindow::connectControls()
                               checked ? optionOn : optionOff);
     });
     m_ui->linkLabel->installEventFilter(this);
+    m_ui->linkLabel->setVisible(QFileInfo(manualPath()).isFile());
+    m_ui->linkLabel->setToolTip(QDir::toNativeSeparators(manualPath()));
 }
 
 void MainWindow::connectEngine()
 {
     DeviceEngine *e = m_engine;
-    connect(e, &DeviceEngine::logLine, &m_log, &LogBuffer::append);
+    connect(e, &DeviceEngine::logLine, this, &MainWindow::logLine);
     connect(e, &DeviceEngine::message, this, [this](const QString &text) {
         dialogs::information(this, text, [engine = QPointer<DeviceEngine>(m_engine)] {
             if (engine)
@@ -195,7 +218,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (control && widget && widget->isEnabled())
             m_userClick = true;
     } else if (type == QEvent::MouseButtonRelease && watched == m_ui->linkLabel) {
-        QDesktopServices::openUrl(QUrl(projectUrl));
+        QDesktopServices::openUrl(QUrl::fromLocalFile(manualPath()));
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -218,7 +241,7 @@ void MainWindow::loadState()
     m_log.clear();
     // A settings file that was left alone (too large, not a regular file) is not silently lost.
     if (!m_settings.problem().isEmpty())
-        m_log.append(m_settings.problem());
+        logLine(m_settings.problem());
     m_ui->learnPrompt->hide();
     m_ui->logView->setReadOnly(true);
     m_ui->commandNoteEdit->clear();
@@ -330,6 +353,8 @@ void MainWindow::buildLogMenu()
         ->setObjectName(QStringLiteral("LogSave"));
     m_logMenu->addAction(QStringLiteral("清空"), &m_log, &LogBuffer::clear)
         ->setObjectName(QStringLiteral("LogClear"));
+    m_logMenu->addAction(QStringLiteral("打开日志文件夹"), this, &MainWindow::openLogFolderClicked)
+        ->setObjectName(QStringLiteral("LogOpenFolder"));
     m_logMenu->addSeparator();
     m_timeStamps = m_logMenu->addAction(QStringLiteral("时间戳"));
     m_timeStamps->setObjectName(QStringLiteral("LogTimeStamps"));
@@ -346,14 +371,28 @@ void MainWindow::buildLogMenu()
     });
 }
 
+void MainWindow::logLine(const QString &line)
+{
+    m_log.append(line);
+    // A session log that cannot be written is told once, in the pane only.
+    if (!m_session.append(line) && !m_sessionProblemTold) {
+        m_sessionProblemTold = true;
+        m_log.append(m_session.problem());
+    }
+}
+
+// The whole session, from the session log: the pane keeps only its last lines. Where the session
+// log could not be written, what the pane holds is the best there is.
 void MainWindow::saveLogClicked()
 {
-    const QString path = dialogs::saveLogFile(this, QStringLiteral("保存日志")).trimmed();
+    const QString path =
+        dialogs::saveLogFile(this, QStringLiteral("保存日志"), lastFolder()).trimmed();
     if (path.isEmpty())
         return;
+    rememberFolder(path);
+    QString text = m_sessionProblemTold ? m_log.text() : QString::fromUtf8(m_session.session());
     // Every line ends with CR LF, also where a message of several lines went into one entry, so
     // the file reads the same in any editor.
-    QString text = m_log.text();
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
@@ -361,6 +400,13 @@ void MainWindow::saveLogClicked()
     if (!writeFile(path, text.toUtf8(), &error))
         showMessage(
             QStringLiteral("日志未保存：%1\n%2").arg(QDir::toNativeSeparators(path), error));
+}
+
+void MainWindow::openLogFolderClicked()
+{
+    const QString folder = m_session.folder();
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 void MainWindow::showCommandTable(bool show)
@@ -371,6 +417,18 @@ void MainWindow::showCommandTable(bool show)
     else
         m_ui->devicePanel->raise();
     m_ui->panelSwitchButton->setText(show ? panelDevice : panelCommands);
+    placeLearnPrompt();
+}
+
+// The learning prompt belongs to the window, above both panels, in a place where it hides no
+// control of the panel in front: below the transfers on the device panel, over the foot of the
+// (display only) grid on the command table, whose fields and buttons fill the rows beneath.
+void MainWindow::placeLearnPrompt()
+{
+    static constexpr QPoint onDevicePanel(12, 400);
+    static constexpr QPoint onCommandTable(12, 372);
+    m_ui->learnPrompt->move(m_commandTableShown ? onCommandTable : onDevicePanel);
+    m_ui->learnPrompt->raise();
 }
 
 void MainWindow::updateControls()
@@ -411,15 +469,15 @@ void MainWindow::showProgress(int done, int total)
 
 void MainWindow::connectClicked()
 {
-    const QString portText = m_ui->portSelector->currentText();
-    if (portText.trimmed().isEmpty())
-        return;
-    const int port = PortNames::numberIn(portText);
-    if (port <= 0)
-        return;
     if (m_ui->connectButton->text() != connectText) {
         m_engine->close();
         disconnected();
+        return;
+    }
+    const QString portText = m_ui->portSelector->currentText();
+    const int port = PortNames::numberIn(portText);
+    if (port <= 0) {
+        showConnectFailure(connectRefusal(portText));
         return;
     }
     // The system's devices may have changed since the list was made.
@@ -432,6 +490,9 @@ void MainWindow::connectClicked()
                                : error.text);
         return;
     }
+    logLine(QStringLiteral("已连接 %1：%2，%3")
+                .arg(QStringLiteral("COM%1").arg(port), QDir::toNativeSeparators(device),
+                     lineSettings));
     m_ui->creditLabel->setText(m_credit);
     m_ui->creditLabel->setToolTip(QString());
     m_connected = true;
@@ -445,7 +506,7 @@ void MainWindow::connectClicked()
 // fits, in the status strip (whole in its tooltip).
 void MainWindow::showConnectFailure(const QString &why)
 {
-    m_log.append(why);
+    logLine(why);
     const QFontMetrics metrics(m_ui->creditLabel->font());
     m_ui->creditLabel->setText(metrics.elidedText(why, Qt::ElideRight, m_ui->creditLabel->width()));
     m_ui->creditLabel->setToolTip(why);
@@ -529,6 +590,28 @@ void MainWindow::readTableClicked()
     m_engine->readTable(m_ui->deviceNumberEdit->text());
 }
 
+QString MainWindow::lastFolder() const
+{
+    const QString folder = m_settings.readValue(filesSection, folderKey, QString()).trimmed();
+    return QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
+void MainWindow::rememberFolder(const QString &chosenPath)
+{
+    const QString folder = QFileInfo(chosenPath).absolutePath();
+    if (folder != m_settings.readValue(filesSection, folderKey, QString()))
+        m_settings.writeValue(filesSection, folderKey, folder);
+}
+
+// A table read is worth keeping, and so is the file it would replace: the operator says which.
+bool MainWindow::mayReplace(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        return true;
+    return dialogs::question(
+        this, QStringLiteral("文件 %1 已存在，要替换它吗？").arg(QDir::toNativeSeparators(path)));
+}
+
 void MainWindow::openSavePanel(const CodeTable &table)
 {
     for (int i = 0; i < tableRecords; ++i)
@@ -541,9 +624,12 @@ void MainWindow::openSavePanel(const CodeTable &table)
 
 void MainWindow::downloadClicked()
 {
-    const QString path = dialogs::openCodeFile(this, QStringLiteral("选择红外指令文件")).trimmed();
-    if (!path.isEmpty())
-        downloadFile(path);
+    const QString path =
+        dialogs::openCodeFile(this, QStringLiteral("选择红外指令文件"), lastFolder()).trimmed();
+    if (path.isEmpty())
+        return;
+    rememberFolder(path);
+    downloadFile(path);
 }
 
 void MainWindow::libraryClicked()
@@ -570,12 +656,12 @@ void MainWindow::downloadFile(const QString &path)
     // Labels are a help, never a condition: a damaged label file is told and the table still
     // goes; a table changed since it was labelled goes only when the operator says so.
     if (check.state == labels::Check::Damaged) {
-        m_log.append(QStringLiteral("标签文件无效，已忽略：%1（%2）")
-                         .arg(QDir::toNativeSeparators(labels::pathFor(path)), check.reason));
+        logLine(QStringLiteral("标签文件无效，已忽略：%1（%2）")
+                    .arg(QDir::toNativeSeparators(labels::pathFor(path)), check.reason));
     } else if (check.state != labels::Check::None) {
         const QString summary = labels::summary(check.labels);
         if (!summary.isEmpty())
-            m_log.append(QStringLiteral("标签：") + summary);
+            logLine(QStringLiteral("标签：") + summary);
     }
     if (check.state == labels::Check::Mismatch) {
         QStringList numbers;
@@ -588,9 +674,9 @@ void MainWindow::downloadFile(const QString &path)
         const QString text =
             QStringLiteral("红外指令文件在加标签后已被改动：%1\n%2。\n仍要下载吗？")
                 .arg(QDir::toNativeSeparators(path), what);
-        m_log.append(QStringLiteral("红外指令文件在加标签后已被改动：%1。").arg(what));
+        logLine(QStringLiteral("红外指令文件在加标签后已被改动：%1。").arg(what));
         if (!dialogs::question(this, text)) {
-            m_log.append(QStringLiteral("未下载。"));
+            logLine(QStringLiteral("未下载。"));
             return;
         }
     }
@@ -602,9 +688,11 @@ void MainWindow::downloadFile(const QString &path)
 
 void MainWindow::chooseSaveFileClicked()
 {
-    const QString path = dialogs::saveCodeFile(this, QStringLiteral("生成红外指令文件"));
+    const QString path =
+        dialogs::saveCodeFile(this, QStringLiteral("生成红外指令文件"), lastFolder());
     if (path.isEmpty())
         return;
+    rememberFolder(path);
     m_ui->saveFileEdit->setText(QDir::toNativeSeparators(path));
     m_ui->saveTableButton->setEnabled(true);
 }
@@ -612,6 +700,8 @@ void MainWindow::chooseSaveFileClicked()
 void MainWindow::saveTableClicked()
 {
     const QString path = m_ui->saveFileEdit->text().trimmed();
+    if (!mayReplace(path))
+        return;
     // A failed save leaves any existing file as it was, says so, and keeps the panel open so
     // the operator can choose another place. The labels follow only a table that was written.
     const labels::Saved saved = labels::save(path, m_table, labelsFromPanel());
@@ -621,8 +711,8 @@ void MainWindow::saveTableClicked()
         return;
     }
     if (!saved.labelsWritten)
-        m_log.append(QStringLiteral("标签文件未保存：%1（%2）")
-                         .arg(QDir::toNativeSeparators(labels::pathFor(path)), saved.error));
+        logLine(QStringLiteral("标签文件未保存：%1（%2）")
+                    .arg(QDir::toNativeSeparators(labels::pathFor(path)), saved.error));
     m_settings.writeValue(labelsSection, QStringLiteral("Brand"), m_brandEdit->text());
     m_settings.writeValue(labelsSection, QStringLiteral("Model"), m_modelEdit->text());
     m_settings.writeValue(labelsSection, QStringLiteral("Remote"), m_remoteEdit->text());
@@ -634,11 +724,11 @@ void MainWindow::saveTableClicked()
         const QFileInfo file(path);
         // Saved into the library itself: it is an entry already, not one to copy.
         if (file.canonicalPath() == QFileInfo(library.folder()).canonicalFilePath()) {
-            m_log.append(QStringLiteral("已存入码库：%1").arg(file.completeBaseName()));
+            logLine(QStringLiteral("已存入码库：%1").arg(file.completeBaseName()));
         } else {
             const TableLibrary::Added added = library.add(path);
-            m_log.append(added.ok ? QStringLiteral("已存入码库：%1").arg(added.entry.id)
-                                  : QStringLiteral("未存入码库：%1").arg(added.error));
+            logLine(added.ok ? QStringLiteral("已存入码库：%1").arg(added.entry.id)
+                             : QStringLiteral("未存入码库：%1").arg(added.error));
         }
     }
     showMessage(messages::saved);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/logbuffer.h"
+#include "base/sessionlog.h"
 #include "base/settings.h"
 #include "codefile/codetable.h"
 #include "codefile/tablelabels.h"
@@ -59,7 +60,10 @@ public:
     void setTableStatuses(const QMap<QString, KeyStatus> &keys,
                           const QMap<int, KeyStatus> &commands = {});
 
-    static inline const QString projectUrl = QStringLiteral("https://irlearn.example.org/");
+    // What the status strip's link opens: the README the package installs beside the program
+    // (<prefix>/share/doc/irlearn/README.md). Where there is none, as in a build tree, the link
+    // is not shown.
+    static QString manualPath();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -74,9 +78,12 @@ private:
     void refreshPorts();
     void updatePortTip();
     void buildLogMenu();
+    void logLine(const QString &line); // to the log pane and the session log
     void saveLogClicked();
+    void openLogFolderClicked();
     void showConnectFailure(const QString &why);
     void showCommandTable(bool show);
+    void placeLearnPrompt();
     void updateControls();
     void showMessage(const QString &text);
     void showProgress(int done, int total);
@@ -97,6 +104,10 @@ private:
     TableLabels labelsFromPanel() const;
     void downloadFile(const QString &path);
 
+    QString lastFolder() const;
+    void rememberFolder(const QString &chosenPath);
+    bool mayReplace(const QString &path);
+
     void keysAtRest();
     void openSavePanel(const CodeTable &table);
     void disconnected();
@@ -106,6 +117,8 @@ private:
     PortNames m_ports;
     DeviceEngine *m_engine = nullptr;
     LogBuffer m_log;
+    SessionLog m_session;
+    bool m_sessionProblemTold = false;
     CodeTable m_table;
     std::array<QPushButton *, 10> m_keys{};
     std::array<bool, 10> m_keyAllowed{};

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -25,22 +26,24 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
         ini.write(QStringLiteral("Ports"), QStringLiteral("COM1"), linkPath);
 
     irlearn::dialogs::setObserver([this](QDialog *dialog) {
-        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        if (box && (box->standardButtons() & QMessageBox::Yes)) {
+            // A question is answered "是" unless told otherwise.
+            m_questions << box->text();
+            const bool yes = m_questionAnswers.isEmpty() || m_questionAnswers.takeFirst();
+            QTimer::singleShot(0, box, [box, yes] {
+                box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+        } else if (box) {
             m_messages << box->text();
             m_titles << box->windowTitle();
-            if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
-                const bool answer = !m_questionAnswers.isEmpty() && m_questionAnswers.takeFirst();
-                QAbstractButton *no = box->button(QMessageBox::No);
-                QTimer::singleShot(m_messageDelay, box,
-                                   [yes, no, answer] { (answer ? yes : no)->click(); });
-                return;
-            }
             QTimer::singleShot(m_messageDelay, box, [this, box] {
                 m_closedAt << QDateTime::currentMSecsSinceEpoch();
                 box->accept();
             });
         } else if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
             m_fileTitles << files->windowTitle();
+            m_fileFolders << files->directory().absolutePath();
             const QString answer = m_fileAnswers.isEmpty() ? QString() : m_fileAnswers.takeFirst();
             QTimer::singleShot(0, files, [files, answer] {
                 if (answer.isEmpty()) {
@@ -58,6 +61,8 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
         }
     });
 
+    // The window's session log goes where the test can read it, not into the home folder.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));
     m_window = std::make_unique<irlearn::MainWindow>(irlearn::Settings(settingsPath()), timings);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))

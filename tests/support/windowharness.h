@@ -23,7 +23,8 @@ struct ObjectName
 
 // The real window on the simulated device, for tests: a settings file in a temporary folder that
 // pins the simulator's terminal as COM1, the window built on it with short timings and shown
-// (offscreen), and the dialogs answered as an operator would.
+// (offscreen), its session log in the temporary folder, and the dialogs answered as an operator
+// would.
 class WindowHarness
 {
 public:
@@ -46,6 +47,8 @@ public:
 
     irlearn::MainWindow &window() { return *m_window; }
     QString settingsPath() const { return m_dir.filePath(QStringLiteral("VexoSet.ini")); }
+    // The session log folder of this window ($XDG_STATE_HOME/irlearn in the temporary folder).
+    QString sessionLogFolder() const { return m_dir.filePath(QStringLiteral("state/irlearn")); }
 
     template <typename T> T *child(const ObjectName &name) const
     {
@@ -89,8 +92,9 @@ public:
     QList<qint64> messageClosedAt() const { return m_closedAt; }
     void setMessageDelay(int ms) { m_messageDelay = ms; }
 
-    // The answer to the next yes/no question (no when none is queued); the question counts as a
-    // message too.
+    // Questions ("是"/"否") asked so far.
+    QStringList questions() const { return m_questions; }
+    // The answer to the next yes/no question.
     void answerNextQuestion(bool yes) { m_questionAnswers << yes; }
     // What to do with the next dialog that is neither a message box nor a file dialog (it is
     // rejected when nothing is queued); runs once the dialog is open.
@@ -99,6 +103,8 @@ public:
     // The answer to the next file dialog: a path to choose, or "" to cancel.
     void answerNextFileDialog(const QString &path) { m_fileAnswers << path; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
+    // The folder each file dialog started in.
+    QStringList fileDialogFolders() const { return m_fileFolders; }
 
     // The log pane's lines.
     QStringList logLines() const;
@@ -112,8 +118,10 @@ private:
     QStringList m_titles;
     QList<qint64> m_closedAt;
     QStringList m_fileAnswers;
+    QStringList m_questions;
     QList<bool> m_questionAnswers;
     QList<std::function<void(QDialog *)>> m_dialogAnswers;
     QStringList m_fileTitles;
+    QStringList m_fileFolders;
     int m_messageDelay = 0;
 };

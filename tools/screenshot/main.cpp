@@ -1,9 +1,10 @@
 // Renders the main window to a PNG for the documentation:
-//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N]]
+//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | learn]]
 // With "connect" the window connects to the port the settings name first (a connect that fails
 // shows its explanation, as the operator would see it); with "commands" it then brings the
 // command-table panel forward; with "read N" it reads the device's code table and renders the
-// window once the wait notice shows N of 16 records.
+// window once the wait notice shows N of 16 records; with "learn" it starts learning numbered
+// command 1 on the command table and renders the window once the prompt shows.
 #include "appearance.h"
 #include "base/settings.h"
 #include "mainwindow.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTimer>
 
 int main(int argc, char *argv[])
@@ -19,8 +21,10 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     QApplication::setFont(irlearn::appFont()); // styled labels take the application font
+    irlearn::installQtTranslations();
     if (args.size() < 3) {
-        qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N]]");
+        qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | "
+                 "learn]]");
         return 2;
     }
     irlearn::MainWindow window{irlearn::Settings(args.at(1))};
@@ -36,6 +40,22 @@ int main(int argc, char *argv[])
         click("connectButton");
     if (args.size() > 4 && args.at(4) == QLatin1String("commands"))
         click("panelSwitchButton");
+    if (args.size() > 4 && args.at(4) == QLatin1String("learn")) {
+        click("panelSwitchButton");
+        window.findChild<QLineEdit *>(QStringLiteral("commandNameEdit"))
+            ->setText(QStringLiteral("开机"));
+        click("learnCommandButton");
+        auto *prompt = window.findChild<QLabel *>(QStringLiteral("learnPromptLabel"));
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [=] {
+            if (prompt->isVisible()) {
+                poll->stop();
+                grab();
+            }
+        });
+        poll->start(5);
+        return QApplication::exec();
+    }
     if (args.size() > 5 && args.at(4) == QLatin1String("read")) {
         const QString wanted = QStringLiteral("%1/16").arg(args.at(5));
         click("readTableButton");
