@@ -14,8 +14,6 @@ class IniFile
 public:
     explicit IniFile(QString path);
 
-    QString path() const { return m_path; }
-
     // The value stored under key in section, or defaultValue when the file, the section or the
     // key is missing, or the file is left alone (see load()). Blanks around the value are removed;
     // a value longer than 254 bytes (UTF-8) comes back cut to 254 bytes, never in the middle of a
@@ -40,9 +38,6 @@ public:
         QString problem;
     };
     static Contents load(const QString &path);
-
-    // Replaces the file at path by data atomically; false (old file unchanged) on failure.
-    static bool save(const QString &path, const QByteArray &data);
 
     // read() and write() on the bytes of a file in memory.
     static QString valueIn(const QByteArray &data, const QString &section, const QString &key,

@@ -1,5 +1,7 @@
 #include "serial/portinfo.h"
 
+#include "base/regularfile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -30,12 +32,6 @@ struct Holder
     QString name;
 };
 
-QString canonicalOr(const QString &path)
-{
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
-}
-
 void fillFromSystem(PortDetails &d, const QSerialPortInfo &info)
 {
     if (info.hasVendorIdentifier() && info.hasProductIdentifier())
@@ -44,7 +40,6 @@ void fillFromSystem(PortDetails &d, const QSerialPortInfo &info)
                       .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
     d.serialNumber = info.serialNumber();
     d.description = info.description();
-    d.manufacturer = info.manufacturer();
 }
 
 #ifdef Q_OS_UNIX
@@ -251,7 +246,7 @@ qint64 lockHolder(const QString &path, const QStringList &dirs)
 #ifdef Q_OS_UNIX
     const QString devPrefix = QStringLiteral("/dev/");
     QStringList names;
-    for (QString name : {path, canonicalOr(path)}) {
+    for (QString name : {path, canonicalPath(path)}) {
         if (name.startsWith(devPrefix))
             name.remove(0, devPrefix.size());
         name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
@@ -282,11 +277,11 @@ qint64 lockHolder(const QString &path, const QStringList &dirs)
 PortDetails describePort(const QString &path)
 {
     PortDetails d;
-    d.path = canonicalOr(path);
+    d.path = canonicalPath(path);
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
         // Windows names ports COM3 but locates them as \\.\COM3.
-        if (canonicalOr(info.systemLocation()) == d.path || info.portName() == path) {
+        if (canonicalPath(info.systemLocation()) == d.path || info.portName() == path) {
             fillFromSystem(d, info);
 #ifndef Q_OS_UNIX
             d.state = PortState::Free;
@@ -313,7 +308,7 @@ QList<PortDetails> systemPorts()
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
         PortDetails d;
-        d.path = canonicalOr(info.systemLocation());
+        d.path = canonicalPath(info.systemLocation());
         fillFromSystem(d, info);
         d.state = PortState::Free;
         ports << d;
@@ -355,11 +350,11 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
     const Node n = inspect(path);
     if (!n.exists || (n.charDevice && error == QSerialPort::DeviceNotFoundError)) {
         // A node can outlive its adapter: opening it then fails as "not found" too.
-        f.kind = OpenFailure::Missing;
+        f.kind = PortState::Missing;
     } else if (!n.searchDenied && !n.charDevice) {
-        f.kind = OpenFailure::NotASerialPort;
+        f.kind = PortState::NotASerialPort;
     } else if (n.searchDenied || !n.accessible) {
-        f.kind = OpenFailure::NotPermitted;
+        f.kind = PortState::NotPermitted;
     } else if (error == QSerialPort::PermissionError || error == QSerialPort::NoError) {
         // Qt reports a port another program holds exclusively or has locked as a permission
         // error too, and a lock it could not take without any error at all (root passes the
@@ -367,13 +362,13 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
         // object of ours may hold it. With no holder in sight the error's own word stands.
         const Holder h = findHolder(path, n, true);
         if (h.pid > 0) {
-            f.kind = OpenFailure::Busy;
+            f.kind = PortState::Busy;
             f.message = busyText(path, h.pid, h.name);
         } else if (error == QSerialPort::PermissionError) {
-            f.kind = OpenFailure::NotPermitted;
+            f.kind = PortState::NotPermitted;
         }
     }
-    if (f.kind == OpenFailure::NotPermitted) {
+    if (f.kind == PortState::NotPermitted) {
         if (n.group.isEmpty())
             f.message = QStringLiteral("没有权限打开端口：%1。请把当前用户加入拥有该设备的用户组，"
                                        "然后注销并重新登录。")
@@ -386,23 +381,24 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
 #else
     // Windows refuses a COM port another program has open with "access denied".
     if (error == QSerialPort::DeviceNotFoundError)
-        f.kind = OpenFailure::Missing;
+        f.kind = PortState::Missing;
     else if (error == QSerialPort::PermissionError)
-        f.kind = OpenFailure::Busy;
+        f.kind = PortState::Busy;
 #endif
     if (f.message.isEmpty()) {
         switch (f.kind) {
-        case OpenFailure::Missing:
+        case PortState::Missing:
             f.message = missingText(path);
             break;
-        case OpenFailure::Busy:
+        case PortState::Busy:
             f.message = busyText(path, 0, QString());
             break;
-        case OpenFailure::NotASerialPort:
+        case PortState::NotASerialPort:
             f.message = QStringLiteral("不是串口设备：%1").arg(path);
             break;
-        case OpenFailure::NotPermitted: // filled above
-        case OpenFailure::Other:
+        case PortState::NotPermitted: // filled above
+        case PortState::Free:
+        case PortState::Other:
             f.message = otherText(path, error);
             break;
         }
