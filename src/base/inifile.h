@@ -14,6 +14,8 @@ class IniFile
 public:
     explicit IniFile(QString path);
 
+    QString path() const { return m_path; }
+
     // The value stored under key in section, or defaultValue when the file, the section or the
     // key is missing, or the file is left alone (see load()). Blanks around the value are removed;
     // a value longer than 254 bytes (UTF-8) comes back cut to 254 bytes, never in the middle of a

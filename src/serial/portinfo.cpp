@@ -18,6 +18,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
 
 #include <cerrno>
 #endif
@@ -88,9 +91,42 @@ QString processName(qint64 pid)
     return QString::fromLocal8Bit(comm.readAll()).trimmed();
 }
 
+#ifdef Q_OS_LINUX
+// The number of the pseudo-terminal whose slave side is the device rdev, or -1 for any other
+// device (Unix 98 slaves have majors 136 to 143, 256 minors each).
+int ptyIndex(dev_t rdev)
+{
+    const unsigned int major = ::major(rdev);
+    return major >= 136 && major <= 143 ? int((major - 136) * 256 + ::minor(rdev)) : -1;
+}
+
+// The pseudo-terminal that the master descriptor fd of a process drives, as its fdinfo tells;
+// -1 when it tells none.
+int masteredPty(const QByteArray &fdInfoPath)
+{
+    QFile info(QString::fromLocal8Bit(fdInfoPath));
+    if (!info.open(QIODevice::ReadOnly))
+        return -1;
+    // Files under /proc report a size of 0: read until the end rather than up to the size.
+    const QList<QByteArray> lines = info.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("tty-index:")) {
+            bool ok = false;
+            const int index = line.mid(10).trimmed().toInt(&ok);
+            return ok ? index : -1;
+        }
+    }
+    return -1;
+}
+#endif
+
 // The first process (by pid) holding each of the wanted devices open. Devices are matched by
 // device number, so a by-id link, the tty it names and a copy of the node all count as one. Other
 // users' fd folders cannot be read without privileges; their holders stay unknown.
+//
+// A process that holds the master side of a pseudo-terminal is the far end of that line (a
+// simulated device keeps its slave side open too, so that the line keeps its settings between
+// users): it is the device, not a rival user, and does not make the slave busy.
 QHash<dev_t, Holder> findHolders(const QList<dev_t> &wanted, bool includeSelf)
 {
     QHash<dev_t, Holder> holders;
@@ -108,22 +144,35 @@ QHash<dev_t, Holder> findHolders(const QList<dev_t> &wanted, bool includeSelf)
     }
     std::sort(pids.begin(), pids.end());
     for (const qint64 pid : std::as_const(pids)) {
-        const QByteArray fdDir = QByteArray("/proc/") + QByteArray::number(pid) + "/fd/";
+        const QByteArray procDir = QByteArray("/proc/") + QByteArray::number(pid);
+        const QByteArray fdDir = procDir + "/fd/";
         DIR *dir = ::opendir(fdDir.constData());
         if (!dir)
             continue;
+        QList<dev_t> held;
+        QList<int> mastered;
         while (const dirent *e = ::readdir(dir)) {
             if (e->d_name[0] == '.')
                 continue;
             struct stat st;
             if (::stat((fdDir + e->d_name).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
-            if (wanted.contains(st.st_rdev) && !holders.contains(st.st_rdev)) {
-                holders.insert(st.st_rdev, Holder{pid, processName(pid)});
-                break;
-            }
+            if (wanted.contains(st.st_rdev) && !holders.contains(st.st_rdev))
+                held << st.st_rdev;
+#ifdef Q_OS_LINUX
+            if (::major(st.st_rdev) == 5 && ::minor(st.st_rdev) == 2) // the multiplexer, /dev/ptmx
+                mastered << masteredPty(procDir + "/fdinfo/" + e->d_name);
+#endif
         }
         ::closedir(dir);
+        for (const dev_t rdev : std::as_const(held)) {
+#ifdef Q_OS_LINUX
+            if (ptyIndex(rdev) >= 0 && mastered.contains(ptyIndex(rdev)))
+                continue;
+#endif
+            if (!holders.contains(rdev))
+                holders.insert(rdev, Holder{pid, processName(pid)});
+        }
         if (holders.size() == wanted.size())
             break;
     }
