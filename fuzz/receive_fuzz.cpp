@@ -80,7 +80,7 @@ public:
 
     QStringList written;
 
-    bool open(const QString &, OpenError *) override
+    bool open(const QString &, OpenFailure *) override
     {
         m_open = true;
         return true;

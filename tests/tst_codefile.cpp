@@ -1,8 +1,9 @@
-// Code files: the atomic write on a filling disk, the load rules and their reasons, and paths that
-// are no regular file, for reading and for saving; the labels beside a code file and the library
-// of labelled files. That nothing but a table the device can take is
+// Code files: the atomic write on a filling disk, the load rules and their reasons, the record
+// comparison, and paths that are no regular file, for reading and for saving; the labels beside a
+// code file and the library of labelled files. That nothing but a table the device can take is
 // accepted (binary, CR-only line ends, ...) is the codefile fuzz target's, replayed on every build.
 #include "codefile/codefile.h"
+#include "codefile/tablecompare.h"
 #include "codefile/tablelabels.h"
 #include "codefile/tablelibrary.h"
 #include "support/filesizelimit.h"
@@ -188,8 +189,11 @@ private slots:
             << QStringLiteral("第16行有516个十六进制数字，应为514个（257字节）");
         QTest::newRow("odd 17th") << with(17, QStringLiteral("ABC")) << none << 17
                                   << QStringLiteral("第17行不是偶数个十六进制数字");
-        QTest::newRow("non-hex") << with(5, sixteen.at(4).left(513) + u'G') << none << 5
-                                 << QStringLiteral("第5行含有非十六进制字符");
+        // Letters past F in either case: read as digits they would send bytes nobody wrote.
+        for (const char16_t letter : {u'G', u'g', u'n', u'z', u'Z'})
+            QTest::addRow("non-hex %c", char(letter))
+                << with(5, sixteen.at(4).left(512) + u'0' + QChar(letter)) << none << 5
+                << QStringLiteral("第5行含有非十六进制字符");
         QTest::newRow("two last ends") << joined(sixteen, "\r\n") + "\r\n"
                                        << none << 17 << QStringLiteral("第17行为空");
     }
@@ -209,6 +213,44 @@ private slots:
         QCOMPARE(loaded.reason.isEmpty(), loaded.ok);
         if (!reason.isEmpty())
             QCOMPARE(loaded.reason, reason);
+        // The operator reads the refusal, the path and the reason; a good file says nothing.
+        const QString message = loaded.ok ? QString()
+                                          : QStringLiteral("红外指令文件不能下载：%1\n%2")
+                                                .arg(QDir::toNativeSeparators(path), loaded.reason);
+        QCOMPARE(codefile::load(path, codefile::notForDownload).message, message);
+    }
+
+    // Records compare by the bytes they spell: a file written in lower case verifies against the
+    // upper-case table a device returns and sums the same; a changed byte, a short record and a
+    // missing one are each found at their first differing byte.
+    void compareTables()
+    {
+        const QStringList upper = patternRecords(16, 257);
+        const QString path = m_dir.filePath(QStringLiteral("lower.bin"));
+        QVERIFY(put(path, joined(upper, "\r\n").toLower()));
+        const codefile::Loaded loaded = codefile::load(path);
+        QVERIFY2(loaded.ok, qPrintable(loaded.reason));
+        CodeTable fromFile;
+        CodeTable device;
+        codefile::fill(fromFile, loaded.lines);
+        codefile::fill(device, upper);
+        QVERIFY(fromFile[0] != device[0]); // the twins differ as text
+        QCOMPARE(tables::compare(fromFile, device).size(), 0);
+        QCOMPARE(tables::sha256(fromFile), tables::sha256(device));
+
+        CodeTable changed = device;
+        changed[2].replace(10, 2,
+                           changed[2].mid(10, 2) == QStringLiteral("00") ? QStringLiteral("01")
+                                                                         : QStringLiteral("00"));
+        changed[6].chop(4);
+        changed[15].clear();
+        changed[16] = QStringLiteral("FF"); // never sent, never compared
+        const QList<tables::RecordDifference> found = tables::compare(fromFile, changed);
+        QCOMPARE(found.size(), 3);
+        QCOMPARE(std::make_pair(found[0].record, found[0].firstByte), std::make_pair(3, 5));
+        QCOMPARE(std::make_pair(found[1].record, found[1].firstByte), std::make_pair(7, 255));
+        QCOMPARE(std::make_pair(found[2].record, found[2].firstByte), std::make_pair(16, 0));
+        QVERIFY(tables::sha256(changed) != tables::sha256(device));
     }
 
     void loadRefusesWhatCannotBeRead()

@@ -11,7 +11,7 @@ class TestNumText : public QObject
     Q_OBJECT
 
 private slots:
-    // roundedRemainder, whole-number hex and byteHex are checked against an independent reckoning
+    // roundedRemainder and whole-number hex are checked against an independent reckoning
     // by the numtext fuzz target, whose corpus replays 2^52 + 1, 2^53 - 1, negative halves and the
     // largest double below one half on every build. What it does not reckon is left here.
     void hexAndPadding()

@@ -1,10 +1,19 @@
 // Port descriptions and open-failure texts, on pseudo-terminals, real holder processes and nodes
-// made in temporary folders.
-#include "serial/portinfo.h"
+// made in temporary folders; the window's port list made from them without opening any port.
+#include "mainwindow.h"
+#include "support/windowharness.h"
 
+#include "base/inifile.h"
+#include "serial/portinfo.h"
+#include "serial/portnames.h"
+
+#include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLockFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +22,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +35,7 @@ struct Pty
 {
     Pty()
     {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
             slave = QString::fromLocal8Bit(::ptsname(master));
     }
@@ -36,6 +46,42 @@ struct Pty
     }
     int master = -1;
     QString slave;
+};
+
+// Every open of the watched files, by anyone, as the kernel reports it.
+struct OpenWatch
+{
+    OpenWatch() : fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenWatch()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool watch(const QString &path)
+    {
+        const int wd = ::inotify_add_watch(fd, QFile::encodeName(path).constData(), IN_OPEN);
+        if (wd >= 0)
+            names.insert(wd, path);
+        return wd >= 0;
+    }
+    // The paths opened since the last call, one entry per open.
+    QStringList opened()
+    {
+        QStringList paths;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(buffer + at);
+                if (e->mask & IN_OPEN)
+                    paths << names.value(e->wd);
+                at += ssize_t(sizeof(inotify_event) + e->len);
+            }
+        }
+        return paths;
+    }
+    int fd;
+    QHash<int, QString> names;
 };
 
 } // namespace
@@ -54,7 +100,7 @@ private slots:
         // The file system outranks the error: a permission error on nothing is a missing port.
         for (const QString &path : {missing, dangling}) {
             const OpenFailure f = explainOpenFailure(path, QSerialPort::PermissionError);
-            QCOMPARE(f.kind, OpenFailure::Missing);
+            QCOMPARE(f.kind, PortState::Missing);
             QCOMPARE(f.message, QStringLiteral("端口不存在：%1（设备未连接或已拔出）").arg(path));
             QCOMPARE(describePort(path).state, PortState::Missing);
         }
@@ -63,7 +109,7 @@ private slots:
         QVERIFY(QFile(file).open(QIODevice::WriteOnly));
         for (const QString &path : {tmp.path(), file}) {
             const OpenFailure failure = explainOpenFailure(path, QSerialPort::PermissionError);
-            QCOMPARE(failure.kind, OpenFailure::NotASerialPort);
+            QCOMPARE(failure.kind, PortState::NotASerialPort);
             QCOMPARE(failure.message, QStringLiteral("不是串口设备：%1").arg(path));
             QCOMPARE(describePort(path).state, PortState::NotASerialPort);
         }
@@ -74,10 +120,10 @@ private slots:
         QCOMPARE(describePort(pty.slave).state, PortState::Free);
         const OpenFailure other =
             explainOpenFailure(pty.slave, QSerialPort::UnsupportedOperationError);
-        QCOMPARE(other.kind, OpenFailure::Other);
+        QCOMPARE(other.kind, PortState::Other);
         QVERIFY(other.message.contains(pty.slave));
         QCOMPARE(explainOpenFailure(pty.slave, QSerialPort::DeviceNotFoundError).kind,
-                 OpenFailure::Missing);
+                 PortState::Missing);
     }
 
     void notPermittedNamesGroupAndCommand()
@@ -100,7 +146,7 @@ private slots:
         const QString pinned = tmp.filePath(QStringLiteral("ttyIR"));
         QVERIFY(QFile::link(pty.slave, pinned));
         const OpenFailure f = explainOpenFailure(pinned, QSerialPort::PermissionError);
-        QCOMPARE(f.kind, OpenFailure::NotPermitted);
+        QCOMPARE(f.kind, PortState::NotPermitted);
         QCOMPARE(f.message,
                  QStringLiteral("没有权限打开端口：%1。设备属于 %2 组，请执行 sudo usermod "
                                 "-aG %2 %3，然后注销并重新登录。")
@@ -116,7 +162,7 @@ private slots:
         if (::chown(slave.constData(), uid_t(-1), 0) != 0)
             QSKIP("only root can give the terminal to group root");
         const OpenFailure rootOnly = explainOpenFailure(pinned, QSerialPort::PermissionError);
-        QCOMPARE(rootOnly.kind, OpenFailure::NotPermitted);
+        QCOMPARE(rootOnly.kind, PortState::NotPermitted);
         QVERIFY2(rootOnly.message.contains(QStringLiteral("udev")) &&
                      !rootOnly.message.contains(QStringLiteral("usermod")),
                  qPrintable(rootOnly.message));
@@ -136,7 +182,7 @@ private slots:
         QCOMPARE(d.state, PortState::Busy);
         QCOMPARE(d.holderPid, holder.processId());
         const OpenFailure f = explainOpenFailure(pty.slave, QSerialPort::PermissionError);
-        QCOMPARE(f.kind, OpenFailure::Busy);
+        QCOMPARE(f.kind, PortState::Busy);
         QCOMPARE(f.message, QStringLiteral("端口被占用：%1（进程 %2 sleep 正在使用）")
                                 .arg(pty.slave)
                                 .arg(d.holderPid));
@@ -166,6 +212,80 @@ private slots:
         QCOMPARE(describePort(pty.slave).state, PortState::Free);
     }
 
+    // The window lists the ports that are free from what the system tells, opening none of them
+    // (an open raises the control lines and resets what hangs on them), and opens only the one
+    // connected to; one that will not open says why on connect. The simulator keeps its terminal's
+    // slave side open as the far end of the line: that is no rival holding the port.
+    void listingOpensNothing()
+    {
+        QTemporaryDir tmp;
+        SimProcess sim;
+        QVERIFY(sim.start());
+        const QString simTty = QFileInfo(sim.linkPath()).canonicalFilePath();
+        QCOMPARE(describePort(sim.linkPath()).state, PortState::Free);
+        Pty busy;
+        QVERIFY(!busy.slave.isEmpty());
+        QProcess holder;
+        holder.start(QStringLiteral("sh"),
+                     {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>\"$0\""), busy.slave});
+        QVERIFY(holder.waitForStarted());
+        QTRY_COMPARE(describePort(busy.slave).state, PortState::Busy);
+        const QString missing = tmp.filePath(QStringLiteral("ttyGone"));
+        const QString plain = tmp.filePath(QStringLiteral("ttyFile"));
+        QVERIFY(QFile(plain).open(QIODevice::WriteOnly));
+        const QString settings = tmp.filePath(QStringLiteral("VexoSet.ini"));
+        IniFile ini(settings);
+        const QStringList pins{sim.linkPath(), busy.slave, missing, plain};
+        for (int i = 0; i < pins.size(); ++i)
+            QVERIFY(ini.write(QStringLiteral("Ports"), comName(i + 1), pins.at(i)));
+
+        OpenWatch opens;
+        QVERIFY(opens.watch(simTty) && opens.watch(busy.slave) && opens.watch(plain));
+        MainWindow window(Settings(settings), WindowHarness::fastTimings());
+        window.show();
+        auto *selector = window.findChild<QComboBox *>(QStringLiteral("portSelector"));
+        auto *connect = window.findChild<QPushButton *>(QStringLiteral("connectButton"));
+        auto *status = window.findChild<QLabel *>(QStringLiteral("creditLabel"));
+        QVERIFY(selector && connect && status);
+        for (int drop = 0; drop < 2; ++drop) { // at start-up, then each time the list drops down
+            if (drop > 0) {
+                selector->showPopup();
+                selector->hidePopup();
+            }
+            // The machine's own serial ports may follow as COM5 and up.
+            QVERIFY(selector->count() >= 1);
+            QCOMPARE(selector->itemText(0), QStringLiteral("COM1"));
+            QVERIFY(selector->count() == 1 || comNumber(selector->itemText(1)) > pins.size());
+            QCOMPARE(selector->itemData(0, Qt::ToolTipRole).toString(),
+                     sim.linkPath() + QLatin1Char('\n') + simTty);
+            QCOMPARE(opens.opened(), QStringList());
+        }
+
+        // Typed in although not listed, each says on connect why it cannot be used.
+        const QString refusals[] = {
+            QString(),
+            QString(),
+            QStringLiteral("端口不存在：%1（设备未连接或已拔出）").arg(missing),
+            QStringLiteral("不是串口设备：%1").arg(plain),
+        };
+        for (int port : {3, 4}) {
+            selector->setEditText(comName(port));
+            QTest::mouseClick(connect, Qt::LeftButton);
+            QCOMPARE(connect->text(), QStringLiteral("连 接"));
+            QCOMPARE(status->toolTip(), refusals[port - 1]);
+        }
+        opens.opened();
+
+        // Connecting opens the chosen port, and only that one.
+        selector->setEditText(QStringLiteral("COM1"));
+        QTest::mouseClick(connect, Qt::LeftButton);
+        QCOMPARE(connect->text(), QStringLiteral("断 开"));
+        QCOMPARE(opens.opened(), QStringList{simTty});
+        QTest::mouseClick(connect, Qt::LeftButton);
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+    }
+
     void linksResolveToTheDevice()
     {
         QTemporaryDir tmp;
@@ -193,5 +313,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PortInfoTest)
+QTEST_MAIN(PortInfoTest)
 #include "tst_portinfo.moc"

@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <utility>
@@ -270,20 +269,6 @@ IniFile::Contents IniFile::load(const QString &path)
     return contents;
 }
 
-bool IniFile::save(const QString &path, const QByteArray &data)
-{
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    // The explicit flush matters: commit() lets an error of its own final flush (a full disk)
-    // pass and would put the truncated file in place of the old one.
-    if (out.write(data) != data.size() || !out.flush()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
-}
-
 QString IniFile::read(const QString &section, const QString &key, const QString &defaultValue) const
 {
     return valueIn(load(m_path).bytes, section, key, defaultValue);
@@ -296,7 +281,7 @@ bool IniFile::write(const QString &section, const QString &key, const QString &v
     const Contents old = load(m_path);
     if (!old.problem.isEmpty())
         return false;
-    return save(m_path, withValue(old.bytes, section, key, value));
+    return writeFile(m_path, withValue(old.bytes, section, key, value), nullptr);
 }
 
 } // namespace irlearn

@@ -41,9 +41,6 @@ public:
     };
     static Contents load(const QString &path);
 
-    // Replaces the file at path by data atomically; false (old file unchanged) on failure.
-    static bool save(const QString &path, const QByteArray &data);
-
     // read() and write() on the bytes of a file in memory.
     static QString valueIn(const QByteArray &data, const QString &section, const QString &key,
                            const QString &defaultValue);

@@ -25,7 +25,6 @@ public:
     QString text() const { return m_text; }
 
     void setTimeStamped(bool on) { m_timeStamped = on; }
-    bool isTimeStamped() const { return m_timeStamped; }
 
 signals:
     void appended(const QString &line);  // line (without CR LF) added at the end

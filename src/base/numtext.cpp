@@ -105,9 +105,4 @@ double textValue(const QString &text)
     return ok ? value : 0.0;
 }
 
-QString byteHex(int value)
-{
-    return zeroPadded(hexDigits(value), 2);
-}
-
 } // namespace irlearn

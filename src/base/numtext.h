@@ -22,7 +22,4 @@ QString zeroPadded(const QString &s, int n);
 // sign, digits, an optional fraction. 0 when they spell none ("abcd", "", "-").
 double textValue(const QString &text);
 
-// Two upper-case hexadecimal digits of a byte value: zeroPadded(hexDigits(v), 2).
-QString byteHex(int value);
-
 } // namespace irlearn

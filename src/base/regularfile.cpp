@@ -136,6 +136,12 @@ PathKind pathKind(const QString &path)
 #endif
 }
 
+QString canonicalPath(const QString &path)
+{
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? path : resolved;
+}
+
 QString pathKindReason(PathKind kind)
 {
     switch (kind) {

@@ -23,6 +23,10 @@ enum class PathKind {
 
 PathKind pathKind(const QString &path);
 
+// The path with every link resolved, so that two names of one file compare equal; the path as
+// given when nothing is there to resolve (an unplugged adapter, a file not yet written).
+QString canonicalPath(const QString &path);
+
 // Why a path of that kind is not a file to read, in Chinese, for the operator; empty for
 // Regular.
 QString pathKindReason(PathKind kind);

@@ -1,6 +1,7 @@
 #include "base/settings.h"
 
 #include "base/inifile.h"
+#include "base/regularfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -107,7 +108,7 @@ void Settings::writeValue(const QString &section, const QString &key, const QStr
     data.bytes = IniFile::withValue(now.bytes, section, key, value);
     // Settings that cannot be saved are lost without a word: the next start simply shows the
     // defaults, which is all that is at stake.
-    IniFile::save(data.path, data.bytes);
+    writeFile(data.path, data.bytes, nullptr);
 }
 
 } // namespace irlearn

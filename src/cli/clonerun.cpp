@@ -5,11 +5,10 @@
 #include "reporter.h"
 #include "runcontext.h"
 
+#include "base/regularfile.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -29,12 +28,9 @@ int CloneRun::start()
         return m_out.refuse(json, code, why, word);
     };
 
-    const codefile::Loaded file = codefile::load(r.file);
+    const codefile::Loaded file = codefile::load(r.file, codefile::notForDownload);
     if (!file.ok)
-        return refuse(exitUsage,
-                      QStringLiteral("红外指令文件不能下载：%1\n%2")
-                          .arg(QDir::toNativeSeparators(r.file), file.reason),
-                      QStringLiteral("bad-file"));
+        return refuse(exitUsage, file.message, QStringLiteral("bad-file"));
     codefile::fill(m_table, file.lines);
 
     // Every port is looked at before any is opened: a wrong one stops the clone with nothing sent.
@@ -47,7 +43,7 @@ int CloneRun::start()
             problems << QStringLiteral("%1：%2").arg(r.ports.at(i), why);
             continue;
         }
-        const QString canonical = QFileInfo(target->device).canonicalFilePath();
+        const QString canonical = canonicalPath(target->device);
         if (seen.contains(canonical))
             return refuse(
                 exitUsage,

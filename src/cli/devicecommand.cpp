@@ -65,14 +65,11 @@ int DeviceCommand::start()
     // The files first: a bad one must not cost the device a frame.
     if (r.command == Command::Download || r.command == Command::Verify) {
         json.insert(QStringLiteral("file"), r.file);
-        const codefile::Loaded file = codefile::load(r.file);
+        const codefile::Loaded file =
+            codefile::load(r.file, r.command == Command::Download ? codefile::notForDownload
+                                                                  : codefile::notForVerify);
         if (!file.ok)
-            return refuse(exitUsage,
-                          QStringLiteral("红外指令文件不能%1：%2\n%3")
-                              .arg(r.command == Command::Download ? QStringLiteral("下载")
-                                                                  : QStringLiteral("用于校验"),
-                                   QDir::toNativeSeparators(r.file), file.reason),
-                          QStringLiteral("bad-file"));
+            return refuse(exitUsage, file.message, QStringLiteral("bad-file"));
         codefile::fill(table, file.lines);
         json.insert(QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(table).toHex()));
     }

@@ -3,13 +3,12 @@
 #include "commandline.h"
 #include "reporter.h"
 
-#include "base/pinnedports.h"
 #include "base/settings.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
+#include "serial/pinnedports.h"
 #include "serial/portchoice.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -30,6 +29,8 @@ QString stateWord(PortState state)
         return QStringLiteral("missing");
     case PortState::NotASerialPort:
         return QStringLiteral("not-a-serial-port");
+    case PortState::Other: // never listed
+        break;
     }
     return QString();
 }
@@ -52,6 +53,8 @@ QString stateText(const PortDetails &d)
         return QStringLiteral("不存在");
     case PortState::NotASerialPort:
         return QStringLiteral("不是串口设备");
+    case PortState::Other: // never listed
+        break;
     }
     return QString();
 }
@@ -61,8 +64,7 @@ std::optional<CodeTable> loadTable(const QString &path, Reporter &out, QString *
 {
     const codefile::Loaded file = codefile::load(path);
     if (!file.ok) {
-        *why = QStringLiteral("红外指令文件无效：%1\n%2")
-                   .arg(QDir::toNativeSeparators(path), file.reason);
+        *why = file.message;
         out.say(*why);
         return std::nullopt;
     }
@@ -92,7 +94,7 @@ int listPorts(const Request &request, Reporter &out)
         out.say(QStringLiteral("没有找到串口。"));
     for (const NamedPort &port : ports) {
         const PortDetails &d = port.details;
-        const QString name = QStringLiteral("COM%1").arg(port.number);
+        const QString name = comName(port.number);
         QStringList lines{QStringLiteral("%1  %2  %3").arg(name, d.path, stateText(d))};
         const QString indent(name.size() + 2, QLatin1Char(' '));
         if (!d.byId.isEmpty())
@@ -166,8 +168,7 @@ int describeFile(const Request &request, Reporter &out)
 {
     const codefile::Loaded file = codefile::load(request.file);
     if (!file.ok) {
-        const QString why = QStringLiteral("红外指令文件无效：%1\n%2")
-                                .arg(QDir::toNativeSeparators(request.file), file.reason);
+        const QString why = file.message;
         out.say(why);
         QJsonObject result = failure(request.name, exitUsage, why);
         result.insert(QStringLiteral("bad_line"), file.badLine);

@@ -117,12 +117,12 @@ void PortJob::start()
 
 bool PortJob::open()
 {
-    OpenError error;
-    if (m_engine.open(m_path, &error))
+    OpenFailure failure;
+    if (m_engine.open(m_path, &failure))
         return true;
     m_result.outcome = Outcome::NotOpen;
     m_result.step = QStringLiteral("打开端口");
-    m_result.message = error.text;
+    m_result.message = failure.message;
     m_result.operation.outcome = Outcome::NotOpen;
     m_failed = true;
     return false;

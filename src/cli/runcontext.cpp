@@ -1,7 +1,7 @@
 #include "runcontext.h"
 
-#include "base/pinnedports.h"
 #include "base/settings.h"
+#include "serial/pinnedports.h"
 #include "serial/portchoice.h"
 
 namespace irlearn::cli {

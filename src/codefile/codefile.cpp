@@ -3,7 +3,7 @@
 #include "base/regularfile.h"
 
 #include <QByteArray>
-#include <QFile>
+#include <QDir>
 
 #include <algorithm>
 
@@ -101,20 +101,32 @@ Loaded parse(const QByteArray &data)
     return result;
 }
 
-Loaded load(const QString &path)
+Loaded load(const QString &path, const QString &refusal)
 {
     const FileRead file = readRegularFile(path, maxFileSize);
+    Loaded result;
     switch (file.status) {
     case FileRead::Read:
-        return parse(file.bytes);
+        result = parse(file.bytes);
+        break;
     case FileRead::Missing:
-        return refused(0, pathKindReason(PathKind::Missing));
+        result = refused(0, pathKindReason(PathKind::Missing));
+        break;
     case FileRead::TooLarge:
-        return refused(0, QStringLiteral("文件过大（超过1 MiB）"));
+        result = refused(0, QStringLiteral("文件过大（超过1 MiB）"));
+        break;
     case FileRead::Refused:
+        result = refused(0, file.reason);
         break;
     }
-    return refused(0, file.reason);
+    if (!result.ok)
+        result.message = refusalMessage(refusal, path, result.reason);
+    return result;
+}
+
+QString refusalMessage(const QString &refusal, const QString &path, const QString &reason)
+{
+    return QStringLiteral("%1：%2\n%3").arg(refusal, QDir::toNativeSeparators(path), reason);
 }
 
 void fill(CodeTable &table, const QStringList &lines)

@@ -1,7 +1,7 @@
 #include "codefile/tablelabels.h"
 
+#include "base/commandnames.h"
 #include "base/regularfile.h"
-#include "protocol/frames.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -135,7 +135,7 @@ bool readStatuses(const QJsonValue &value, QMap<Key, KeyStatus> &out, ToKey toKe
 int TableLabels::keysLearnt() const
 {
     int count = 0;
-    for (const QString &name : frames::keyNames()) {
+    for (const QString &name : commands::keyNames()) {
         const KeyStatus status = keys.value(name, KeyStatus::Unknown);
         count += status == KeyStatus::Learned || status == KeyStatus::Tested;
     }
@@ -145,7 +145,7 @@ int TableLabels::keysLearnt() const
 int TableLabels::keysTested() const
 {
     int count = 0;
-    for (const QString &name : frames::keyNames())
+    for (const QString &name : commands::keyNames())
         count += keys.value(name, KeyStatus::Unknown) == KeyStatus::Tested;
     return count;
 }
@@ -219,12 +219,12 @@ QByteArray toJson(const TableLabels &labels)
 
     // The ten keys in the window's order, then any others.
     QList<QPair<QString, KeyStatus>> keys;
-    for (const QString &name : frames::keyNames()) {
+    for (const QString &name : commands::keyNames()) {
         if (labels.keys.contains(name))
             keys.append({name, labels.keys.value(name)});
     }
     for (auto it = labels.keys.begin(); it != labels.keys.end(); ++it) {
-        if (!frames::keyNames().contains(it.key()))
+        if (!commands::keyNames().contains(it.key()))
             keys.append({it.key(), it.value()});
     }
     members << member(fieldKeys, statusMap(keys));
@@ -287,7 +287,7 @@ Parsed parse(const QByteArray &json)
                                [](const QString &name) { return std::optional<QString>(name); }))
         return damaged(QStringLiteral("字段keys无效"));
     const auto commandNumber = [](const QString &name) -> std::optional<int> {
-        const int number = frames::commandNumber(name);
+        const int number = commands::commandNumber(name);
         if (number == 0 || QString::number(number) != name)
             return std::nullopt;
         return number;
@@ -352,16 +352,18 @@ Check check(const QString &codePath, const QByteArray &codeBytes, const QStringL
     return result;
 }
 
-Labelled load(const QString &codePath)
+Labelled load(const QString &codePath, const QString &refusal)
 {
     Labelled result;
     const FileRead file = readRegularFile(codePath, codefile::maxFileSize);
     if (file.status != FileRead::Read) {
         // The refusal as the code file reader words it.
-        result.file = codefile::load(codePath);
+        result.file = codefile::load(codePath, refusal);
         return result;
     }
     result.file = codefile::parse(file.bytes);
+    if (!result.file.ok)
+        result.file.message = codefile::refusalMessage(refusal, codePath, result.file.reason);
     if (result.file.ok) {
         result.bytes = file.bytes;
         result.labels = check(codePath, file.bytes, result.file.lines);

@@ -103,7 +103,7 @@ struct Labelled
     QByteArray bytes; // the code file as read, when file.ok
     Check labels;     // None unless file.ok
 };
-Labelled load(const QString &codePath);
+Labelled load(const QString &codePath, const QString &refusal = codefile::invalidFile);
 
 // Writes the labels beside the code file at codePath, stamped with the file's records and
 // SHA-256 as the file is now, atomically. Unknown fields of an existing label file are kept

@@ -49,15 +49,15 @@ DeviceEngine::~DeviceEngine()
         m_current->disconnect(this);
 }
 
-bool DeviceEngine::open(const QString &devicePath, OpenError *error)
+bool DeviceEngine::open(const QString &devicePath, OpenFailure *failure)
 {
     if (m_current) {
-        if (error)
-            *error = {OpenError::Other, tr("busy")};
+        if (failure)
+            *failure = {PortState::Other, messages::busy};
         return false;
     }
     m_exchange->cancel();
-    return m_link->open(devicePath, error);
+    return m_link->open(devicePath, failure);
 }
 
 void DeviceEngine::close()

@@ -38,7 +38,7 @@ public:
 
     const Timings &timings() const { return m_timings; }
 
-    bool open(const QString &devicePath, OpenError *error = nullptr);
+    bool open(const QString &devicePath, OpenFailure *failure = nullptr);
     void close();
     bool isOpen() const;
     bool isBusy() const { return m_current != nullptr; }

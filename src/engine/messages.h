@@ -13,5 +13,7 @@ inline const QString deviceNumberZero = QStringLiteral("对不起设备号不能
 inline const QString deviceNumberLength =
     QStringLiteral("设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。");
 inline const QString saved = QStringLiteral("空调遥控指令保存完成！");
+// Asked to open a port while an operation still runs on the one open.
+inline const QString busy = QStringLiteral("设备正忙，请等当前操作结束");
 
 } // namespace irlearn::messages

@@ -1,5 +1,6 @@
 #include "engine/tableread.h"
 
+#include "codefile/tablecompare.h"
 #include "protocol/exchange.h"
 #include "protocol/frames.h"
 
@@ -146,23 +147,14 @@ void TableRead::fail(Outcome outcome, const QString &detail)
     finish(result);
 }
 
-QList<int> TableRead::differingRecords(const CodeTable &a, const CodeTable &b)
-{
-    QList<int> differing;
-    for (int i = 0; i < tableRecords; ++i) {
-        if (a[std::size_t(i)].compare(b[std::size_t(i)], Qt::CaseInsensitive) != 0)
-            differing.append(i + 1);
-    }
-    return differing;
-}
-
 void TableRead::end()
 {
     exchange().cancel();
     OperationResult result;
     result.table = m_table;
     if (m_expected) {
-        result.differing = differingRecords(m_table, *m_expected);
+        for (const tables::RecordDifference &d : tables::compare(m_table, *m_expected))
+            result.differing.append(d.record);
         if (result.differing.isEmpty()) {
             result.detail = QStringLiteral("校验完成：%1条记录全部一致。").arg(tableRecords);
         } else {

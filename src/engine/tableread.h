@@ -27,8 +27,6 @@ public:
     void strayBytes(int bytes) override;
     void portLost() override;
 
-    static QList<int> differingRecords(const CodeTable &a, const CodeTable &b);
-
 private:
     enum class Step { Opening, Record, Pacing, Trailing };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/commandnames.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -43,15 +45,11 @@ QString downloadSelect(const QString &dev); // dev4 DD
 // A device number the learning frames can carry: exactly four decimal digits.
 bool isDeviceNumber(const QString &dev);
 
-// A numbered command is 1 to 108; the ten keys are commands 1 to 10.
-constexpr int maxCommand = 108;
-constexpr int keyCount = 10;
-// The ten air-conditioner keys, by index, under the names the window's keys carry.
-const QStringList &keyNames();
-
-// The command number in an operator's text: whole decimal text from 1 to 108, leading zeros
-// allowed ("007" is 7); 0 for anything else (a fraction would become a neighbouring code).
-int commandNumber(const QString &text);
+// The device's commands, as the protocol numbers them (base/commandnames.h).
+using commands::commandNumber;
+using commands::keyCount;
+using commands::keyNames;
+using commands::maxCommand;
 
 // Digit pairs to bytes: a pair is read as hex up to its first non-hex character (a pair that
 // starts with one gives 0); an odd trailing digit becomes a byte of its own.

@@ -1,18 +1,12 @@
 #pragma once
 
+#include "serial/portstate.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
 namespace irlearn {
-
-// Why a port could not be opened.
-struct OpenError
-{
-    enum Kind { None, Missing, Busy, NotPermitted, NotASerialPort, Other };
-    Kind kind = None;
-    QString text; // one sentence for the operator: what is wrong and how to put it right
-};
 
 // A byte line to one device: the serial port in the program, a scripted line in engine tests.
 // Bytes arrive as they come, in pieces; a write goes out whole or fails.
@@ -23,7 +17,7 @@ class DeviceLink : public QObject
 public:
     using QObject::QObject;
 
-    virtual bool open(const QString &devicePath, OpenError *error) = 0;
+    virtual bool open(const QString &devicePath, OpenFailure *failure) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 

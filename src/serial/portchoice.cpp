@@ -2,40 +2,16 @@
 
 #include "base/regularfile.h"
 
-#include <QFileInfo>
-#include <QRegularExpression>
-
 namespace irlearn {
 
 namespace {
 
-QString canonicalOr(const QString &path)
-{
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
-}
-
-// Strictly "COM" and a number (-1 for any other text): the window's looser reading of its own
-// selector text would take a path such as "com-bridge" for COM0.
-int comNumber(const QString &text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^COM([0-9]{1,9})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = pattern.match(text);
-    return match.hasMatch() ? match.captured(1).toInt() : -1;
-}
-
-QString nameOf(int number)
-{
-    return QStringLiteral("COM%1").arg(number);
-}
-
 int numberFor(const QString &device, const PortNames &names)
 {
-    const QString wanted = canonicalOr(device);
+    const QString wanted = canonicalPath(device);
     for (int n = 1; n <= PortNames::maxPort; ++n) {
         const QString candidate = names.deviceFor(n);
-        if (!candidate.isEmpty() && canonicalOr(candidate) == wanted)
+        if (!candidate.isEmpty() && canonicalPath(candidate) == wanted)
             return n;
     }
     return 0;
@@ -57,22 +33,23 @@ PortChoice choosePort(const QString &text, const PortNames &names, const QList<P
             if (!port.usbId.isEmpty())
                 adapters << port;
         }
+        QStringList candidates; // each as "COMn (path)"
         for (const PortDetails &port : std::as_const(adapters)) {
             const int n = numberFor(port.path, names);
-            choice.candidates << (n > 0 ? QStringLiteral("%1 (%2)").arg(nameOf(n), port.path)
-                                        : port.path);
+            candidates << (n > 0 ? QStringLiteral("%1 (%2)").arg(comName(n), port.path)
+                                 : port.path);
         }
         if (adapters.isEmpty()) {
             choice.error = QStringLiteral("没有找到 USB 串口适配器：请插好适配器，或用 --port "
                                           "指定端口名（如 COM1）或设备路径");
         } else if (adapters.size() > 1) {
             choice.error = QStringLiteral("有多个 USB 串口适配器，请用 --port 指定其中一个：%1")
-                               .arg(choice.candidates.join(QStringLiteral("，")));
+                               .arg(candidates.join(QStringLiteral("，")));
         } else {
             choice.device = adapters.first().path;
             const int n = numberFor(choice.device, names);
             if (n > 0)
-                choice.name = nameOf(n);
+                choice.name = comName(n);
         }
         return choice;
     }
@@ -84,7 +61,7 @@ PortChoice choosePort(const QString &text, const PortNames &names, const QList<P
                                .arg(PortNames::maxPort);
             return choice;
         }
-        choice.name = nameOf(number);
+        choice.name = comName(number);
         choice.device = names.deviceFor(number);
         if (choice.device.isEmpty())
             choice.error = QStringLiteral("端口不存在：%1").arg(choice.name);
@@ -93,7 +70,7 @@ PortChoice choosePort(const QString &text, const PortNames &names, const QList<P
     choice.device = given;
     const int n = numberFor(given, names);
     if (n > 0)
-        choice.name = nameOf(n);
+        choice.name = comName(n);
     return choice;
 }
 
@@ -104,7 +81,7 @@ QList<NamedPort> namedPorts(const PortNames &names, const QList<PortDetails> &sy
         const QString device = names.deviceFor(n);
         if (device.isEmpty())
             continue;
-        const QString canonical = canonicalOr(device);
+        const QString canonical = canonicalPath(device);
         NamedPort port{n, {}};
         bool listed = false;
         for (const PortDetails &details : system) {
@@ -154,7 +131,7 @@ std::optional<OpenFailure> portPathProblem(const QString &path)
         what = QStringLiteral("这不是设备文件");
         break;
     }
-    return OpenFailure{OpenFailure::NotASerialPort,
+    return OpenFailure{PortState::NotASerialPort,
                        QStringLiteral("不是串口设备：%1（%2）").arg(path, what)};
 #else
     Q_UNUSED(path);

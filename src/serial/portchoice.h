@@ -14,10 +14,9 @@ namespace irlearn {
 // A port as an operator names it, resolved to the device to open.
 struct PortChoice
 {
-    QString name;           // "COM3" when the port has a COM name, else empty
-    QString device;         // the device path to open; empty when the text names none
-    QString error;          // why not, for the operator, when device is empty
-    QStringList candidates; // "auto" with several adapters: each as "COMn (path)"
+    QString name;   // "COM3" when the port has a COM name, else empty
+    QString device; // the device path to open; empty when the text names none
+    QString error;  // why not, for the operator, when device is empty
     bool ok() const { return !device.isEmpty(); }
 };
 

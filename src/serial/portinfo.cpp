@@ -1,5 +1,7 @@
 #include "serial/portinfo.h"
 
+#include "base/regularfile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -16,6 +18,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
 
 #include <cerrno>
 #endif
@@ -30,12 +35,6 @@ struct Holder
     QString name;
 };
 
-QString canonicalOr(const QString &path)
-{
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
-}
-
 void fillFromSystem(PortDetails &d, const QSerialPortInfo &info)
 {
     if (info.hasVendorIdentifier() && info.hasProductIdentifier())
@@ -44,7 +43,6 @@ void fillFromSystem(PortDetails &d, const QSerialPortInfo &info)
                       .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
     d.serialNumber = info.serialNumber();
     d.description = info.description();
-    d.manufacturer = info.manufacturer();
 }
 
 #ifdef Q_OS_UNIX
@@ -95,9 +93,42 @@ QString processName(qint64 pid)
     return QString::fromLocal8Bit(comm.readAll()).trimmed();
 }
 
+#ifdef Q_OS_LINUX
+// The number of the pseudo-terminal whose slave side is the device rdev, or -1 for any other
+// device (Unix 98 slaves have majors 136 to 143, 256 minors each).
+int ptyIndex(dev_t rdev)
+{
+    const unsigned int major = ::major(rdev);
+    return major >= 136 && major <= 143 ? int((major - 136) * 256 + ::minor(rdev)) : -1;
+}
+
+// The pseudo-terminal that the master descriptor fd of a process drives, as its fdinfo tells;
+// -1 when it tells none.
+int masteredPty(const QByteArray &fdInfoPath)
+{
+    QFile info(QString::fromLocal8Bit(fdInfoPath));
+    if (!info.open(QIODevice::ReadOnly))
+        return -1;
+    // Files under /proc report a size of 0: read until the end rather than up to the size.
+    const QList<QByteArray> lines = info.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("tty-index:")) {
+            bool ok = false;
+            const int index = line.mid(10).trimmed().toInt(&ok);
+            return ok ? index : -1;
+        }
+    }
+    return -1;
+}
+#endif
+
 // The first process (by pid) holding each of the wanted devices open. Devices are matched by
 // device number, so a by-id link, the tty it names and a copy of the node all count as one. Other
 // users' fd folders cannot be read without privileges; their holders stay unknown.
+//
+// A process that holds the master side of a pseudo-terminal is the far end of that line (a
+// simulated device keeps its slave side open too, so that the line keeps its settings between
+// users): it is the device, not a rival user, and does not make the slave busy.
 QHash<dev_t, Holder> findHolders(const QList<dev_t> &wanted, bool includeSelf)
 {
     QHash<dev_t, Holder> holders;
@@ -115,22 +146,35 @@ QHash<dev_t, Holder> findHolders(const QList<dev_t> &wanted, bool includeSelf)
     }
     std::sort(pids.begin(), pids.end());
     for (const qint64 pid : std::as_const(pids)) {
-        const QByteArray fdDir = QByteArray("/proc/") + QByteArray::number(pid) + "/fd/";
+        const QByteArray procDir = QByteArray("/proc/") + QByteArray::number(pid);
+        const QByteArray fdDir = procDir + "/fd/";
         DIR *dir = ::opendir(fdDir.constData());
         if (!dir)
             continue;
+        QList<dev_t> held;
+        QList<int> mastered;
         while (const dirent *e = ::readdir(dir)) {
             if (e->d_name[0] == '.')
                 continue;
             struct stat st;
             if (::stat((fdDir + e->d_name).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
-            if (wanted.contains(st.st_rdev) && !holders.contains(st.st_rdev)) {
-                holders.insert(st.st_rdev, Holder{pid, processName(pid)});
-                break;
-            }
+            if (wanted.contains(st.st_rdev) && !holders.contains(st.st_rdev))
+                held << st.st_rdev;
+#ifdef Q_OS_LINUX
+            if (::major(st.st_rdev) == 5 && ::minor(st.st_rdev) == 2) // the multiplexer, /dev/ptmx
+                mastered << masteredPty(procDir + "/fdinfo/" + e->d_name);
+#endif
         }
         ::closedir(dir);
+        for (const dev_t rdev : std::as_const(held)) {
+#ifdef Q_OS_LINUX
+            if (ptyIndex(rdev) >= 0 && mastered.contains(ptyIndex(rdev)))
+                continue;
+#endif
+            if (!holders.contains(rdev))
+                holders.insert(rdev, Holder{pid, processName(pid)});
+        }
         if (holders.size() == wanted.size())
             break;
     }
@@ -253,7 +297,7 @@ qint64 lockHolder(const QString &path, const QStringList &dirs)
 #ifdef Q_OS_UNIX
     const QString devPrefix = QStringLiteral("/dev/");
     QStringList names;
-    for (QString name : {path, canonicalOr(path)}) {
+    for (QString name : {path, canonicalPath(path)}) {
         if (name.startsWith(devPrefix))
             name.remove(0, devPrefix.size());
         name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
@@ -284,11 +328,11 @@ qint64 lockHolder(const QString &path, const QStringList &dirs)
 PortDetails describePort(const QString &path)
 {
     PortDetails d;
-    d.path = canonicalOr(path);
+    d.path = canonicalPath(path);
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
         // Windows names ports COM3 but locates them as \\.\COM3.
-        if (canonicalOr(info.systemLocation()) == d.path || info.portName() == path) {
+        if (canonicalPath(info.systemLocation()) == d.path || info.portName() == path) {
             fillFromSystem(d, info);
 #ifndef Q_OS_UNIX
             d.state = PortState::Free;
@@ -315,7 +359,7 @@ QList<PortDetails> systemPorts()
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
         PortDetails d;
-        d.path = canonicalOr(info.systemLocation());
+        d.path = canonicalPath(info.systemLocation());
         fillFromSystem(d, info);
         d.state = PortState::Free;
         ports << d;
@@ -357,11 +401,11 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
     const Node n = inspect(path);
     if (!n.exists || (n.charDevice && error == QSerialPort::DeviceNotFoundError)) {
         // A node can outlive its adapter: opening it then fails as "not found" too.
-        f.kind = OpenFailure::Missing;
+        f.kind = PortState::Missing;
     } else if (!n.searchDenied && !n.charDevice) {
-        f.kind = OpenFailure::NotASerialPort;
+        f.kind = PortState::NotASerialPort;
     } else if (n.searchDenied || !n.accessible) {
-        f.kind = OpenFailure::NotPermitted;
+        f.kind = PortState::NotPermitted;
     } else if (error == QSerialPort::PermissionError || error == QSerialPort::NoError) {
         // Qt reports a port another program holds exclusively or has locked as a permission
         // error too, and a lock it could not take without any error at all (root passes the
@@ -369,13 +413,13 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
         // object of ours may hold it. With no holder in sight the error's own word stands.
         const Holder h = findHolder(path, n, true);
         if (h.pid > 0) {
-            f.kind = OpenFailure::Busy;
+            f.kind = PortState::Busy;
             f.message = busyText(path, h.pid, h.name);
         } else if (error == QSerialPort::PermissionError) {
-            f.kind = OpenFailure::NotPermitted;
+            f.kind = PortState::NotPermitted;
         }
     }
-    if (f.kind == OpenFailure::NotPermitted) {
+    if (f.kind == PortState::NotPermitted) {
         // A device only root may open (root:root, mode 0600) is not a matter of groups: the udev
         // rule that hands it to the user at the seat is missing.
         if (n.rootGroup)
@@ -396,23 +440,24 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
 #else
     // Windows refuses a COM port another program has open with "access denied".
     if (error == QSerialPort::DeviceNotFoundError)
-        f.kind = OpenFailure::Missing;
+        f.kind = PortState::Missing;
     else if (error == QSerialPort::PermissionError)
-        f.kind = OpenFailure::Busy;
+        f.kind = PortState::Busy;
 #endif
     if (f.message.isEmpty()) {
         switch (f.kind) {
-        case OpenFailure::Missing:
+        case PortState::Missing:
             f.message = missingText(path);
             break;
-        case OpenFailure::Busy:
+        case PortState::Busy:
             f.message = busyText(path, 0, QString());
             break;
-        case OpenFailure::NotASerialPort:
+        case PortState::NotASerialPort:
             f.message = QStringLiteral("不是串口设备：%1").arg(path);
             break;
-        case OpenFailure::NotPermitted: // filled above
-        case OpenFailure::Other:
+        case PortState::NotPermitted: // filled above
+        case PortState::Free:
+        case PortState::Other:
             f.message = otherText(path, error);
             break;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/portstate.h"
+
 #include <QList>
 #include <QSerialPort>
 #include <QString>
@@ -12,14 +14,6 @@ namespace irlearn {
 // holds the port, or the adapter is unplugged. The window, its tooltips and the command line all
 // explain a failure through these functions, so the operator reads the same sentence everywhere.
 
-enum class PortState {
-    Free,
-    Busy,           // another process has the device open (see holderPid / holderName)
-    NotPermitted,   // the current user may not read and write it (see group)
-    Missing,        // nothing at that path, or a link to nothing
-    NotASerialPort, // a directory, a regular file or another kind of node
-};
-
 struct PortDetails
 {
     QString path;   // canonical device path, e.g. /dev/ttyUSB0; the given path when missing
@@ -28,24 +22,16 @@ struct PortDetails
     QString usbId;  // "1a86:7523", empty when not USB
     QString serialNumber;
     QString description;
-    QString manufacturer;
-    QString group; // group owning the device node, when known
-    PortState state = PortState::Missing;
-    qint64 holderPid = 0; // when Busy and /proc tells
-    QString holderName;   // from /proc/<pid>/comm
+    QString group;                        // group owning the device node, when known
+    PortState state = PortState::Missing; // never Other
+    qint64 holderPid = 0;                 // when Busy and /proc tells
+    QString holderName;                   // from /proc/<pid>/comm
 };
 
 // One port, given by any path that leads to it (a tty, a by-id link, a pseudo-terminal).
 PortDetails describePort(const QString &path);
 // The serial devices the system lists, ordered by path.
 QList<PortDetails> systemPorts();
-
-struct OpenFailure
-{
-    enum Kind { Missing, Busy, NotPermitted, NotASerialPort, Other };
-    Kind kind = Other;
-    QString message; // one sentence for the operator
-};
 
 // Why opening path failed with error, judged from the error and what the file system says now.
 OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError error);

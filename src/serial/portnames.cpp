@@ -1,8 +1,9 @@
 #include "serial/portnames.h"
 
 #include "base/numtext.h"
+#include "base/regularfile.h"
 
-#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSet>
 
@@ -11,15 +12,18 @@
 
 namespace irlearn {
 
-namespace {
-
-QString canonical(const QString &path)
+QString comName(int port)
 {
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
+    return QStringLiteral("COM%1").arg(port);
 }
 
-} // namespace
+int comNumber(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^COM([0-9]{1,9})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
 
 PortNames::PortNames(QMap<int, QString> pinned, QStringList systemDevices)
 {
@@ -27,20 +31,20 @@ PortNames::PortNames(QMap<int, QString> pinned, QStringList systemDevices)
     for (auto it = pinned.cbegin(); it != pinned.cend(); ++it) {
         if (it.key() >= 1 && it.key() <= maxPort && !it.value().isEmpty()) {
             m_devices.insert(it.key(), it.value());
-            taken.insert(canonical(it.value()));
+            taken.insert(canonicalPath(it.value()));
         }
     }
     std::sort(systemDevices.begin(), systemDevices.end());
     int port = 1;
     for (const QString &device : std::as_const(systemDevices)) {
-        if (taken.contains(canonical(device)))
+        if (taken.contains(canonicalPath(device)))
             continue;
         while (port <= maxPort && m_devices.contains(port))
             ++port;
         if (port > maxPort)
             break;
         m_devices.insert(port, device);
-        taken.insert(canonical(device));
+        taken.insert(canonicalPath(device));
     }
 }
 
@@ -82,7 +86,7 @@ QString PortNames::deviceFor(int port) const
     if (port < 1 || port > maxPort)
         return QString();
     if (m_identity)
-        return QStringLiteral("COM%1").arg(port);
+        return comName(port);
     return m_devices.value(port);
 }
 

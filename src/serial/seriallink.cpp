@@ -8,15 +8,10 @@ namespace irlearn {
 
 namespace {
 
-void explain(const QString &path, QSerialPort::SerialPortError code, OpenError *error)
+void explain(const QString &path, QSerialPort::SerialPortError code, OpenFailure *failure)
 {
-    if (!error)
-        return;
-    const OpenFailure failure = explainOpenFailure(path, code);
-    static const OpenError::Kind kinds[] = {OpenError::Missing, OpenError::Busy,
-                                            OpenError::NotPermitted, OpenError::NotASerialPort,
-                                            OpenError::Other};
-    *error = {kinds[failure.kind], failure.message};
+    if (failure)
+        *failure = explainOpenFailure(path, code);
 }
 
 // A byte at 9600 baud: start bit, eight data bits, stop bit.
@@ -49,21 +44,21 @@ SerialLink::~SerialLink()
     close();
 }
 
-bool SerialLink::open(const QString &devicePath, OpenError *error)
+bool SerialLink::open(const QString &devicePath, OpenFailure *failure)
 {
     close();
     if (devicePath.isEmpty()) {
-        explain(devicePath, QSerialPort::DeviceNotFoundError, error);
+        explain(devicePath, QSerialPort::DeviceNotFoundError, failure);
         return false;
     }
     m_port->setPortName(devicePath);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        explain(devicePath, m_port->error(), error);
+        explain(devicePath, m_port->error(), failure);
         m_port->clearError();
         return false;
     }
     if (!configure(*m_port)) {
-        explain(devicePath, m_port->error(), error);
+        explain(devicePath, m_port->error(), failure);
         m_port->close();
         m_port->clearError();
         return false;
@@ -102,17 +97,6 @@ bool SerialLink::write(const QByteArray &bytes)
         return false;
     // Hand the bytes to the driver now; the next write empties what is still queued.
     m_port->flush();
-    return true;
-}
-
-bool SerialLink::canOpen(const QString &devicePath)
-{
-    if (devicePath.isEmpty())
-        return false;
-    QSerialPort probe(devicePath);
-    if (!probe.open(QIODevice::ReadWrite))
-        return false;
-    probe.close();
     return true;
 }
 

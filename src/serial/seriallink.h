@@ -17,15 +17,12 @@ public:
     explicit SerialLink(QObject *parent = nullptr);
     ~SerialLink() override;
 
-    bool open(const QString &devicePath, OpenError *error) override;
+    bool open(const QString &devicePath, OpenFailure *failure) override;
     void close() override;
     bool isOpen() const override;
     bool discardPending() override;
     bool write(const QByteArray &bytes) override;
     void expect(int bytes) override;
-
-    // Whether the port could be opened right now (it is closed again at once).
-    static bool canOpen(const QString &devicePath);
 
 private:
     void readAvailable();

@@ -6,29 +6,26 @@
 #include "portselector.h"
 #include "ui_mainwindow.h"
 
-#include "base/numtext.h"
-#include "base/pinnedports.h"
 #include "base/regularfile.h"
 #include "codefile/codefile.h"
 #include "codefile/tablelibrary.h"
 #include "engine/deviceengine.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
+#include "serial/pinnedports.h"
+#include "serial/portchoice.h"
 #include "serial/portinfo.h"
-#include "serial/seriallink.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
-#include <QTableWidgetItem>
 #include <QUrl>
 
 namespace irlearn {
@@ -67,12 +64,8 @@ QString connectRefusal(const QString &portText)
 
 // The selector entry's tooltip: what the system knows of the device behind the name, and the
 // name it was pinned as when that is none of the system's.
-QString portTip(const QString &device, const QList<PortDetails> &listed)
+QString portTip(const QString &device, const PortDetails &details)
 {
-    const QString canonical = QFileInfo(device).canonicalFilePath();
-    auto known = std::find_if(listed.begin(), listed.end(),
-                              [&](const PortDetails &d) { return d.path == canonical; });
-    const PortDetails details = known != listed.end() ? *known : describePort(device);
     const QString summary = portSummary(details);
     if (device == details.path || device == details.byId)
         return summary;
@@ -82,13 +75,14 @@ QString portTip(const QString &device, const QList<PortDetails> &listed)
 } // namespace
 
 MainWindow::MainWindow(Settings settings, Timings timings, QWidget *parent)
-    : MainWindow(std::move(settings), new SerialLink, timings, parent)
+    : MainWindow(std::move(settings), nullptr, timings, parent)
 {
 }
 
 MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::MainWindowForm>()),
-      m_settings(std::move(settings)), m_engine(new DeviceEngine(link, timings, this))
+      m_settings(std::move(settings)),
+      m_engine(link ? new DeviceEngine(link, timings, this) : new DeviceEngine(timings, this))
 {
     m_ui->setupUi(this);
     m_credit = m_ui->creditLabel->text();
@@ -299,31 +293,28 @@ void MainWindow::fillCommandNumbers()
 {
     QComboBox *combo = m_ui->commandNumberBox;
     combo->setEditText(QString());
-    // Numbers already in the command table are not offered; the table's first row is the only
-    // one consulted.
-    const QTableWidgetItem *first = m_ui->commandGrid->verticalHeaderItem(0);
-    const double taken = m_ui->commandGrid->rowCount() > 0 && first ? textValue(first->text()) : 0;
-    for (int n = 1; n <= frames::maxCommand; ++n) {
-        if (taken != n)
-            combo->addItem(QString::number(n));
-    }
+    for (int n = 1; n <= frames::maxCommand; ++n)
+        combo->addItem(QString::number(n));
     combo->setEditText(combo->itemText(0));
 }
 
-// The ports that can be opened now, under the names the settings and the system give them.
+// The ports free to open now, under the names the settings and the system give them. Nothing is
+// opened to find out: opening a port raises its control lines, which resets many boards and
+// disturbs whatever else is on the line. What the system tells is enough; a port that still
+// refuses on connect says why then.
 void MainWindow::refreshPorts()
 {
     m_ports = PortNames::current(pinnedPorts(m_settings));
     QComboBox *combo = m_ui->portSelector;
     const QString text = combo->currentText();
     combo->clear();
-    const QList<PortDetails> listed = systemPorts();
-    for (int n = 1; n <= PortNames::maxPort; ++n) {
-        const QString device = m_ports.deviceFor(n);
-        if (SerialLink::canOpen(device)) {
-            combo->addItem(QStringLiteral("COM%1").arg(n));
-            combo->setItemData(combo->count() - 1, portTip(device, listed), Qt::ToolTipRole);
-        }
+    const QList<NamedPort> ports = namedPorts(m_ports, systemPorts());
+    for (const NamedPort &port : ports) {
+        if (port.details.state != PortState::Free)
+            continue;
+        combo->addItem(comName(port.number));
+        combo->setItemData(combo->count() - 1,
+                           portTip(m_ports.deviceFor(port.number), port.details), Qt::ToolTipRole);
     }
     combo->setEditText(text);
     updatePortTip();
@@ -483,11 +474,11 @@ void MainWindow::connectClicked()
     // The system's devices may have changed since the list was made.
     m_ports = PortNames::current(pinnedPorts(m_settings));
     const QString device = m_ports.deviceFor(port);
-    OpenError error;
-    if (!m_engine->open(device, &error)) {
+    OpenFailure failure;
+    if (!m_engine->open(device, &failure)) {
         showConnectFailure(device.isEmpty()
                                ? QStringLiteral("端口不存在：%1").arg(portText.trimmed())
-                               : error.text);
+                               : failure.message);
         return;
     }
     logLine(QStringLiteral("已连接 %1：%2，%3")
@@ -646,10 +637,9 @@ void MainWindow::downloadFile(const QString &path)
 {
     // Only a whole, valid table goes to the device: a short file would send records left over
     // from an earlier table, and junk would be sent as zero bytes.
-    const labels::Labelled file = labels::load(path);
+    const labels::Labelled file = labels::load(path, codefile::notForDownload);
     if (!file.file.ok) {
-        showMessage(QStringLiteral("红外指令文件不能下载：%1\n%2")
-                        .arg(QDir::toNativeSeparators(path), file.file.reason));
+        showMessage(file.file.message);
         return;
     }
     const labels::Check &check = file.labels;

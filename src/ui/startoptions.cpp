@@ -4,7 +4,6 @@
 #include "serial/portnames.h"
 
 #include <QCommandLineParser>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -77,15 +76,12 @@ StartOptions StartOptions::parse(const QStringList &arguments)
             QStringLiteral("多余的参数：%1").arg(parser.positionalArguments().constFirst()));
 
     if (parser.isSet(port)) {
-        const QString text = parser.value(port).trimmed();
-        static const QRegularExpression name(QStringLiteral("^COM([1-9][0-9]?)$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-        const QRegularExpressionMatch m = name.match(text);
-        if (!m.hasMatch() || m.captured(1).toInt() > PortNames::maxPort)
+        const int number = comNumber(parser.value(port));
+        if (number < 1 || number > PortNames::maxPort)
             return refuse(QStringLiteral("端口无效：%1（应为 COM1 至 COM%2）")
                               .arg(parser.value(port))
                               .arg(PortNames::maxPort));
-        result.port = QStringLiteral("COM%1").arg(m.captured(1).toInt());
+        result.port = comName(number);
     }
     if (parser.isSet(device)) {
         const QString text = parser.value(device).trimmed();

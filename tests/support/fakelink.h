@@ -19,7 +19,7 @@ public:
     Responder responder;
     QStringList written;
 
-    bool open(const QString &, irlearn::OpenError *) override { return m_open = true; }
+    bool open(const QString &, irlearn::OpenFailure *) override { return m_open = true; }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     bool discardPending() override { return m_open; }

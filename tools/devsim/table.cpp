@@ -2,9 +2,10 @@
 
 #include "options.h"
 
+#include "base/regularfile.h"
+
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 
 namespace irlearn::devsim {
 
@@ -58,14 +59,13 @@ bool loadTable(const QString &path, Table *table, QString *error)
 
 bool dumpTable(const QString &path, const Table &table, QString *error)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        for (const QByteArray &record : table)
-            file.write(record.toHex().toUpper() + QByteArrayLiteral("\r\n"));
-        if (file.commit())
-            return true;
-    }
-    *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    QByteArray bytes;
+    for (const QByteArray &record : table)
+        bytes += record.toHex().toUpper() + QByteArrayLiteral("\r\n");
+    QString why;
+    if (writeFile(path, bytes, &why))
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(path, why);
     return false;
 }
 

@@ -1,15 +1,15 @@
-#include "base/pinnedports.h"
+#include "serial/pinnedports.h"
 
 #include "base/settings.h"
+#include "serial/portnames.h"
 
 namespace irlearn {
 
 QMap<int, QString> pinnedPorts(const Settings &settings)
 {
     QMap<int, QString> pinned;
-    for (int n = 1; n <= 32; ++n) {
-        const QString path =
-            settings.readValue(Settings::portsSection, QStringLiteral("COM%1").arg(n), QString());
+    for (int n = 1; n <= PortNames::maxPort; ++n) {
+        const QString path = settings.readValue(Settings::portsSection, comName(n), QString());
         if (!path.isEmpty())
             pinned.insert(n, path);
     }
