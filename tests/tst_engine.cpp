@@ -173,7 +173,9 @@ private slots:
         QTest::newRow("unexpected") << QByteArray("\0\x07", 2) << Outcome::Refused
                                     << QStringLiteral("第2条记录收到意外应答07，下载中止。") << 2;
         QTest::newRow("silence") << QByteArray("\0\0\0\0\0S", 6) << Outcome::TimedOut
-                                 << QStringLiteral("第6条记录发送后设备无应答，下载中止。") << 6;
+                                 << QStringLiteral(
+                                        "第6条记录发送后设备无应答，下载中止。请检查设备号和连线。")
+                                 << 6;
     }
     void downloadGivesUp()
     {

@@ -235,8 +235,8 @@ private slots:
     }
 
     // The success box comes during the learning frame's reply window; the learning window only
-    // starts once the operator has closed it, and the prompt counts it down to 0. Meanwhile
-    // nothing else can be started.
+    // starts once the operator has closed it, and the prompt frame counts down to learning mode
+    // going off. Meanwhile nothing else can be started.
     void numberedLearningWindowFollowsTheBox()
     {
         SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
@@ -260,8 +260,8 @@ private slots:
             if (h.window().engine().isBusy())
                 locked &= h.controlsEnabled(false);
         });
-        QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::learningCountdown, &probe,
-                         [&] { countdown << label->text(); });
+        QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::learningEndsIn, &probe,
+                         [&] { countdown << (picture->isVisible() ? label->text() : QString()); });
         h.click("learnCommandButton");
         probe.start(5);
         QVERIFY(sim.waitForReceived(2));
@@ -274,9 +274,10 @@ private slots:
         QVERIFY(shown);
         QVERIFY(locked);
         QVERIFY(!picture->isVisible());
+        // Learnt, the wait before learning mode goes off is said, not silent.
         QVERIFY(countdown.size() >= 2);
-        QCOMPARE(countdown.constFirst(), text + QStringLiteral(" 1秒"));
-        QCOMPARE(countdown.constLast(), text + QStringLiteral(" 0秒"));
+        QCOMPARE(countdown.constFirst(), QStringLiteral("学习成功，1 秒后退出学习状态"));
+        QCOMPARE(countdown.constLast(), QString());
         QCOMPARE(label->text(), text);
         const qint64 sinceClose = sim.receivedTimed().at(2).first - h.messageClosedAt().at(0);
         QVERIFY2(sinceClose >= 580 && sinceClose <= 1500, qPrintable(QString::number(sinceClose)));

@@ -82,7 +82,7 @@ private:
 
 bool RealtimeTest::done(EngineRig &rig, int timeoutMs)
 {
-    return QTest::qWaitFor([&rig] { return !rig.results.isEmpty() && !rig.engine.isBusy(); },
+    return QTest::qWaitFor([&rig] { return !rig.results.isEmpty() && !rig.engine.isRunning(); },
                            timeoutMs);
 }
 

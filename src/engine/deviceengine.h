@@ -41,7 +41,12 @@ public:
     bool open(const QString &devicePath, OpenError *error = nullptr);
     void close();
     bool isOpen() const;
-    bool isBusy() const { return m_current != nullptr; }
+    // An operation runs that refuses others. One that only still awaits an answer it no longer
+    // needs (a key's learning window past its reply window, the extra request after a read)
+    // gives way to the next one asked for, which it ends first.
+    bool isBusy() const;
+    // An operation runs, busy or giving way; it has not yet reported finished().
+    bool isRunning() const { return m_current != nullptr; }
 
     // `device` is the device number as the operator typed it. The learning and key frames carry
     // it as typed and need exactly four decimal digits; the transfers fit it to four characters.
@@ -72,6 +77,13 @@ signals:
     // The prompt to aim the remote control at the device.
     void learnPromptChanged(bool visible);
     void learningCountdown(int secondsLeft);
+    // A numbered command was learnt; learning mode goes off in so many seconds (0: now).
+    void learningEndsIn(int secondsLeft);
+    // A key's learning frame goes out: the operator is to press this key (0 to 9) on the air
+    // conditioner's remote control, until learnPromptChanged(false).
+    void keyPrompt(int key);
+    // A transfer begins a new stage.
+    void phaseChanged(irlearn::Phase phase);
     // The device confirmed learning mode on or off.
     void learningModeConfirmed(bool on);
     // The device learnt a command: every key goes back to rest.
@@ -82,6 +94,7 @@ signals:
 
 private:
     bool run(Operation *operation);
+    bool makeRoom();
     void tell(const QString &text);
     bool refuse(OperationKind kind, Outcome outcome, const QString &detail = QString());
     bool checkDevice(OperationKind kind, const QString &device);

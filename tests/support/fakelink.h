@@ -2,6 +2,7 @@
 
 #include "serial/devicelink.h"
 
+#include <QList>
 #include <QStringList>
 #include <QTimer>
 
@@ -18,19 +19,32 @@ public:
 
     Responder responder;
     QStringList written;
+    // Bytes that came in on the line but wait in the driver, not yet read: they are read with the
+    // answer to the next frame unless discarded before it is written.
+    QByteArray waiting;
+    // What each discard threw away, in order (empty entries included).
+    QList<QByteArray> discarded;
 
     bool open(const QString &, irlearn::OpenError *) override { return m_open = true; }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
-    bool discardPending() override { return m_open; }
+    bool discardPending() override
+    {
+        discarded << waiting;
+        waiting.clear();
+        return m_open;
+    }
     bool write(const QByteArray &bytes) override
     {
         if (!m_open)
             return false;
         const QString frame = QString::fromLatin1(bytes.toHex()).toUpper();
         written << frame;
+        QByteArray answer = waiting;
+        waiting.clear();
         if (responder)
-            deliver(responder(frame));
+            answer += responder(frame);
+        deliver(answer);
         return true;
     }
 
