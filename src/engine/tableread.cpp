@@ -94,9 +94,12 @@ void TableRead::paced()
         return;
     if (m_record == tableRecords) {
         // The table is whole and handed over: the answer to the extra request is only logged,
-        // and need not hold up the operator.
-        complete();
+        // and need not hold up the operator. An operation started as the table arrives ends the
+        // read here, and the extra request is not sent into it.
         setInterruptible(true);
+        complete();
+        if (isFinished())
+            return;
     }
     requestRecord(frames::nextRecord);
 }

@@ -2,6 +2,7 @@
 
 #include "serial/devicelink.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 #include <QTimer>
@@ -19,6 +20,7 @@ public:
 
     Responder responder;
     QStringList written;
+    QList<qint64> writtenAtMs; // when each frame was written, since the link was made
     // Bytes that came in on the line but wait in the driver, not yet read: they are read with the
     // answer to the next frame unless discarded before it is written.
     QByteArray waiting;
@@ -40,6 +42,7 @@ public:
             return false;
         const QString frame = QString::fromLatin1(bytes.toHex()).toUpper();
         written << frame;
+        writtenAtMs << m_clock.elapsed();
         QByteArray answer = waiting;
         waiting.clear();
         if (responder)
@@ -59,6 +62,13 @@ public:
         });
     }
 
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+
 private:
     bool m_open = false;
+    QElapsedTimer m_clock = [] {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }();
 };
