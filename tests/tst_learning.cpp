@@ -218,8 +218,17 @@ private slots:
 
         QVERIFY(h.clickIdle("learningToggle"));
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：F1")));
-        QVERIFY(h.clickIdle(key(7))); // 20℃
-        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
+        // While the device listens, the prompt names the key to press on the remote control; the
+        // device's answer takes it down.
+        auto *prompt = h.child<QWidget>("learnPrompt");
+        auto *promptLabel = h.child<QLabel>("learnPromptLabel");
+        h.click(key(7)); // 20℃
+        QVERIFY(prompt->isVisible());
+        QVERIFY2(promptLabel->text().startsWith(QStringLiteral("请按空调遥控器上的「20℃」键")),
+                 qPrintable(promptLabel->text()));
+        QVERIFY(h.idle());
+        QTRY_VERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
+        QVERIFY(!prompt->isVisible());
         QCOMPARE(grid(h), QStringLiteral(".......P.."));
         // Released: nothing goes out and the others stay locked. Pressed again: learnt again.
         QVERIFY(h.clickIdle(key(7)));
