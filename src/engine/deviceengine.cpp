@@ -149,15 +149,23 @@ bool DeviceEngine::run(Operation *operation)
     connect(operation, &Operation::learningEndsIn, this, &DeviceEngine::learningEndsIn);
     connect(operation, &Operation::keyPrompt, this, &DeviceEngine::keyPrompt);
     connect(operation, &Operation::phaseChanged, this, &DeviceEngine::phaseChanged);
-    connect(operation, &Operation::interruptibleChanged, this,
-            [this] { emit busyChanged(isBusy()); });
+    connect(operation, &Operation::interruptibleChanged, this, &DeviceEngine::announceBusy);
     connect(operation, &Operation::learningModeConfirmed, this,
             &DeviceEngine::learningModeConfirmed);
     connect(operation, &Operation::tableRead, this, &DeviceEngine::tableRead);
     connect(operation, &Operation::finished, this, &DeviceEngine::operationFinished);
-    emit busyChanged(true);
+    announceBusy();
     operation->start();
     return true;
+}
+
+void DeviceEngine::announceBusy()
+{
+    const bool busy = isBusy();
+    if (busy == m_busyAnnounced)
+        return;
+    m_busyAnnounced = busy;
+    emit busyChanged(busy);
 }
 
 void DeviceEngine::operationFinished(const OperationResult &result)
@@ -175,7 +183,7 @@ void DeviceEngine::operationFinished(const OperationResult &result)
         emit logLine(result.detail);
         tell(result.detail);
     }
-    emit busyChanged(false);
+    announceBusy();
     emit finished(result);
 }
 

@@ -20,7 +20,9 @@ class Exchange;
 //
 // Every operation reports its end through finished(); one asked for while another runs, without
 // a port, or with input that cannot go on the wire is refused at once (the call returns false and
-// finished() says why), and nothing is sent.
+// finished() says why), and nothing is sent. An operation that only still awaits an answer it no
+// longer needs is not busy: the next one asked for ends it first (a key's learning as cancelled,
+// a read with its table) and starts with no reply outstanding.
 //
 // Messages for the operator come through message(); a front end calls messageClosed() once the
 // operator has closed each (at once, when it shows them in passing). The numbered learning waits
@@ -95,6 +97,7 @@ signals:
 private:
     bool run(Operation *operation);
     bool makeRoom();
+    void announceBusy();
     void tell(const QString &text);
     bool refuse(OperationKind kind, Outcome outcome, const QString &detail = QString());
     bool checkDevice(OperationKind kind, const QString &device);
@@ -109,6 +112,7 @@ private:
     QPointer<Operation> m_current;
     QTimer m_notice;
     int m_openMessages = 0;
+    bool m_busyAnnounced = false;
 };
 
 } // namespace irlearn

@@ -53,6 +53,11 @@ bool KeyLearning::interrupt()
     return true;
 }
 
+void KeyLearning::portLost()
+{
+    end(Outcome::PortLost);
+}
+
 void KeyLearning::end(Outcome outcome, const QString &reply)
 {
     if (isFinished())

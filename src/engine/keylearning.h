@@ -25,6 +25,7 @@ public:
     void replied(const QString &tag, const QString &reply, bool late) override;
     void timedOut(const QString &tag, int received) override;
     bool interrupt() override;
+    void portLost() override;
 
 private:
     void tick();
