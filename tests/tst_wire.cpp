@@ -24,7 +24,7 @@ namespace {
 
 Timings quick()
 {
-    return {250, 400, 15, 20, 200, 2000};
+    return {250, 400, 25, 30, 200, 2000};
 }
 
 const QStringList readOpening{QStringLiteral("0001ED"), QStringLiteral("40"), QStringLiteral("50")};
@@ -200,7 +200,8 @@ private slots:
         QCOMPARE(a.results.constLast().outcome, Outcome::Busy);
         const auto ra = a.waitIdle();
         const auto rb = b.waitIdle();
-        QVERIFY(ra && ra->ok() && rb && rb->ok());
+        QVERIFY(ra && rb);
+        QVERIFY2(ra->ok() && rb->ok(), qPrintable(ra->detail + QLatin1Char('/') + rb->detail));
 
         const QStringList stored = a.sim.storedTable();
         QVERIFY(stored != b.sim.storedTable());
