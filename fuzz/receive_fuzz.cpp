@@ -240,7 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     loop.exec();
 
     FUZZ_CHECK(results == 1);
-    FUZZ_CHECK(!engine.isBusy());
+    FUZZ_CHECK(!engine.isRunning());
     FUZZ_CHECK(!frameLoggedAfterEnd);
     for (const QString &frame : std::as_const(link->written))
         FUZZ_CHECK(known.contains(frame));

@@ -93,7 +93,8 @@ private slots:
             << 0 << 0;
         QTest::newRow("no record at all")
             << args("--stop-after", "0") << false << false
-            << QStringLiteral("读取第1条记录时设备无应答，读取中止。") << readFrames(0) << 0 << 0;
+            << QStringLiteral("读取第1条记录时设备无应答，读取中止。请检查设备号和连线。")
+            << readFrames(0) << 0 << 0;
         for (const char *length : {"128", "129", "256"}) {
             QTest::addRow("16th of %s bytes", length)
                 << args("--short-record", QByteArray("16:").append(length).constData()) << false

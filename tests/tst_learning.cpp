@@ -218,8 +218,17 @@ private slots:
 
         QVERIFY(h.clickIdle("learningToggle"));
         QVERIFY(h.logLines().contains(QStringLiteral("收到参数：F1")));
-        QVERIFY(h.clickIdle(key(7))); // 20℃
-        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
+        // While the device listens, the prompt names the key to press on the remote control; the
+        // device's answer takes it down.
+        auto *prompt = h.child<QWidget>("learnPrompt");
+        auto *promptLabel = h.child<QLabel>("learnPromptLabel");
+        h.click(key(7)); // 20℃
+        QVERIFY(prompt->isVisible());
+        QVERIFY2(promptLabel->text().startsWith(QStringLiteral("请按空调遥控器上的「20℃」键")),
+                 qPrintable(promptLabel->text()));
+        QVERIFY(h.idle());
+        QTRY_VERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
+        QVERIFY(!prompt->isVisible());
         QCOMPARE(grid(h), QStringLiteral(".......P.."));
         // Released: nothing goes out and the others stay locked. Pressed again: learnt again.
         QVERIFY(h.clickIdle(key(7)));
@@ -235,8 +244,8 @@ private slots:
     }
 
     // The success box comes during the learning frame's reply window; the learning window only
-    // starts once the operator has closed it, and the prompt counts it down to 0. Meanwhile
-    // nothing else can be started.
+    // starts once the operator has closed it, and the prompt frame counts down to learning mode
+    // going off. Meanwhile nothing else can be started.
     void numberedLearningWindowFollowsTheBox()
     {
         SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
@@ -260,8 +269,8 @@ private slots:
             if (h.window().engine().isBusy())
                 locked &= h.controlsEnabled(false);
         });
-        QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::learningCountdown, &probe,
-                         [&] { countdown << label->text(); });
+        QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::learningEndsIn, &probe,
+                         [&] { countdown << (picture->isVisible() ? label->text() : QString()); });
         h.click("learnCommandButton");
         probe.start(5);
         QVERIFY(sim.waitForReceived(2));
@@ -274,9 +283,10 @@ private slots:
         QVERIFY(shown);
         QVERIFY(locked);
         QVERIFY(!picture->isVisible());
+        // Learnt, the wait before learning mode goes off is said, not silent.
         QVERIFY(countdown.size() >= 2);
-        QCOMPARE(countdown.constFirst(), text + QStringLiteral(" 1秒"));
-        QCOMPARE(countdown.constLast(), text + QStringLiteral(" 0秒"));
+        QCOMPARE(countdown.constFirst(), QStringLiteral("学习成功，1 秒后退出学习状态"));
+        QCOMPARE(countdown.constLast(), QString());
         QCOMPARE(label->text(), text);
         const qint64 sinceClose = sim.receivedTimed().at(2).first - h.messageClosedAt().at(0);
         QVERIFY2(sinceClose >= 580 && sinceClose <= 1500, qPrintable(QString::number(sinceClose)));

@@ -131,12 +131,10 @@ int DeviceCommand::start()
             job.addStep({QStringLiteral("打开学习模式"), [device](DeviceEngine &e) {
                              return e.switchLearningMode(device, true);
                          }});
-            PortJob::Step key{QStringLiteral("学习 %1").arg(frames::keyNames().at(r.key)),
-                              [device, k = r.key](DeviceEngine &e) {
-                                  return e.learnKey(device, k);
-                              }};
-            key.awaitsLearning = true;
-            job.addStep(key);
+            job.addStep({QStringLiteral("学习 %1").arg(frames::keyNames().at(r.key)),
+                         [device, k = r.key](DeviceEngine &e) {
+                             return e.learnKey(device, k);
+                         }});
             PortJob::Step off{QStringLiteral("关闭学习模式"), [device](DeviceEngine &e) {
                                   return e.switchLearningMode(device, false);
                               }};
@@ -166,6 +164,11 @@ int DeviceCommand::start()
             m_out.status(QStringLiteral("%1 请将遥控器对准设备按键，剩余 %2 秒")
                              .arg(m_label)
                              .arg(secondsLeft));
+    });
+    connect(&job, &PortJob::learningEndsIn, this, [this](int secondsLeft) {
+        if (secondsLeft > 0)
+            m_out.status(
+                QStringLiteral("%1 %2").arg(m_label, messages::learningEndsIn(secondsLeft)));
     });
     connect(&job, &PortJob::logLine, this, [this](const QString &line) {
         m_lastLog = line;
@@ -214,8 +217,14 @@ void DeviceCommand::jobFinished()
     }
     if (result.ok() && r.command == Command::Download && !r.verify)
         out.say(QStringLiteral("%1 下载完成（未校验）").arg(label));
+    // What the device answered a key or a new number: the window's log shows it, and so does
+    // this.
+    if (result.ok() && result.operation.quiet && !result.operation.detail.isEmpty())
+        out.say(QStringLiteral("%1 %2").arg(label, result.operation.detail));
     if (!result.ok()) {
-        out.say(QStringLiteral("%1 失败（%2）：%3").arg(label, result.step, message));
+        const QString step =
+            result.outcome == Outcome::VerifyFailed ? QStringLiteral("校验") : result.step;
+        out.say(QStringLiteral("%1 失败（%2）：%3").arg(label, step, message));
         if (result.operation.record > 0)
             json.insert(QStringLiteral("record"), result.operation.record);
         if (!result.operation.reply.isEmpty())

@@ -1,6 +1,7 @@
 #include "runcontext.h"
 
 #include "base/settings.h"
+#include "engine/outcomes.h"
 #include "serial/pinnedports.h"
 #include "serial/portchoice.h"
 
@@ -37,25 +38,7 @@ std::optional<Target> resolveTarget(const Request &request, const QString &port,
 
 QString outcomeWord(Outcome outcome)
 {
-    switch (outcome) {
-    case Outcome::Done:
-        return QStringLiteral("done");
-    case Outcome::Refused:
-        return QStringLiteral("refused");
-    case Outcome::Mismatch:
-        return QStringLiteral("mismatch");
-    case Outcome::TimedOut:
-        return QStringLiteral("timed-out");
-    case Outcome::PortLost:
-        return QStringLiteral("port-lost");
-    case Outcome::Busy:
-        return QStringLiteral("busy");
-    case Outcome::Invalid:
-        return QStringLiteral("invalid");
-    case Outcome::NotOpen:
-        return QStringLiteral("port-not-opened");
-    }
-    return QString();
+    return outcomes::word(outcome);
 }
 
 QJsonArray numbersJson(const QList<int> &numbers)

@@ -28,7 +28,10 @@ void CommandLearning::replied(const QString &tag, const QString &reply, bool)
     switch (m_step) {
     case Step::Entering:
         if (reply != frames::learnOnEcho) {
-            finish(Outcome::Refused, QString(), reply);
+            // The device may have gone into learning mode all the same: F0 went out, so F2 does.
+            m_entryFailure = Outcome::Refused;
+            m_entryReply = reply;
+            leave();
             return;
         }
         emit learnPromptChanged(true);
@@ -50,6 +53,8 @@ void CommandLearning::replied(const QString &tag, const QString &reply, bool)
         m_result = reply;
         if (reply != frames::learnt)
             leave();
+        else
+            tick();
         return;
     case Step::Leaving:
         if (reply == frames::learnOffEcho)
@@ -63,7 +68,8 @@ void CommandLearning::timedOut(const QString &, int)
 {
     switch (m_step) {
     case Step::Entering:
-        finish(Outcome::TimedOut);
+        m_entryFailure = Outcome::TimedOut;
+        leave();
         return;
     case Step::AwaitingResult:
         // The answer may still come during the window: the request stays registered.
@@ -100,7 +106,13 @@ void CommandLearning::openWindow()
 void CommandLearning::tick()
 {
     const qint64 left = m_windowEnd.remainingTime();
-    emit learningCountdown(int(std::ceil(double(qMax<qint64>(left, 0)) / 1000.0)));
+    const int seconds = int(std::ceil(double(qMax<qint64>(left, 0)) / 1000.0));
+    // Learnt, the device only waits out the window before it leaves learning mode: nothing more
+    // is asked of the operator, and the countdown says so.
+    if (m_result == frames::learnt)
+        emit learningEndsIn(seconds);
+    else
+        emit learningCountdown(seconds);
 }
 
 void CommandLearning::windowOver()
@@ -117,6 +129,8 @@ void CommandLearning::leave()
     m_window.stop();
     m_ticks.stop();
     emit learningCountdown(0);
+    if (m_result == frames::learnt)
+        emit learningEndsIn(0);
     m_step = Step::Leaving;
     exchange().request(frames::learningModeOff(m_device), frames::tagCommand, 1,
                        timings().replyWindowMs);
@@ -124,7 +138,9 @@ void CommandLearning::leave()
 
 void CommandLearning::end()
 {
-    if (m_result == frames::learnt)
+    if (m_entryFailure)
+        finish(*m_entryFailure, QString(), m_entryReply);
+    else if (m_result == frames::learnt)
         finish(Outcome::Done, QString(), m_result);
     else if (m_result.isEmpty())
         finish(Outcome::TimedOut);

@@ -4,11 +4,14 @@
 
 #include <QDeadlineTimer>
 
+#include <optional>
+
 namespace irlearn {
 
 // Learning one numbered command in one guided sequence: learning mode on, the command's learning
 // frame, the learning window in which the operator presses the remote control's button, learning
-// mode off.
+// mode off. Once the frame for learning mode on has gone out, the frame for off follows, whatever
+// the device answered.
 //
 // The window runs its full length after the device reports success, and ends at once when it
 // reports a failure during the window. While the success message is open the sequence waits for
@@ -39,6 +42,9 @@ private:
     int m_number = 0;
     Step m_step = Step::Entering;
     QString m_result; // the device's answer to the learning frame; empty: none yet
+    // Learning mode did not come on: how the operation ends once learning mode is off again.
+    std::optional<Outcome> m_entryFailure;
+    QString m_entryReply;
     bool m_openWhenClosed = false;
     bool m_leaveWhenClosed = false;
     QDeadlineTimer m_windowEnd;

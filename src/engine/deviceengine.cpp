@@ -3,7 +3,9 @@
 #include "base/numtext.h"
 #include "engine/commandlearning.h"
 #include "engine/commandrequest.h"
+#include "engine/keylearning.h"
 #include "engine/messages.h"
+#include "engine/outcomes.h"
 #include "engine/tabledownload.h"
 #include "engine/tableread.h"
 #include "protocol/exchange.h"
@@ -22,6 +24,7 @@ DeviceEngine::DeviceEngine(DeviceLink *link, Timings timings, QObject *parent)
 {
     qRegisterMetaType<irlearn::OperationResult>();
     qRegisterMetaType<irlearn::CodeTable>();
+    qRegisterMetaType<irlearn::Phase>();
     m_link->setParent(this);
     m_exchange = new Exchange(*m_link, this);
     connect(m_exchange, &Exchange::logLine, this, &DeviceEngine::logLine);
@@ -51,9 +54,9 @@ DeviceEngine::~DeviceEngine()
 
 bool DeviceEngine::open(const QString &devicePath, OpenFailure *failure)
 {
-    if (m_current) {
+    if (!makeRoom()) {
         if (failure)
-            *failure = {PortState::Other, messages::busy};
+            *failure = {PortState::Other, outcomes::message(Outcome::Busy)};
         return false;
     }
     m_exchange->cancel();
@@ -100,9 +103,24 @@ bool DeviceEngine::checkDevice(OperationKind kind, const QString &device)
            refuse(kind, Outcome::Invalid, messages::deviceNumberLength);
 }
 
+bool DeviceEngine::isBusy() const
+{
+    return m_current && !m_current->isInterruptible();
+}
+
+bool DeviceEngine::makeRoom()
+{
+    if (!m_current)
+        return true;
+    if (!m_current->isInterruptible() || !m_current->interrupt())
+        return false;
+    // interrupt() finished it: operationFinished() has let it go.
+    return !m_current;
+}
+
 bool DeviceEngine::run(Operation *operation)
 {
-    if (m_current) {
+    if (!makeRoom()) {
         const OperationKind kind = operation->kind();
         delete operation;
         return refuse(kind, Outcome::Busy);
@@ -114,6 +132,8 @@ bool DeviceEngine::run(Operation *operation)
     }
     operation->setParent(this);
     m_current = operation;
+    // Whatever an earlier operation still waited for is no reply to this one.
+    m_exchange->begin();
     connect(operation, &Operation::logLine, this, &DeviceEngine::logLine);
     connect(operation, &Operation::progress, this, &DeviceEngine::progress);
     connect(operation, &Operation::noticeShown, this, [this](const QString &caption) {
@@ -126,13 +146,26 @@ bool DeviceEngine::run(Operation *operation)
     });
     connect(operation, &Operation::learnPromptChanged, this, &DeviceEngine::learnPromptChanged);
     connect(operation, &Operation::learningCountdown, this, &DeviceEngine::learningCountdown);
+    connect(operation, &Operation::learningEndsIn, this, &DeviceEngine::learningEndsIn);
+    connect(operation, &Operation::keyPrompt, this, &DeviceEngine::keyPrompt);
+    connect(operation, &Operation::phaseChanged, this, &DeviceEngine::phaseChanged);
+    connect(operation, &Operation::interruptibleChanged, this, &DeviceEngine::announceBusy);
     connect(operation, &Operation::learningModeConfirmed, this,
             &DeviceEngine::learningModeConfirmed);
     connect(operation, &Operation::tableRead, this, &DeviceEngine::tableRead);
     connect(operation, &Operation::finished, this, &DeviceEngine::operationFinished);
-    emit busyChanged(true);
+    announceBusy();
     operation->start();
     return true;
+}
+
+void DeviceEngine::announceBusy()
+{
+    const bool busy = isBusy();
+    if (busy == m_busyAnnounced)
+        return;
+    m_busyAnnounced = busy;
+    emit busyChanged(busy);
 }
 
 void DeviceEngine::operationFinished(const OperationResult &result)
@@ -141,11 +174,16 @@ void DeviceEngine::operationFinished(const OperationResult &result)
     m_current = nullptr;
     if (operation)
         operation->deleteLater();
-    if (!result.detail.isEmpty()) {
+    // The notice comes down when the transfer ends, however it ends.
+    if (m_notice.isActive()) {
+        m_notice.stop();
+        emit noticeHidden();
+    }
+    if (!result.detail.isEmpty() && !result.quiet) {
         emit logLine(result.detail);
         tell(result.detail);
     }
-    emit busyChanged(false);
+    announceBusy();
     emit finished(result);
 }
 
@@ -192,10 +230,15 @@ bool DeviceEngine::switchLearningMode(const QString &device, bool on)
 {
     if (!checkDevice(OperationKind::LearningMode, device))
         return false;
-    return run(
-        new CommandRequest(OperationKind::LearningMode, context(),
-                           on ? frames::learningModeOn(device) : frames::learningModeOff(device),
-                           frames::tagCommand, on ? frames::learnOnEcho : frames::learnOffEcho));
+    if (!run(new CommandRequest(
+            OperationKind::LearningMode, context(),
+            on ? frames::learningModeOn(device) : frames::learningModeOff(device),
+            frames::tagCommand, on ? frames::learnOnEcho : frames::learnOffEcho)))
+        return false;
+    // The device no longer listens for a key.
+    if (!on)
+        emit learnPromptChanged(false);
+    return true;
 }
 
 bool DeviceEngine::learnKey(const QString &device, int key)
@@ -204,8 +247,7 @@ bool DeviceEngine::learnKey(const QString &device, int key)
         return refuse(OperationKind::LearnKey, Outcome::Invalid);
     if (!checkDevice(OperationKind::LearnKey, device))
         return false;
-    return run(new CommandRequest(OperationKind::LearnKey, context(), frames::keyFrame(device, key),
-                                  frames::tagLearn, frames::learnt));
+    return run(new KeyLearning(context(), device, key));
 }
 
 bool DeviceEngine::sendKey(const QString &device, int key)

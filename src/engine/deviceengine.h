@@ -20,7 +20,9 @@ class Exchange;
 //
 // Every operation reports its end through finished(); one asked for while another runs, without
 // a port, or with input that cannot go on the wire is refused at once (the call returns false and
-// finished() says why), and nothing is sent.
+// finished() says why), and nothing is sent. An operation that only still awaits an answer it no
+// longer needs is not busy: the next one asked for ends it first (a key's learning as cancelled,
+// a read with its table) and starts with no reply outstanding.
 //
 // Messages for the operator come through message(); a front end calls messageClosed() once the
 // operator has closed each (at once, when it shows them in passing). The numbered learning waits
@@ -41,7 +43,12 @@ public:
     bool open(const QString &devicePath, OpenFailure *failure = nullptr);
     void close();
     bool isOpen() const;
-    bool isBusy() const { return m_current != nullptr; }
+    // An operation runs that refuses others. One that only still awaits an answer it no longer
+    // needs (a key's learning window past its reply window, the extra request after a read)
+    // gives way to the next one asked for, which it ends first.
+    bool isBusy() const;
+    // An operation runs, busy or giving way; it has not yet reported finished().
+    bool isRunning() const { return m_current != nullptr; }
 
     // `device` is the device number as the operator typed it. The learning and key frames carry
     // it as typed and need exactly four decimal digits; the transfers fit it to four characters.
@@ -72,6 +79,13 @@ signals:
     // The prompt to aim the remote control at the device.
     void learnPromptChanged(bool visible);
     void learningCountdown(int secondsLeft);
+    // A numbered command was learnt; learning mode goes off in so many seconds (0: now).
+    void learningEndsIn(int secondsLeft);
+    // A key's learning frame goes out: the operator is to press this key (0 to 9) on the air
+    // conditioner's remote control, until learnPromptChanged(false).
+    void keyPrompt(int key);
+    // A transfer begins a new stage.
+    void phaseChanged(irlearn::Phase phase);
     // The device confirmed learning mode on or off.
     void learningModeConfirmed(bool on);
     // The device learnt a command: every key goes back to rest.
@@ -82,6 +96,8 @@ signals:
 
 private:
     bool run(Operation *operation);
+    bool makeRoom();
+    void announceBusy();
     void tell(const QString &text);
     bool refuse(OperationKind kind, Outcome outcome, const QString &detail = QString());
     bool checkDevice(OperationKind kind, const QString &device);
@@ -96,6 +112,7 @@ private:
     QPointer<Operation> m_current;
     QTimer m_notice;
     int m_openMessages = 0;
+    bool m_busyAnnounced = false;
 };
 
 } // namespace irlearn

@@ -15,11 +15,26 @@ void Operation::portLost()
     finish(Outcome::PortLost);
 }
 
+bool Operation::interrupt()
+{
+    finish(Outcome::Cancelled);
+    return true;
+}
+
+void Operation::setInterruptible(bool interruptible)
+{
+    if (m_interruptible == interruptible || m_finished)
+        return;
+    m_interruptible = interruptible;
+    emit interruptibleChanged(interruptible);
+}
+
 void Operation::finish(OperationResult result)
 {
     if (m_finished)
         return;
     m_finished = true;
+    m_interruptible = false;
     result.kind = m_kind;
     // Nothing of this operation may wake up later.
     for (QTimer *timer : findChildren<QTimer *>())

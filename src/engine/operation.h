@@ -25,15 +25,25 @@ enum class OperationKind {
     DownloadTable,
 };
 
+// Listed with their words, messages and exit codes in engine/outcomes.cpp, in this order.
 enum class Outcome {
     Done,
-    Refused,  // the device answered, but not what the operation needed
-    Mismatch, // a table read back differs from the one expected
-    TimedOut, // no answer, or an incomplete one
-    PortLost, // the device vanished in the middle
-    Busy,     // another operation runs: nothing was sent
-    Invalid,  // the operator's input cannot go on the wire: nothing was sent
-    NotOpen,  // no port: nothing was sent
+    Refused,      // the device answered, but not what the operation needed
+    Mismatch,     // a table read back differs from the one expected
+    VerifyFailed, // all records were stored, but reading them back for comparison failed
+    TimedOut,     // no answer, or an incomplete one
+    PortLost,     // the device vanished in the middle
+    Cancelled,    // given up for an operation the operator asked for next
+    Busy,         // another operation runs: nothing was sent
+    Invalid,      // the operator's input cannot go on the wire: nothing was sent
+    NotOpen,      // no port: nothing was sent
+};
+
+// The stages of a transfer that front ends show differently.
+enum class Phase {
+    Reading,     // the device's table is read (a read or a verification)
+    Writing,     // records go to the device
+    ReadingBack, // a verified download reads what it wrote back for comparison
 };
 
 struct OperationResult
@@ -41,6 +51,7 @@ struct OperationResult
     OperationKind kind = OperationKind::SendKey;
     Outcome outcome = Outcome::Done;
     QString detail;       // what happened, for the operator; shown and logged when not empty
+    bool quiet = false;   // the detail only says what came back: neither shown nor logged
     QString reply;        // the device's last answer, as hex text
     int record = 0;       // record (1 to 16) at which a transfer stopped; 0 when none
     CodeTable table;      // the records read (ReadTable, VerifyTable, verified downloads)
@@ -68,6 +79,10 @@ public:
 
     OperationKind kind() const { return m_kind; }
     bool isFinished() const { return m_finished; }
+    // Whether another operation may take over now: only the device's answer to a request that
+    // is over as far as the operation needs it (a late learning result, the answer to the extra
+    // request after a read) is still awaited.
+    bool isInterruptible() const { return m_interruptible; }
 
     virtual void start() = 0;
     virtual void replied(const QString &tag, const QString &reply, bool late) = 0;
@@ -76,6 +91,9 @@ public:
     virtual void messagesClosed() {}
     // The port is gone: stop at once and say where.
     virtual void portLost();
+    // Another operation takes over: end now (finished() before returning true), or return false
+    // when the line cannot be handed over yet.
+    virtual bool interrupt();
 
 signals:
     void logLine(const QString &line);
@@ -84,7 +102,11 @@ signals:
     void noticeHidden();
     void learnPromptChanged(bool visible);
     void learningCountdown(int secondsLeft);
+    void learningEndsIn(int secondsLeft);
+    void keyPrompt(int key);
     void learningModeConfirmed(bool on);
+    void phaseChanged(irlearn::Phase phase);
+    void interruptibleChanged(bool interruptible);
     void tableRead(const irlearn::CodeTable &table);
     void finished(const irlearn::OperationResult &result);
 
@@ -97,6 +119,7 @@ protected:
     void openTransfer(QTimer &timer, const QString &selectFrame, std::function<void()> then);
     // A single-shot timer owned by the operation, firing into slot.
     void startTimer(QTimer &timer, int ms, std::function<void()> slot);
+    void setInterruptible(bool interruptible);
 
     Exchange &exchange() const { return *m_context.exchange; }
     const Timings &timings() const { return m_context.timings; }
@@ -106,8 +129,10 @@ private:
     OperationKind m_kind;
     Context m_context;
     bool m_finished = false;
+    bool m_interruptible = false;
 };
 
 } // namespace irlearn
 
 Q_DECLARE_METATYPE(irlearn::OperationResult)
+Q_DECLARE_METATYPE(irlearn::Phase)

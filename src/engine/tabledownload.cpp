@@ -1,5 +1,6 @@
 #include "engine/tabledownload.h"
 
+#include "engine/messages.h"
 #include "engine/tableread.h"
 #include "protocol/exchange.h"
 #include "protocol/frames.h"
@@ -23,6 +24,7 @@ TableDownload::TableDownload(Context context, QString device, CodeTable table, b
 
 void TableDownload::start()
 {
+    emit phaseChanged(Phase::Writing);
     emit noticeShown(QStringLiteral("正在写入数据，请稍等..."));
     emit progress(0, tableRecords);
     openTransfer(m_timer, frames::downloadSelect(m_device), [this] {
@@ -82,8 +84,17 @@ void TableDownload::replied(const QString &tag, const QString &reply, bool late)
         connect(m_readBack, &Operation::progress, this, &Operation::progress);
         connect(m_readBack, &Operation::noticeShown, this, &Operation::noticeShown);
         connect(m_readBack, &Operation::noticeHidden, this, &Operation::noticeHidden);
-        connect(m_readBack, &Operation::finished, this,
-                [this](const OperationResult &result) { finish(result); });
+        connect(m_readBack, &Operation::interruptibleChanged, this,
+                [this](bool interruptible) { setInterruptible(interruptible); });
+        connect(m_readBack, &Operation::finished, this, [this](OperationResult result) {
+            // Every record was stored: a read-back that fails says nothing against the download.
+            if (result.outcome != Outcome::Done && result.outcome != Outcome::Mismatch) {
+                result.outcome = Outcome::VerifyFailed;
+                result.detail = QStringLiteral("下载完成，校验失败：") + result.detail;
+            }
+            finish(result);
+        });
+        emit phaseChanged(Phase::ReadingBack);
         m_readBack->start();
     } else if (reply == refused) {
         if (++m_refusals >= maxRefusals) {
@@ -118,10 +129,12 @@ void TableDownload::timedOut(const QString &tag, int received)
         return;
     }
     if (m_step == Step::Starting)
-        fail(Outcome::TimedOut, QStringLiteral("下载开始时设备无应答，下载中止。"));
+        fail(Outcome::TimedOut,
+             QStringLiteral("下载开始时设备无应答，下载中止。") + messages::checkDevice);
     else
         fail(Outcome::TimedOut,
-             QStringLiteral("第%1条记录发送后设备无应答，下载中止。").arg(m_index + 1));
+             QStringLiteral("第%1条记录发送后设备无应答，下载中止。").arg(m_index + 1) +
+                 messages::checkDevice);
 }
 
 void TableDownload::strayBytes(int bytes)
@@ -134,6 +147,11 @@ void TableDownload::messagesClosed()
 {
     if (m_step == Step::Verifying)
         m_readBack->messagesClosed();
+}
+
+bool TableDownload::interrupt()
+{
+    return m_step == Step::Verifying && m_readBack->interrupt();
 }
 
 void TableDownload::portLost()

@@ -12,7 +12,8 @@ class TableRead;
 // goes again), DD starts again at record 0. A record refused ten times in a row, a third restart,
 // any other answer or none end the download and say at which record.
 //
-// Verified, the download then reads the table back and compares it record by record.
+// Verified, the download then reads the table back and compares it record by record; a read-back
+// that fails leaves the download complete and its verification failed.
 class TableDownload : public Operation
 {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
     void strayBytes(int bytes) override;
     void messagesClosed() override;
     void portLost() override;
+    bool interrupt() override;
 
 private:
     enum class Step { Opening, Starting, Storing, Verifying };

@@ -1,6 +1,7 @@
 #include "engine/tableread.h"
 
 #include "codefile/tablecompare.h"
+#include "engine/messages.h"
 #include "protocol/exchange.h"
 #include "protocol/frames.h"
 
@@ -22,6 +23,8 @@ TableRead::TableRead(Context context, QString device, std::optional<CodeTable> e
 
 void TableRead::start()
 {
+    if (kind() != OperationKind::DownloadTable)
+        emit phaseChanged(Phase::Reading);
     emit noticeShown(QStringLiteral("正在读取数据，请稍等..."));
     emit progress(0, tableRecords);
     openTransfer(m_timer, frames::readSelect(m_device),
@@ -90,9 +93,25 @@ void TableRead::paced()
 {
     if (recordWentOn())
         return;
-    if (m_record == tableRecords)
+    if (m_record == tableRecords) {
+        // The table is whole and handed over: the answer to the extra request is only logged,
+        // and need not hold up the operator. An operation started as the table arrives ends the
+        // read here, and the extra request is not sent into it.
+        setInterruptible(true);
         complete();
+        if (isFinished())
+            return;
+    }
     requestRecord(frames::nextRecord);
+}
+
+bool TableRead::interrupt()
+{
+    // An answer already coming in would run into the next operation's first reply.
+    if (exchange().isReceiving())
+        return false;
+    end();
+    return true;
 }
 
 void TableRead::complete()
@@ -110,7 +129,8 @@ void TableRead::timedOut(const QString &, int received)
     }
     const int n = m_record + 1;
     if (received == 0)
-        fail(Outcome::TimedOut, QStringLiteral("读取第%1条记录时设备无应答，读取中止。").arg(n));
+        fail(Outcome::TimedOut, QStringLiteral("读取第%1条记录时设备无应答，读取中止。").arg(n) +
+                                    messages::checkDevice);
     else
         fail(Outcome::TimedOut, QStringLiteral("第%1条记录长度为%2字节，应为%3字节，读取中止。")
                                     .arg(n)

@@ -9,8 +9,10 @@ namespace irlearn {
 // Reading the device's code table: the opening (select frame, pause, "40", pause, "50"), then one
 // record per request, each next request a pacing interval after the previous record arrived.
 // After the sixteenth record one more request goes out, as the device expects; a long answer to
-// it repeats the completion. A record is exactly 257 bytes: an answer of any other length, or none,
-// stops the read and says which record and how long it was.
+// it repeats the completion. The table is handed over as that request goes out, and from then on
+// another operation may take over (unless an answer to it is already coming in). A record is
+// exactly 257 bytes: an answer of any other length, or none, stops the read and says which record
+// and how long it was.
 //
 // With an expected table the read verifies instead: it compares what it read with it.
 class TableRead : public Operation
@@ -26,6 +28,7 @@ public:
     void timedOut(const QString &tag, int received) override;
     void strayBytes(int bytes) override;
     void portLost() override;
+    bool interrupt() override;
 
 private:
     enum class Step { Opening, Record, Pacing, Trailing };

@@ -58,9 +58,17 @@ void Exchange::cancel()
     m_late = false;
 }
 
+void Exchange::begin()
+{
+    m_forgotten = !m_tag.isEmpty();
+    cancel();
+}
+
 void Exchange::receive(const QByteArray &bytes)
 {
     if (m_tag.isEmpty()) {
+        if (m_forgotten)
+            emit logLine(QStringLiteral("忽略迟到的应答：") + frames::toText(bytes));
         emit stray(int(bytes.size()));
         return;
     }

@@ -21,8 +21,9 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    // Throws away whatever was received and not yet delivered, and whatever still waits to be
-    // sent: a reply read after the next write never holds bytes that arrived before it.
+    // Throws away whatever was received and not yet delivered, down to the driver's buffer: a
+    // reply read after the next write never holds bytes that arrived before it. What waits to be
+    // sent still goes out.
     virtual bool discardPending() = 0;
     virtual bool write(const QByteArray &bytes) = 0;
     // The device is about to answer with `bytes` bytes. A link may gather them rather than wake

@@ -87,15 +87,16 @@ bool SerialLink::discardPending()
     stopGathering();
     m_expected = 0;
     m_port->readAll();
-    // The driver's bytes too: a late reply must not be read as the answer to the next frame.
-    return m_port->clear(QSerialPort::AllDirections);
+    // The driver's received bytes too: a late reply must not be read as the answer to the next
+    // frame. Output is left alone: a frame written a moment ago may still be on its way.
+    return m_port->clear(QSerialPort::Input);
 }
 
 bool SerialLink::write(const QByteArray &bytes)
 {
     if (!m_port->isOpen() || m_port->write(bytes) != bytes.size())
         return false;
-    // Hand the bytes to the driver now; the next write empties what is still queued.
+    // Hand the bytes to the driver now.
     m_port->flush();
     return true;
 }

@@ -87,6 +87,7 @@ MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWi
     m_ui->setupUi(this);
     m_credit = m_ui->creditLabel->text();
     m_promptText = m_ui->learnPromptLabel->text();
+    m_promptBase = m_promptText;
     setFont(appFont());
     setWindowIcon(appIcon());
     // Fixed size, no maximize button: the modern form of a window that snaps back.
@@ -184,12 +185,23 @@ void MainWindow::connectEngine()
     });
     connect(e, &DeviceEngine::progress, this, &MainWindow::showProgress);
     connect(e, &DeviceEngine::learningCountdown, this, [this](int secondsLeft) {
-        m_ui->learnPromptLabel->setText(m_promptText + QStringLiteral(" %1秒").arg(secondsLeft));
+        m_ui->learnPromptLabel->setText(m_promptBase + QStringLiteral(" %1秒").arg(secondsLeft));
     });
     connect(e, &DeviceEngine::noticeHidden, m_ui->waitNotice, &QWidget::hide);
+    // A key's learning names the key to press; a numbered command's keeps the designed text.
+    connect(e, &DeviceEngine::keyPrompt, this,
+            [this](int key) { m_keyPrompt = messages::pressKey(frames::keyNames().at(key)); });
     connect(e, &DeviceEngine::learnPromptChanged, this, [this](bool visible) {
-        m_ui->learnPromptLabel->setText(m_promptText);
+        m_promptBase = visible && !m_keyPrompt.isEmpty() ? m_keyPrompt : m_promptText;
+        m_keyPrompt.clear();
+        m_ui->learnPromptLabel->setText(m_promptBase);
         m_ui->learnPrompt->setVisible(visible);
+    });
+    // Learnt: the prompt frame says when learning mode goes off, so the wait is not silent.
+    connect(e, &DeviceEngine::learningEndsIn, this, [this](int secondsLeft) {
+        m_ui->learnPromptLabel->setText(secondsLeft > 0 ? messages::learningEndsIn(secondsLeft)
+                                                        : m_promptText);
+        m_ui->learnPrompt->setVisible(secondsLeft > 0);
     });
     connect(e, &DeviceEngine::learningModeConfirmed, this, [this](bool on) {
         m_ui->learningToggle->setText(on ? QStringLiteral("结束指令学习")

@@ -129,7 +129,9 @@ private:
     bool m_commandTableShown = false;
     QString m_noticeCaption;
     QString m_promptText;
-    QString m_credit; // the status strip's own line, while no failure is told there
+    QString m_promptBase; // the prompt's text before its countdown
+    QString m_keyPrompt;  // the key the next prompt names; empty: a numbered command's
+    QString m_credit;     // the status strip's own line, while no failure is told there
     QMenu *m_logMenu = nullptr;
     QAction *m_timeStamps = nullptr; // the log menu's "时间戳"
     QString m_startPort;             // from the command line, see startWith()

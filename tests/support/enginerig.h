@@ -60,7 +60,8 @@ struct EngineRig
     // Waits until no operation runs; the last result, if any operation ever finished.
     std::optional<irlearn::OperationResult> waitIdle(int timeoutMs = 5000)
     {
-        if (!QTest::qWaitFor([this] { return !engine.isBusy(); }, timeoutMs) || results.isEmpty())
+        if (!QTest::qWaitFor([this] { return !engine.isRunning(); }, timeoutMs) ||
+            results.isEmpty())
             return std::nullopt;
         return results.constLast();
     }

@@ -2,6 +2,8 @@
 
 #include "serial/devicelink.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QStringList>
 #include <QTimer>
 
@@ -18,19 +20,34 @@ public:
 
     Responder responder;
     QStringList written;
+    QList<qint64> writtenAtMs; // when each frame was written, since the link was made
+    // Bytes that came in on the line but wait in the driver, not yet read: they are read with the
+    // answer to the next frame unless discarded before it is written.
+    QByteArray waiting;
+    // What each discard threw away, in order (empty entries included).
+    QList<QByteArray> discarded;
 
     bool open(const QString &, irlearn::OpenFailure *) override { return m_open = true; }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
-    bool discardPending() override { return m_open; }
+    bool discardPending() override
+    {
+        discarded << waiting;
+        waiting.clear();
+        return m_open;
+    }
     bool write(const QByteArray &bytes) override
     {
         if (!m_open)
             return false;
         const QString frame = QString::fromLatin1(bytes.toHex()).toUpper();
         written << frame;
+        writtenAtMs << m_clock.elapsed();
+        QByteArray answer = waiting;
+        waiting.clear();
         if (responder)
-            deliver(responder(frame));
+            answer += responder(frame);
+        deliver(answer);
         return true;
     }
 
@@ -45,6 +62,13 @@ public:
         });
     }
 
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+
 private:
     bool m_open = false;
+    QElapsedTimer m_clock = [] {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }();
 };
