@@ -513,7 +513,7 @@ private:
             process.setStandardOutputFile(outputFile);
         process.start(QStringLiteral(IRLEARN_CLI_PATH), arguments(args, withJson));
         Run run;
-        if (!process.waitForFinished(30000))
+        if (!process.waitForFinished(180000))
             return run;
         run.code = process.exitCode();
         run.err = QString::fromUtf8(process.readAllStandardError());
@@ -563,7 +563,7 @@ private:
     static Run finish(QProcess &process, QString err)
     {
         Run run;
-        if (!process.waitForFinished(30000))
+        if (!process.waitForFinished(180000))
             return run;
         run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         run.err = err + QString::fromUtf8(process.readAllStandardError());
