@@ -186,7 +186,8 @@ QString checkLearn(Request &r, const Given &g)
     if (r.number != 0)
         return QString();
     // Zero in the window's words; anything else out of range once, with the range.
-    if (textValue(text.trimmed()) == 0 && !text.trimmed().isEmpty())
+    const QString digits = text.trimmed();
+    if (!digits.isEmpty() && digits.count(QLatin1Char('0')) == digits.size())
         return messages::commandNumber;
     return QStringLiteral("指令号无效：%1（应为 1–%2）").arg(text).arg(frames::maxCommand);
 }

@@ -281,6 +281,16 @@ qint64 lockHolder(const QString &path, const QStringList &dirs)
 
 } // namespace detail
 
+qint64 portLockHolder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return detail::lockHolder(path, lockDirs);
+#else
+    Q_UNUSED(path);
+    return 0;
+#endif
+}
+
 PortDetails describePort(const QString &path)
 {
     PortDetails d;

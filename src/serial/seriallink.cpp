@@ -59,7 +59,12 @@ bool SerialLink::open(const QString &devicePath, OpenError *error)
     }
     // One port whatever it is called (a by-id link, a link of ours, the /dev path): the lock that
     // keeps a second opener out is named after the port, so it must be taken on one name.
+    // Another program may hold it locked under the name it was given.
     const QString canonical = QFileInfo(devicePath).canonicalFilePath();
+    if (canonical != devicePath && portLockHolder(devicePath) > 0) {
+        explain(devicePath, QSerialPort::PermissionError, error);
+        return false;
+    }
     m_port->setPortName(canonical.isEmpty() ? devicePath : canonical);
     if (!m_port->open(QIODevice::ReadWrite)) {
         explain(devicePath, m_port->error(), error);
