@@ -433,6 +433,28 @@ private slots:
         }
     }
 
+    // A second Ctrl-C does not wait for the safe point: the program ends at once, with the code.
+    void secondSignalEndsAtOnce()
+    {
+        startSims({words("--key-reply none")});
+        QProcess process;
+        QString err;
+        // Full timings: the first signal waits out the key's 2 s reply window.
+        QVERIFY(startUntil(process, words("learn --key 0") + dev1, QStringLiteral("剩余"), &err,
+                           QStringLiteral("1")));
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                err += QString::fromUtf8(process.readAllStandardError());
+                return err.contains(QStringLiteral("收到中断信号"));
+            },
+            30000));
+        ::kill(pid_t(process.processId()), SIGINT);
+        const Run r = finish(process, err);
+        QCOMPARE(r.code, 130);
+        QVERIFY2(r.json.isEmpty(), qPrintable(r.out));
+    }
+
     // Two names of one terminal are one port: the second client is turned away, named who holds
     // it, and sends nothing.
     void oneTerminalByTwoNames()
@@ -542,10 +564,10 @@ private:
     // Starts irlearn-cli and returns once its standard error shows `waitFor`; the caller signals
     // it and collects the run with finish().
     bool startUntil(QProcess &process, const QStringList &args, const QString &waitFor,
-                    QString *err)
+                    QString *err, const QString &timeScale = QStringLiteral("0.2"))
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.2"));
+        env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), timeScale);
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_dir->path());
         process.start(QStringLiteral(IRLEARN_CLI_PATH), arguments(args, true));
