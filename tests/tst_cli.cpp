@@ -88,6 +88,14 @@ private slots:
         QCOMPARE(r.value("path").toString(), sim.linkPath());
         const Run info = cli({QStringLiteral("info"), saved});
         QCOMPARE(info.value("sha256"), r.value("sha256"));
+        // Without --json the run ends with the table's sum and the time taken on standard output.
+        const Run plain =
+            cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), saved} + dev1, false);
+        QCOMPARE(plain.code, 0);
+        QVERIFY2(plain.out.startsWith(QStringLiteral("SHA-256：") + r.value("sha256").toString() +
+                                      QStringLiteral("\n用时：")),
+                 qPrintable(plain.out));
+        QVERIFY(!plain.err.contains(QStringLiteral("SHA-256")));
 
         const QStringList download =
             QStringList{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")} +
@@ -95,13 +103,13 @@ private slots:
         r = cli(QStringList{QStringLiteral("download"), table16} + dev1);
         QCOMPARE(r.code, 0);
         QVERIFY(r.value("verified").toBool());
-        QCOMPARE(sim.received(), readFrames() + download + readFrames());
+        QCOMPARE(sim.received(), readFrames() + readFrames() + download + readFrames());
         QCOMPARE(sim.storedTable(), fileRecords(table16));
         r = cli(QStringList{QStringLiteral("download"), table16, QStringLiteral("--no-verify")} +
                 dev1);
         QCOMPARE(r.code, 0);
         QVERIFY(!r.value("verified").toBool());
-        QCOMPARE(sim.received(), readFrames() + download + readFrames() + download);
+        QCOMPARE(sim.received(), readFrames() + readFrames() + download + readFrames() + download);
 
         r = cli({QStringLiteral("ports")});
         const QJsonArray ports = r.value("ports").toArray();
