@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -63,10 +64,21 @@ struct NoticeLog
     explicit NoticeLog(WindowHarness &h)
     {
         auto *label = h.child<QLabel>("waitNoticeLabel");
-        QObject::connect(&h.window().engine(), &irlearn::DeviceEngine::progress, &guard,
-                         [this, label] { captions << label->text(); });
+        auto *notice = h.child<QWidget>("waitNotice");
+        irlearn::DeviceEngine &engine = h.window().engine();
+        QObject::connect(&engine, &irlearn::DeviceEngine::noticeShown, &guard,
+                         [this] { sinceShown.start(); });
+        QObject::connect(&engine, &irlearn::DeviceEngine::progress, &guard,
+                         [this, label, notice, limit = engine.timings().noticeMs] {
+                             captions << label->text();
+                             shown << (notice->isVisible() || sinceShown.elapsed() >= limit - 20);
+                         });
     }
     QStringList captions;
+    // At each count: whether the notice was up, or its own time was over (on a loaded machine
+    // a transfer may outlast it).
+    QList<bool> shown;
+    QElapsedTimer sinceShown;
     QObject guard;
 };
 
@@ -330,11 +342,12 @@ private slots:
                  (QStringList{QStringLiteral("输出第15行指令！"), QStringLiteral("收到参数：00"),
                               QStringLiteral("下载记录完成！")}));
         QCOMPARE(h.messages().size(), 1);
-        // The notice comes down with the transfer's end.
-        auto *picture2 = h.child<QWidget>("waitNotice");
-        QVERIFY(!picture2->isVisible());
+        // Up at every count, and down with the transfer's end.
+        QCOMPARE(notice.shown, QList<bool>(17, true));
+        QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
 
         notice.captions.clear();
+        notice.shown.clear();
         h.click(verify);
         QCOMPARE(h.setting("Download", "Verify"), QStringLiteral("1"));
         h.answerNextFileDialog(file);

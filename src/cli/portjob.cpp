@@ -23,6 +23,8 @@ QString describe(const OperationResult &result)
         return QStringLiteral("学习时限内没有收到设备的学习结果");
     if (result.outcome == Outcome::Refused && !result.reply.isEmpty())
         return QStringLiteral("设备拒绝（应答 %1）").arg(result.reply);
+    if (result.outcome == Outcome::Cancelled)
+        return QStringLiteral("已中断");
     return outcomes::message(result.outcome);
 }
 
@@ -30,7 +32,8 @@ QString describe(const OperationResult &result)
 
 int JobResult::exitCode() const
 {
-    return outcomes::exitCode(outcome);
+    // The command line cancels only when a signal asks it to.
+    return outcome == Outcome::Cancelled ? int(exitInterrupted) : outcomes::exitCode(outcome);
 }
 
 PortJob::PortJob(QString devicePath, const Timings &timings, QObject *parent)
@@ -45,6 +48,8 @@ PortJob::PortJob(QString devicePath, const Timings &timings, QObject *parent)
     connect(&m_engine, &DeviceEngine::phaseChanged, this,
             [this](Phase phase) { m_readingBack = phase == Phase::ReadingBack; });
     connect(&m_engine, &DeviceEngine::progress, this, [this](int done, int total) {
+        m_result.done = done;
+        m_result.readingBack = m_readingBack;
         if (m_index >= 0 && m_index < m_steps.size())
             emit progress(m_readingBack ? QStringLiteral("校验") : m_steps.at(m_index).label, done,
                           total);
@@ -53,6 +58,8 @@ PortJob::PortJob(QString devicePath, const Timings &timings, QObject *parent)
     connect(&m_engine, &DeviceEngine::learningEndsIn, this, &PortJob::learningEndsIn);
     m_next.setSingleShot(true);
     connect(&m_next, &QTimer::timeout, this, &PortJob::runStep);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &PortJob::reopenAndRun);
 }
 
 void PortJob::start()
@@ -73,14 +80,35 @@ bool PortJob::open()
         return true;
     m_result.outcome = Outcome::NotOpen;
     m_result.step = QStringLiteral("打开端口");
+    m_result.stepWord = QStringLiteral("open");
     m_result.message = failure.message;
     m_result.operation.outcome = Outcome::NotOpen;
     m_failed = true;
     return false;
 }
 
+void PortJob::cancel()
+{
+    if (m_finished || m_cancelled)
+        return;
+    m_cancelled = true;
+    if (!m_stepOpen) {
+        // Between steps, or waiting to retry: on to the end (and the `always` steps) now.
+        m_retry.stop();
+        m_next.start(0);
+        return;
+    }
+    if (!m_steps.at(m_index).always)
+        m_engine.cancel();
+}
+
 void PortJob::runStep()
 {
+    if (m_cancelled && !m_failed && m_index < m_steps.size()) {
+        OperationResult result;
+        result.outcome = Outcome::Cancelled;
+        fail(m_steps.at(m_index), result);
+    }
     while (m_index < m_steps.size() && m_failed && !m_steps.at(m_index).always)
         ++m_index;
     if (m_index >= m_steps.size() || (m_failed && !m_engine.isOpen())) {
@@ -90,6 +118,10 @@ void PortJob::runStep()
     const Step &step = m_steps.at(m_index);
     ++m_attempt;
     m_readingBack = false;
+    if (!step.always) {
+        m_result.done = 0;
+        m_result.readingBack = false;
+    }
     m_stepOpen = true;
     emit stepStarted(step.label, m_attempt);
     // A refusal comes back through stepFinished() before start() returns.
@@ -110,26 +142,74 @@ void PortJob::stepFinished(const OperationResult &result)
         m_next.start(0);
         return;
     }
-    if (!m_failed && !step.always && m_attempt <= m_retries &&
-        (m_engine.isOpen() || m_engine.open(m_path))) {
-        emit note(QStringLiteral("%1失败：%2；第%3次重试")
-                      .arg(step.label, describe(result))
-                      .arg(m_attempt));
-        m_next.start(m_engine.timings().pacingMs);
+    if (m_cancelled && !m_failed && !step.always)
+        fail(step, result);
+    if (!m_failed && !step.always && m_attempt <= m_retries) {
+        retryLater(step, result);
         return;
     }
     m_last = result;
-    if (!m_failed) {
-        // After a failure only the "always" steps run; the first failure is the job's.
-        m_failed = true;
-        m_result.outcome = result.outcome;
-        m_result.step = step.label;
-        m_result.message = describe(result);
-        m_result.operation = result;
-    }
+    if (!m_failed)
+        fail(step, result);
     ++m_index;
     m_attempt = 0;
     m_next.start(0);
+}
+
+void PortJob::fail(const Step &step, const OperationResult &result)
+{
+    // After a failure only the "always" steps run; the first failure is the job's.
+    m_failed = true;
+    m_result.outcome = result.outcome;
+    m_result.step = step.label;
+    m_result.stepWord = step.word;
+    m_result.message = describe(result);
+    m_result.operation = result;
+    m_result.interrupted = m_cancelled;
+}
+
+void PortJob::retryLater(const Step &step, const OperationResult &result)
+{
+    const int wait = m_retryMs * (1 << qMin(m_attempt - 1, 3));
+    m_retryCause = result;
+    emit note(QStringLiteral("%1失败：%2；%3 秒后第%4次重试")
+                  .arg(step.label, describe(result))
+                  .arg(double(wait) / 1000.0, 0, 'f', 1)
+                  .arg(m_attempt));
+    m_retry.start(wait);
+}
+
+void PortJob::reopenAndRun()
+{
+    if (m_cancelled || m_engine.isOpen()) {
+        runStep();
+        return;
+    }
+    // The device may be back under another path (a USB adapter plugged in again).
+    if (m_locate) {
+        const QString path = m_locate();
+        if (!path.isEmpty())
+            m_path = path;
+    }
+    OpenFailure failure;
+    if (m_engine.open(m_path, &failure)) {
+        runStep();
+        return;
+    }
+    // Not back yet: that try is spent.
+    OperationResult result = m_retryCause;
+    result.detail =
+        QStringLiteral("%1；重新打开端口失败：%2").arg(describe(m_retryCause), failure.message);
+    ++m_attempt;
+    m_result.attempts = qMax(m_result.attempts, m_attempt);
+    const Step &step = m_steps.at(m_index);
+    if (m_attempt <= m_retries) {
+        retryLater(step, result);
+        return;
+    }
+    m_last = result;
+    fail(step, result);
+    finish();
 }
 
 void PortJob::finish()

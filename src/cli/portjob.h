@@ -16,9 +16,13 @@ struct JobResult
 {
     Outcome outcome = Outcome::Done;
     QString step;              // the step that failed; empty when done
+    QString stepWord;          // the same for scripts: an English word
     QString message;           // why, for the operator; empty when done
     OperationResult operation; // the failed step's result, or the last step's when done
     int attempts = 0;          // tries of the step that ended the job
+    int done = 0;              // records transferred by the last transfer step
+    bool readingBack = false;  // that step was reading back what it wrote
+    bool interrupted = false;  // cancel() stopped it
     bool ok() const { return outcome == Outcome::Done; }
     int exitCode() const;
 };
@@ -34,8 +38,13 @@ class PortJob : public QObject
 public:
     struct Step
     {
+        Step(QString label, std::function<bool(DeviceEngine &)> start, QString word = {})
+            : label(std::move(label)), start(std::move(start)), word(std::move(word))
+        {
+        }
         QString label; // what the operator sees while it runs
         std::function<bool(DeviceEngine &)> start;
+        QString word; // the step for scripts (--json), an English word
         bool always = false;
     };
 
@@ -43,11 +52,22 @@ public:
 
     void addStep(Step step) { m_steps.append(std::move(step)); }
     void setRetries(int retries) { m_retries = retries; }
+    // A retry waits firstMs, then twice as long each time (at most eight times firstMs), and
+    // reopens a port that went away where `locate` finds it now: a device that comes back a
+    // moment later is tried again.
+    void setRetryPacing(int firstMs, std::function<QString()> locate)
+    {
+        m_retryMs = firstMs;
+        m_locate = std::move(locate);
+    }
     DeviceEngine &engine() { return m_engine; }
     const JobResult &result() const { return m_result; }
     bool isFinished() const { return m_finished; }
 
     void start();
+    // Stops at the next safe point: the running step ends as its engine operation allows (a
+    // learning switches learning mode off), no further step starts but the `always` ones.
+    void cancel();
 
 signals:
     void stepStarted(const QString &label, int attempt);
@@ -62,6 +82,9 @@ private:
     bool open();
     void runStep();
     void stepFinished(const OperationResult &result);
+    void fail(const Step &step, const OperationResult &result);
+    void retryLater(const Step &step, const OperationResult &result);
+    void reopenAndRun();
     void finish();
 
     QString m_path;
@@ -73,7 +96,12 @@ private:
     bool m_stepOpen = false;
     bool m_failed = false;
     bool m_finished = false;
+    bool m_cancelled = false;
     bool m_readingBack = false;
+    int m_retryMs = 1000;
+    std::function<QString()> m_locate;
+    QTimer m_retry;
+    OperationResult m_retryCause; // what the step waiting for its retry failed with
     JobResult m_result;
     std::optional<OperationResult> m_last; // the last step's result
     QTimer m_next; // the next step (or the retry) starts from the event loop

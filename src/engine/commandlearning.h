@@ -28,6 +28,7 @@ public:
     void replied(const QString &tag, const QString &reply, bool late) override;
     void timedOut(const QString &tag, int received) override;
     void messagesClosed() override;
+    void cancel() override;
 
 private:
     enum class Step { Entering, AwaitingResult, Window, Leaving };
@@ -47,6 +48,7 @@ private:
     QString m_entryReply;
     bool m_openWhenClosed = false;
     bool m_leaveWhenClosed = false;
+    bool m_cancelled = false;
     QDeadlineTimer m_windowEnd;
     QTimer m_window;
     QTimer m_ticks;

@@ -29,6 +29,12 @@ void Operation::setInterruptible(bool interruptible)
     emit interruptibleChanged(interruptible);
 }
 
+void Operation::cancel()
+{
+    exchange().cancel();
+    finish(Outcome::Cancelled);
+}
+
 void Operation::finish(OperationResult result)
 {
     if (m_finished)

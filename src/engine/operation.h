@@ -33,7 +33,7 @@ enum class Outcome {
     VerifyFailed, // all records were stored, but reading them back for comparison failed
     TimedOut,     // no answer, or an incomplete one
     PortLost,     // the device vanished in the middle
-    Cancelled,    // given up for an operation the operator asked for next
+    Cancelled,    // given up for the next operation, or stopped on request (cancel())
     Busy,         // another operation runs: nothing was sent
     Invalid,      // the operator's input cannot go on the wire: nothing was sent
     NotOpen,      // no port: nothing was sent
@@ -94,6 +94,9 @@ public:
     // Another operation takes over: end now (finished() before returning true), or return false
     // when the line cannot be handed over yet.
     virtual bool interrupt();
+    // Stop at the next point where the device is left in a known state, and finish as Cancelled.
+    // By default that is at once: nothing more goes out.
+    virtual void cancel();
 
 signals:
     void logLine(const QString &line);

@@ -32,6 +32,7 @@ public:
     void messagesClosed() override;
     void portLost() override;
     bool interrupt() override;
+    void cancel() override;
 
 private:
     enum class Step { Opening, Starting, Storing, Verifying };
@@ -49,6 +50,7 @@ private:
     int m_restarts = 0;
     QTimer m_timer;
     TableRead *m_readBack = nullptr;
+    bool m_cancelled = false; // stop once the record on the wire is answered
 };
 
 } // namespace irlearn

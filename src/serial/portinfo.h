@@ -36,6 +36,10 @@ QList<PortDetails> systemPorts();
 // Why opening path failed with error, judged from the error and what the file system says now.
 OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError error);
 
+// The live process holding a serial-port lock on path under any of its names (the path as given
+// or its canonical path), or 0.
+qint64 portLockHolder(const QString &path);
+
 // Tooltip text: device path, by-id name, "USB vvvv:pppp" and serial number, one per line, each
 // only where the system has it.
 QString portSummary(const PortDetails &details);

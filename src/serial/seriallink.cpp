@@ -1,7 +1,10 @@
 #include "serial/seriallink.h"
 
+#include "base/regularfile.h"
+
 #include "serial/portinfo.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 
 namespace irlearn {
@@ -51,7 +54,15 @@ bool SerialLink::open(const QString &devicePath, OpenFailure *failure)
         explain(devicePath, QSerialPort::DeviceNotFoundError, failure);
         return false;
     }
-    m_port->setPortName(devicePath);
+    // One port whatever it is called (a by-id link, a link of ours, the /dev path): the lock that
+    // keeps a second opener out is named after the port, so it must be taken on one name.
+    // Another program may hold it locked under the name it was given.
+    const QString canonical = canonicalPath(devicePath);
+    if (canonical != devicePath && portLockHolder(devicePath) > 0) {
+        explain(devicePath, QSerialPort::PermissionError, failure);
+        return false;
+    }
+    m_port->setPortName(canonical);
     if (!m_port->open(QIODevice::ReadWrite)) {
         explain(devicePath, m_port->error(), failure);
         m_port->clearError();
