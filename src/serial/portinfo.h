@@ -18,6 +18,7 @@ enum class PortState {
     NotPermitted,   // the current user may not read and write it (see group)
     Missing,        // nothing at that path, or a link to nothing
     NotASerialPort, // a directory, a regular file or another kind of node
+    Network,        // a port server's address (rfc2217:// or tcp://), not tried
 };
 
 struct PortDetails

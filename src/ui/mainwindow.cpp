@@ -12,7 +12,9 @@
 #include "engine/deviceengine.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
+#include "serial/networkaddress.h"
 #include "serial/portinfo.h"
+#include "serial/portlink.h"
 #include "serial/seriallink.h"
 
 #include <QCloseEvent>
@@ -60,7 +62,7 @@ QString portTip(const QString &device, const QList<PortDetails> &listed)
 } // namespace
 
 MainWindow::MainWindow(Settings settings, Timings timings, QWidget *parent)
-    : MainWindow(std::move(settings), new SerialLink, timings, parent)
+    : MainWindow(std::move(settings), new PortLink, timings, parent)
 {
 }
 
@@ -283,9 +285,13 @@ void MainWindow::refreshPorts()
     const QList<PortDetails> listed = systemPorts();
     for (int n = 1; n <= PortNames::maxPort; ++n) {
         const QString device = m_ports.deviceFor(n);
-        if (SerialLink::canOpen(device)) {
+        // A port server is listed untried: a trial connection would take the port from whoever
+        // uses it now.
+        const bool network = isNetworkAddress(device);
+        if (network || SerialLink::canOpen(device)) {
             combo->addItem(QStringLiteral("COM%1").arg(n));
-            combo->setItemData(combo->count() - 1, portTip(device, listed), Qt::ToolTipRole);
+            combo->setItemData(combo->count() - 1, network ? device : portTip(device, listed),
+                               Qt::ToolTipRole);
         }
     }
     combo->setEditText(text);
