@@ -16,13 +16,21 @@ class BenchNetwork : public QObject
     Q_OBJECT
 
 private slots:
+    void readOverRfc2217AtLineSpeed_data()
+    {
+        QTest::addColumn<bool>("charDelay");
+        QTest::newRow("ser2net as installed") << true;
+        QTest::newRow("ser2net, chardelay off") << false;
+    }
+
     void readOverRfc2217AtLineSpeed()
     {
+        QFETCH(bool, charDelay);
         if (Ser2netProcess::program().isEmpty())
             QSKIP("ser2net is not installed (scripts/deps.sh installs it)");
         EngineRig rig({QStringLiteral("--paced")});
         QVERIFY(rig.sim.start());
-        Ser2netProcess server(rig.sim.linkPath());
+        Ser2netProcess server(rig.sim.linkPath(), charDelay);
         QVERIFY(server.start());
         OpenError error;
         QVERIFY2(rig.engine.open(server.rfc2217Address(), &error), qPrintable(error.text));

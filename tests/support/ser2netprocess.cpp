@@ -37,7 +37,8 @@ bool listening(quint16 port)
 
 } // namespace
 
-Ser2netProcess::Ser2netProcess(QString device) : m_device(std::move(device))
+Ser2netProcess::Ser2netProcess(QString device, bool charDelay)
+    : m_device(std::move(device)), m_charDelay(charDelay)
 {
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -70,12 +71,15 @@ bool Ser2netProcess::start()
     const QString config = QStringLiteral("connection: &rfc2217\n"
                                           "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
                                           "  connector: serialdev,%3,9600n81,local\n"
+                                          "  options:\n"
+                                          "    chardelay: %4\n"
                                           "connection: &raw\n"
                                           "  accepter: tcp,127.0.0.1,%2\n"
                                           "  connector: serialdev,%3,9600n81,local\n")
                                .arg(m_rfc2217Port)
                                .arg(m_tcpPort)
-                               .arg(m_device);
+                               .arg(m_device)
+                               .arg(m_charDelay ? QStringLiteral("true") : QStringLiteral("false"));
     const QString path = m_dir.filePath(QStringLiteral("ser2net.yaml"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)

@@ -10,7 +10,9 @@
 class Ser2netProcess
 {
 public:
-    explicit Ser2netProcess(QString device);
+    // charDelay: ser2net's own default, waiting about two character times after the device's
+    // last byte before it forwards what it has; off, it forwards at once.
+    explicit Ser2netProcess(QString device, bool charDelay = true);
     ~Ser2netProcess(); // kills ser2net if it still runs
 
     // The ser2net program, or empty when it is not installed.
@@ -26,6 +28,7 @@ public:
 
 private:
     QString m_device;
+    bool m_charDelay = true;
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_rfc2217Port = 0;
