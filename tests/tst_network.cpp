@@ -1,9 +1,10 @@
 // Network ports: the RFC 2217 line against a server scripted here, byte for byte (negotiation,
 // escaping, purges, refusals, a connection cut mid-record), the addresses where a port is named,
-// and the whole path through a real ser2net serving a simulated device: the command line and the
-// engine reading, downloading with verify, and losing the server mid-transfer.
+// and the whole path through a real ser2net serving a simulated device: the command line, the
+// engine and the window reading, downloading with verify, and losing the server mid-transfer.
 #include "support/enginerig.h"
 #include "support/ser2netprocess.h"
+#include "support/windowharness.h"
 
 #include "base/pinnedports.h"
 #include "base/settings.h"
@@ -14,6 +15,7 @@
 #include "serial/portlink.h"
 #include "serial/seriallink.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -230,6 +232,26 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(lost.count(), 1);
 
+        // A server that stops answering: the engine's time-out ends the request; nothing hangs.
+        ScriptedServer mute;
+        bool settled = false;
+        mute.onConnect = [&] {
+            mute.sendPieces({greeting});
+        };
+        mute.onData = [&] {
+            if (!settled && mute.got.endsWith(lineSettings)) {
+                settled = true;
+                mute.sendPieces({answers()});
+            }
+        };
+        DeviceEngine engine(new NetworkLink, quick());
+        QVERIFY2(engine.open(mute.address(), &error), qPrintable(error.text));
+        QSignalSpy finished(&engine, &DeviceEngine::finished);
+        QVERIFY(engine.readTable(QStringLiteral("0001")));
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).value<OperationResult>().outcome, Outcome::TimedOut);
+        QVERIFY(engine.isOpen());
+
         // Plain TCP: no negotiation, no escaping, no purge on the wire.
         ScriptedServer raw;
         NetworkLink plain;
@@ -417,6 +439,17 @@ private slots:
         QVERIFY2(result->ok(), qPrintable(result->detail));
         QCOMPARE(rig.sim.received(), readFrames() + download + readFrames() + readFrames());
         QCOMPARE(records(result->table), rig.sim.storedTable());
+        rig.engine.close();
+
+        // The window lists the pinned server like any port, its address as tooltip, and
+        // connects to it.
+        WindowHarness window(server.rfc2217Address());
+        auto *ports = window.child<QComboBox>("portSelector");
+        const int entry = ports->findText(QStringLiteral("COM1"));
+        QVERIFY(entry >= 0);
+        QCOMPARE(ports->itemData(entry, Qt::ToolTipRole).toString(), server.rfc2217Address());
+        window.click("connectButton");
+        QTRY_COMPARE(window.button("connectButton")->text(), QStringLiteral("断 开"));
     }
 
     // The server gone mid-download: port lost, exit 4, the record named.
@@ -497,5 +530,5 @@ private:
     QTemporaryDir m_dir;
 };
 
-QTEST_GUILESS_MAIN(NetworkTest)
+QTEST_MAIN(NetworkTest)
 #include "tst_network.moc"
