@@ -96,8 +96,11 @@ void keepAlive(QTcpSocket &socket)
 } // namespace
 
 NetworkLink::NetworkLink(QObject *parent)
-    : DeviceLink(parent), m_socket(new QTcpSocket(this)), m_settle(new QTimer(this))
+    : DeviceLink(parent), m_socket(new QTcpSocket(this)), m_settle(new QTimer(this)),
+      m_purgeWait(new QTimer(this))
 {
+    m_purgeWait->setSingleShot(true);
+    connect(m_purgeWait, &QTimer::timeout, this, &NetworkLink::purgeUnanswered);
     m_settle->setSingleShot(true);
     connect(m_settle, &QTimer::timeout, this, [this] {
         if (m_phase != Phase::Negotiating)
@@ -161,6 +164,7 @@ NetworkLink::Phase NetworkLink::attempt(const QDeadlineTimer &deadline)
     m_settingsAnswered = 0;
     m_purgeAnswered = false;
     m_purgesPending = 0;
+    m_held.clear();
     m_parse = Parse::Data;
     m_sub.clear();
 
@@ -223,8 +227,11 @@ bool NetworkLink::discardPending()
         return false;
     if (m_address.protocol == NetworkAddress::Rfc2217) {
         sendComPort(purgeData, QByteArray(1, char(purgeReceived)));
-        if (m_purgeAnswered)
+        m_held.clear();
+        if (m_purgeAnswered) {
             ++m_purgesPending;
+            m_purgeWait->start(purgeAnswerMs);
+        }
     }
     return true;
 }
@@ -339,15 +346,15 @@ void NetworkLink::parse(const QByteArray &bytes, QByteArray &data)
         case Parse::Data:
             if (b == iac)
                 m_parse = Parse::Iac;
-            else if (m_phase == Phase::Open && m_purgesPending == 0)
-                data += c;
+            else if (m_phase == Phase::Open)
+                (m_purgesPending > 0 ? m_held : data) += c;
             else if (m_phase != Phase::Open && m_serverSaid.size() < maxServerText)
                 m_serverSaid += c;
             break;
         case Parse::Iac:
             if (b == iac) {
-                if (m_phase == Phase::Open && m_purgesPending == 0)
-                    data += c;
+                if (m_phase == Phase::Open)
+                    (m_purgesPending > 0 ? m_held : data) += c;
                 m_parse = Parse::Data;
             } else if (b >= will) {
                 m_verb = b;
@@ -434,6 +441,36 @@ void NetworkLink::option(quint8 verb, quint8 code)
     }
 }
 
+// Bytes that come before the answer to the last purge left the device before the purge: stale, as
+// those a local port's flush throws away. The device's answer to the frame that follows the purge
+// comes after it.
+void NetworkLink::purgeAnswered()
+{
+    if (m_phase == Phase::Negotiating) {
+        m_purgeAnswered = true;
+        return;
+    }
+    if (m_purgesPending == 0)
+        return;
+    m_held.clear();
+    if (--m_purgesPending == 0)
+        m_purgeWait->stop();
+}
+
+// A server that answered the first purge but not this one: what was held back is delivered after
+// all, and later purges are not waited for.
+void NetworkLink::purgeUnanswered()
+{
+    if (m_phase != Phase::Open || m_purgesPending == 0)
+        return;
+    m_purgeAnswered = false;
+    m_purgesPending = 0;
+    const QByteArray held = m_held;
+    m_held.clear();
+    if (!held.isEmpty())
+        emit received(held);
+}
+
 void NetworkLink::subnegotiation()
 {
     if (m_sub.size() < 2 || quint8(m_sub.at(0)) != optComPort)
@@ -441,10 +478,7 @@ void NetworkLink::subnegotiation()
     const quint8 command = quint8(m_sub.at(1));
     const QByteArray value = m_sub.mid(2);
     if (command == serverAnswer + purgeData) {
-        if (m_phase == Phase::Negotiating)
-            m_purgeAnswered = true;
-        else if (m_purgesPending > 0)
-            --m_purgesPending;
+        purgeAnswered();
         return;
     }
     if (command < serverAnswer + setBaudRate || command > serverAnswer + setStopSize ||
@@ -518,7 +552,8 @@ void NetworkLink::sendLineSettings()
     if (m_settingsSent || m_phase != Phase::Negotiating)
         return;
     m_settingsSent = true;
-    // The purge first: whether the server answers it tells how later purges can be relied on.
+    // Whatever the device sent before this connection is not an answer to it; and whether the
+    // server answers a purge tells whether later ones can be waited for.
     sendComPort(purgeData, QByteArray(1, char(purgeReceived)));
     sendComPort(setBaudRate, bigEndian(baudRate));
     sendComPort(setDataSize, QByteArray(1, char(dataSize)));
@@ -542,6 +577,8 @@ void NetworkLink::dropConnection()
 {
     m_phase = Phase::Closed;
     m_purgesPending = 0;
+    m_held.clear();
+    m_purgeWait->stop();
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
 }

@@ -32,6 +32,7 @@ public:
     static constexpr int defaultOpenTimeoutMs = 3000;
     static constexpr int retryMs = 100;
     static constexpr int rawSettleMs = 100;
+    static constexpr int purgeAnswerMs = 200;
 
     explicit NetworkLink(QObject *parent = nullptr);
     ~NetworkLink() override;
@@ -57,6 +58,8 @@ private:
     void parse(const QByteArray &bytes, QByteArray &data);
     void option(quint8 verb, quint8 code);
     void subnegotiation();
+    void purgeAnswered();
+    void purgeUnanswered();
     void lineSettingAnswered(quint8 command, quint32 value);
     void sendCommand(quint8 verb, quint8 code);
     void sendComPort(quint8 command, const QByteArray &value);
@@ -81,10 +84,13 @@ private:
     std::bitset<256> m_localOn, m_localAsked, m_remoteOn, m_remoteAsked;
     bool m_settingsSent = false;
     int m_settingsAnswered = 0; // bit per line setting: baud, data size, parity, stop size
-    // A server that answers the purge sent with the line settings answers every purge: bytes that
-    // come before the answer to the last purge left the device before the purge and are dropped.
+    // A server that answered the purge sent with the line settings is expected to answer every
+    // purge: data that comes before the answer is held back (and dropped when it comes), for at
+    // most purgeAnswerMs.
     bool m_purgeAnswered = false;
     int m_purgesPending = 0;
+    QByteArray m_held;
+    QTimer *m_purgeWait = nullptr;
 
     Parse m_parse = Parse::Data;
     quint8 m_verb = 0;
