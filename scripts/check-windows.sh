@@ -16,7 +16,7 @@ failed=0
 for f in $(git ls-files 'src/*.cpp'); do
     if ! x86_64-w64-mingw32-g++-posix -std=c++17 -fsyntax-only -w -DQT_NO_CAST_FROM_ASCII \
         -DQT_NO_CAST_TO_ASCII -DQT_NO_CAST_FROM_BYTEARRAY -DIRLEARN_VERSION=\"0\" -Isrc -Isrc/ui -I"$ui" -I"$qt" \
-        -I"$qt/QtCore" -I"$qt/QtGui" -I"$qt/QtWidgets" -I"$qt/QtSerialPort" "$f"; then
+        -I"$qt/QtCore" -I"$qt/QtGui" -I"$qt/QtWidgets" -I"$qt/QtNetwork" -I"$qt/QtSerialPort" "$f"; then
         echo "does not compile for Windows: $f" >&2
         failed=1
     fi

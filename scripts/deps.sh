@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev
     fonts-arphic-uming fonts-wqy-microhei qt6-translations-l10n
     stress-ng
+    ser2net
 )
 
 missing=()

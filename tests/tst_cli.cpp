@@ -34,6 +34,15 @@ struct Run
 };
 
 // Arguments as a script writes them, split at spaces.
+// A signal to a running client only: a process that has already ended has no id, and kill(0)
+// would signal the whole process group, the test runner with it.
+void sendSignal(QProcess &process, int signal)
+{
+    const qint64 pid = process.processId();
+    if (pid > 0)
+        ::kill(pid_t(pid), signal);
+}
+
 QStringList words(const char *line)
 {
     return QString::fromUtf8(line).split(QLatin1Char(' '));
@@ -409,7 +418,7 @@ private slots:
             QProcess process;
             QString err;
             QVERIFY2(startUntil(process, c.args, c.waitFor, &err), c.name);
-            ::kill(pid_t(process.processId()), c.signal);
+            sendSignal(process, c.signal);
             const Run r = finish(process, err);
             const QString row = QString::fromUtf8(c.name) + QLatin1Char(' ') + r.err;
             QVERIFY2(r.code == 128 + c.signal, qPrintable(row));
@@ -450,14 +459,14 @@ private slots:
         // Full timings: the first signal waits out the key's 2 s reply window.
         QVERIFY(startUntil(process, words("learn --key 0") + dev1, QStringLiteral("剩余"), &err,
                            QStringLiteral("1")));
-        ::kill(pid_t(process.processId()), SIGINT);
+        sendSignal(process, SIGINT);
         QVERIFY(QTest::qWaitFor(
             [&] {
                 err += QString::fromUtf8(process.readAllStandardError());
                 return err.contains(QStringLiteral("收到中断信号"));
             },
             30000));
-        ::kill(pid_t(process.processId()), SIGINT);
+        sendSignal(process, SIGINT);
         const Run r = finish(process, err);
         QCOMPARE(r.code, 130);
         QVERIFY2(r.json.isEmpty(), qPrintable(r.out));
@@ -477,7 +486,7 @@ private slots:
         QCOMPARE(second.code, 3);
         QVERIFY2(second.err.contains(QStringLiteral("被占用")), qPrintable(second.err));
         QVERIFY2(second.err.contains(QStringLiteral("irlearn-cli")), qPrintable(second.err));
-        ::kill(pid_t(first.processId()), SIGINT);
+        sendSignal(first, SIGINT);
         QCOMPARE(finish(first, err).code, 130);
         QCOMPARE(sim.received(), words("0001F0 00014B 0001F2"));
     }

@@ -29,6 +29,8 @@ QString stateWord(PortState state)
         return QStringLiteral("missing");
     case PortState::NotASerialPort:
         return QStringLiteral("not-a-serial-port");
+    case PortState::Network:
+        return QStringLiteral("network");
     case PortState::Other: // never listed
         break;
     }
@@ -53,6 +55,8 @@ QString stateText(const PortDetails &d)
         return QStringLiteral("不存在");
     case PortState::NotASerialPort:
         return QStringLiteral("不是串口设备");
+    case PortState::Network:
+        return QStringLiteral("网络串口服务器（未连接试探）");
     case PortState::Other: // never listed
         break;
     }

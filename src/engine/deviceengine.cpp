@@ -10,12 +10,12 @@
 #include "engine/tableread.h"
 #include "protocol/exchange.h"
 #include "protocol/frames.h"
-#include "serial/seriallink.h"
+#include "serial/portlink.h"
 
 namespace irlearn {
 
 DeviceEngine::DeviceEngine(Timings timings, QObject *parent)
-    : DeviceEngine(new SerialLink, timings, parent)
+    : DeviceEngine(new PortLink, timings, parent)
 {
 }
 

@@ -32,7 +32,7 @@ class DeviceEngine : public QObject
     Q_OBJECT
 
 public:
-    // An engine on the serial port.
+    // An engine on the port an open() names: a serial device or a port server (PortLink).
     explicit DeviceEngine(Timings timings = {}, QObject *parent = nullptr);
     // An engine on any line; the engine takes it over (tests drive it through a scripted line).
     DeviceEngine(DeviceLink *link, Timings timings, QObject *parent = nullptr);

@@ -43,8 +43,20 @@ void KeyLearning::replied(const QString &tag, const QString &reply, bool)
 
 void KeyLearning::timedOut(const QString &, int)
 {
+    if (m_cancelled) {
+        end(Outcome::Cancelled);
+        return;
+    }
     // The request stays registered: the answer still counts until the window is over.
     setInterruptible(true);
+}
+
+void KeyLearning::cancel()
+{
+    if (isInterruptible())
+        end(Outcome::Cancelled);
+    else
+        m_cancelled = true;
 }
 
 bool KeyLearning::interrupt()

@@ -25,6 +25,9 @@ public:
     void replied(const QString &tag, const QString &reply, bool late) override;
     void timedOut(const QString &tag, int received) override;
     bool interrupt() override;
+    // Within the frame's reply window the answer (or the window's end) is waited for, so that the
+    // next frame never runs into this one on the line; after it, at once.
+    void cancel() override;
     void portLost() override;
 
 private:
@@ -33,6 +36,7 @@ private:
 
     QString m_device;
     int m_key = 0;
+    bool m_cancelled = false;
     QDeadlineTimer m_windowEnd;
     QTimer m_window;
     QTimer m_ticks;

@@ -1,6 +1,7 @@
 #include "serial/portchoice.h"
 
 #include "base/regularfile.h"
+#include "serial/networkaddress.h"
 
 namespace irlearn {
 
@@ -67,6 +68,13 @@ PortChoice choosePort(const QString &text, const PortNames &names, const QList<P
             choice.error = QStringLiteral("端口不存在：%1").arg(choice.name);
         return choice;
     }
+    if (isNetworkAddress(given)) {
+        QString why;
+        if (!parseNetworkAddress(given, &why)) {
+            choice.error = why;
+            return choice;
+        }
+    }
     choice.device = given;
     const int n = numberFor(given, names);
     if (n > 0)
@@ -81,8 +89,14 @@ QList<NamedPort> namedPorts(const PortNames &names, const QList<PortDetails> &sy
         const QString device = names.deviceFor(n);
         if (device.isEmpty())
             continue;
-        const QString canonical = canonicalPath(device);
         NamedPort port{n, {}};
+        if (isNetworkAddress(device)) {
+            port.details.path = device;
+            port.details.state = PortState::Network;
+            ports << port;
+            continue;
+        }
+        const QString canonical = canonicalPath(device);
         bool listed = false;
         for (const PortDetails &details : system) {
             if (details.path == canonical) {
@@ -100,6 +114,8 @@ QList<NamedPort> namedPorts(const PortNames &names, const QList<PortDetails> &sy
 
 std::optional<OpenFailure> portPathProblem(const QString &path)
 {
+    if (isNetworkAddress(path))
+        return std::nullopt; // a port server, judged when it is connected to
 #ifdef Q_OS_UNIX
     QString what;
     switch (pathKind(path)) {

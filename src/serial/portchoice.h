@@ -31,7 +31,8 @@ struct NamedPort
 inline const QString autoPort = QStringLiteral("auto");
 
 // Resolves text, which is a COM name (COM1 ... COM32, any case, mapped through names as the
-// window maps it), "auto" (the only USB serial adapter among system), or a device path.
+// window maps it), "auto" (the only USB serial adapter among system), a network address
+// ("rfc2217://HOST:PORT", "tcp://HOST:PORT") or a device path.
 PortChoice choosePort(const QString &text, const PortNames &names,
                       const QList<PortDetails> &system);
 

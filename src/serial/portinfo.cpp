@@ -470,6 +470,7 @@ OpenFailure explainOpenFailure(const QString &path, QSerialPort::SerialPortError
         case PortState::NotPermitted: // filled above
         case PortState::Free:
         case PortState::Other:
+        case PortState::Network: // a link of its own words its failures
             f.message = otherText(path, error);
             break;
         }

@@ -2,6 +2,7 @@
 
 #include "base/numtext.h"
 #include "base/regularfile.h"
+#include "serial/networkaddress.h"
 
 #include <QRegularExpression>
 #include <QSerialPortInfo>
@@ -51,9 +52,13 @@ PortNames::PortNames(QMap<int, QString> pinned, QStringList systemDevices)
 PortNames PortNames::current(const QMap<int, QString> &pinned)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(pinned);
     PortNames names;
     names.m_identity = true;
+    // COMn is the system's own, but a port server may still be pinned to a number.
+    for (auto it = pinned.cbegin(); it != pinned.cend(); ++it) {
+        if (it.key() >= 1 && it.key() <= maxPort && isNetworkAddress(it.value()))
+            names.m_devices.insert(it.key(), it.value());
+    }
     return names;
 #else
     return PortNames(pinned, systemDevices());
@@ -86,7 +91,7 @@ QString PortNames::deviceFor(int port) const
     if (port < 1 || port > maxPort)
         return QString();
     if (m_identity)
-        return comName(port);
+        return m_devices.value(port, comName(port));
     return m_devices.value(port);
 }
 

@@ -14,6 +14,7 @@ enum class PortState {
     Missing,        // nothing at that path, or a link to nothing
     NotASerialPort, // a directory, a regular file or another kind of node
     Other,          // the system refused the open for a reason of its own (never listed)
+    Network,        // a port server's address (rfc2217:// or tcp://), listed untried
 };
 
 // Why a port could not be opened.

@@ -12,6 +12,7 @@
 #include "engine/deviceengine.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
+#include "serial/networkaddress.h"
 #include "serial/pinnedports.h"
 #include "serial/portchoice.h"
 #include "serial/portinfo.h"
@@ -322,11 +323,15 @@ void MainWindow::refreshPorts()
     combo->clear();
     const QList<NamedPort> ports = namedPorts(m_ports, systemPorts());
     for (const NamedPort &port : ports) {
-        if (port.details.state != PortState::Free)
+        // A port server is listed untried: a trial connection would take the port from whoever
+        // uses it now.
+        const bool network = port.details.state == PortState::Network;
+        if (port.details.state != PortState::Free && !network)
             continue;
+        const QString device = m_ports.deviceFor(port.number);
         combo->addItem(comName(port.number));
-        combo->setItemData(combo->count() - 1,
-                           portTip(m_ports.deviceFor(port.number), port.details), Qt::ToolTipRole);
+        combo->setItemData(combo->count() - 1, network ? device : portTip(device, port.details),
+                           Qt::ToolTipRole);
     }
     combo->setEditText(text);
     updatePortTip();

@@ -1,0 +1,549 @@
+// Network ports: the RFC 2217 line against a server scripted here, byte for byte (negotiation,
+// escaping, purges, refusals, a connection cut mid-record), the addresses where a port is named,
+// and the whole path through a real ser2net serving a simulated device: the command line, the
+// engine and the window reading, downloading with verify, and losing the server mid-transfer.
+#include "support/enginerig.h"
+#include "support/ser2netprocess.h"
+#include "support/windowharness.h"
+
+#include "serial/pinnedports.h"
+#include "base/settings.h"
+#include "codefile/codefile.h"
+#include "serial/networkaddress.h"
+#include "serial/networklink.h"
+#include "serial/portchoice.h"
+#include "serial/portlink.h"
+#include "serial/seriallink.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace irlearn;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out += char(v);
+    return out;
+}
+
+// What the link says first, and the line settings it sends once the server takes the option:
+// a purge of the server's receive buffer, 9600 baud, 8 data bits, no parity, 1 stop bit, no
+// flow control.
+const QByteArray hello = bytes({255, 251, 44, 255, 251, 0, 255, 253, 0, 255, 251, 3, 255, 253, 3});
+const QByteArray purge = bytes({255, 250, 44, 12, 1, 255, 240});
+const QByteArray lineSettings =
+    purge + bytes({255, 250, 44, 1, 0, 0, 0x25, 0x80, 255, 240}) +
+    bytes({255, 250, 44, 2, 8, 255, 240}) + bytes({255, 250, 44, 3, 1, 255, 240}) +
+    bytes({255, 250, 44, 4, 1, 255, 240}) + bytes({255, 250, 44, 5, 1, 255, 240});
+// The server: echo and terminal type offered (to be refused), then the options the link asks for.
+const QByteArray greeting = bytes(
+    {255, 251, 1, 255, 253, 24, 255, 253, 44, 255, 251, 0, 255, 253, 0, 255, 251, 3, 255, 253, 3});
+const QByteArray refusals = bytes({255, 254, 1, 255, 252, 24});
+const QByteArray purgeAnswer = bytes({255, 250, 44, 112, 1, 255, 240});
+
+QByteArray answer(int command, const QByteArray &value)
+{
+    return bytes({255, 250, 44, command}) + value + bytes({255, 240});
+}
+
+// The answers to the line settings; none to the flow control, as from a server in front of a
+// pseudo-terminal.
+QByteArray answers(quint32 baud = 9600, int parity = 1)
+{
+    return purgeAnswer +
+           answer(101, bytes({int(baud >> 24), int(baud >> 16) & 255, int(baud >> 8) & 255,
+                              int(baud) & 255})) +
+           answer(102, bytes({8})) + answer(103, bytes({parity})) + answer(104, bytes({1}));
+}
+
+QByteArray doubled(const QByteArray &data)
+{
+    QByteArray out;
+    for (char c : data) {
+        out += c;
+        if (quint8(c) == 255)
+            out += c;
+    }
+    return out;
+}
+
+// A port server scripted by the test: takes one connection, records every byte that comes and
+// sends what the script says. The link's open() waits in its own event loop, so the script
+// reacts to what arrives rather than being driven step by step.
+struct ScriptedServer
+{
+    QTcpServer server;
+    QTcpSocket *peer = nullptr;
+    QByteArray got;
+    std::function<void()> onConnect;
+    std::function<void()> onData;
+
+    ScriptedServer()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            peer = server.nextPendingConnection();
+            peer->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            QObject::connect(peer, &QTcpSocket::readyRead, peer, [this] {
+                got += peer->readAll();
+                if (onData)
+                    onData();
+            });
+            if (onConnect)
+                onConnect();
+        });
+    }
+
+    QString address(const char *scheme = "rfc2217") const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2")
+            .arg(QLatin1String(scheme))
+            .arg(server.serverPort());
+    }
+
+    // Each piece on its own, a few milliseconds apart: a command may arrive cut anywhere.
+    void sendPieces(const QList<QByteArray> &pieces, int gapMs = 15)
+    {
+        for (int i = 0; i < pieces.size(); ++i) {
+            QTimer::singleShot(i * gapMs, &server, [this, piece = pieces.at(i)] {
+                if (peer) {
+                    peer->write(piece);
+                    peer->flush();
+                }
+            });
+        }
+    }
+};
+
+// Cuts bytes into pieces of the given sizes; the rest is the last piece.
+QList<QByteArray> cut(const QByteArray &data, std::initializer_list<int> sizes)
+{
+    QList<QByteArray> pieces;
+    int at = 0;
+    for (int n : sizes) {
+        pieces << data.mid(at, n);
+        at += n;
+    }
+    pieces << data.mid(at);
+    return pieces;
+}
+
+quint16 unusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+Timings quick()
+{
+    return {250, 400, 15, 15, 200, 2000};
+}
+
+// Through ser2net, a process more between the engine and the device on a busy machine: wider
+// windows, which cost nothing unless a test sits one out.
+Timings viaServer()
+{
+    return {1500, 3000, 40, 15, 200, 2000};
+}
+
+QStringList readFrames()
+{
+    return QStringList{QStringLiteral("0001ED"), QStringLiteral("40"), QStringLiteral("50")} +
+           QStringList(16, QStringLiteral("00"));
+}
+
+const QString table16 = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
+
+CodeTable fileTable(const QString &path)
+{
+    CodeTable table;
+    codefile::fill(table, codefile::load(path).lines);
+    return table;
+}
+
+} // namespace
+
+class NetworkTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Negotiation byte for byte, open without an answer to the flow control, a record full of
+    // 0xFF both ways with the purge before the write and the stale bytes before its answer
+    // dropped, a purge left unanswered, the connection cut mid-record, a server that stops
+    // answering, and plain TCP as it is.
+    void rfc2217AgainstAScriptedServer()
+    {
+        ScriptedServer s;
+        QVERIFY(s.server.isListening());
+        bool answered = false;
+        s.onConnect = [&] {
+            s.sendPieces({greeting});
+        };
+        s.onData = [&] {
+            if (!answered && s.got.endsWith(lineSettings)) {
+                answered = true;
+                // Cut inside the baud rate's value and between an IAC and its SE.
+                s.sendPieces(cut(answers(), {12, 3, 16}));
+            }
+        };
+        NetworkLink link;
+        OpenFailure error;
+        QVERIFY2(link.open(s.address(), &error), qPrintable(error.message));
+        QVERIFY(link.isOpen());
+        QCOMPARE(s.got, hello + refusals + lineSettings);
+
+        const QByteArray record(257, char(0xFF));
+        s.got.clear();
+        QVERIFY(link.discardPending());
+        QVERIFY(link.write(record));
+        QTRY_COMPARE(s.got, purge + doubled(record));
+
+        QByteArray received;
+        QObject::connect(&link, &DeviceLink::received, &link,
+                         [&](const QByteArray &b) { received += b; });
+        // Bytes the server sent before it purged are stale; the record after the purge's answer
+        // is the reply. An escaped pair and a notification are cut across segments.
+        const QByteArray modemState = bytes({255, 250, 44, 107, 0, 255, 240});
+        const QByteArray wire = bytes({0x11, 0x22}) + purgeAnswer + doubled(record.left(100)) +
+                                modemState + doubled(record.mid(100));
+        s.sendPieces(cut(wire, {9, 51, 200, 3, 4}));
+        QTRY_COMPARE(received.size(), record.size());
+        QCOMPARE(received, record);
+
+        // A purge the server leaves unanswered holds nothing back for long.
+        received.clear();
+        QVERIFY(link.discardPending());
+        QVERIFY(link.write(bytes({1})));
+        s.peer->write(bytes({0x42}));
+        QTRY_COMPARE(received, bytes({0x42}));
+
+        // Cut mid-record: what came is delivered, then the line is lost and closed.
+        QSignalSpy lost(&link, &DeviceLink::lost);
+        received.clear();
+        s.peer->write(doubled(record.left(128)));
+        s.peer->flush();
+        QTRY_COMPARE(received.size(), 128);
+        s.peer->abort();
+        QTRY_COMPARE(lost.count(), 1);
+        QVERIFY(!link.isOpen());
+        QVERIFY(!link.write(record));
+        QTest::qWait(50);
+        QCOMPARE(lost.count(), 1);
+
+        // A server that stops answering: the engine's time-out ends the request; nothing hangs.
+        ScriptedServer mute;
+        bool settled = false;
+        mute.onConnect = [&] {
+            mute.sendPieces({greeting});
+        };
+        mute.onData = [&] {
+            if (!settled && mute.got.endsWith(lineSettings)) {
+                settled = true;
+                mute.sendPieces({answers()});
+            }
+        };
+        DeviceEngine engine(new NetworkLink, quick());
+        QVERIFY2(engine.open(mute.address(), &error), qPrintable(error.message));
+        QSignalSpy finished(&engine, &DeviceEngine::finished);
+        QVERIFY(engine.readTable(QStringLiteral("0001")));
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).value<OperationResult>().outcome, Outcome::TimedOut);
+        QVERIFY(engine.isOpen());
+
+        // Plain TCP: no negotiation, no escaping, no purge on the wire.
+        ScriptedServer raw;
+        NetworkLink plain;
+        QVERIFY2(plain.open(raw.address("tcp"), &error), qPrintable(error.message));
+        QByteArray plainReceived;
+        QObject::connect(&plain, &DeviceLink::received, &plain,
+                         [&](const QByteArray &b) { plainReceived += b; });
+        QVERIFY(plain.discardPending());
+        QVERIFY(plain.write(record));
+        QTRY_COMPARE(raw.got, record);
+        raw.peer->write(bytes({255, 255, 1}));
+        QTRY_COMPARE(plainReceived, bytes({255, 255, 1}));
+    }
+
+    // Every way an open fails says what happened, and none takes longer than the bound.
+    void openFailuresSayWhy_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("serverGreeting"); // empty: no server, or a silent one
+        QTest::addColumn<QByteArray>("serverAnswers");
+        QTest::addColumn<QString>("why");
+        const QByteArray refuseOption = bytes({255, 254, 44});
+        QTest::newRow("baud rate refused")
+            << "server" << greeting << answers(4800) << "波特率 9600";
+        QTest::newRow("parity refused") << "server" << greeting << answers(9600, 2) << "无校验";
+        QTest::newRow("no serial-port option")
+            << "server" << refuseOption << QByteArray() << "不支持 RFC 2217";
+        QTest::newRow("silent server")
+            << "server" << QByteArray() << QByteArray() << "没有确认线路设置";
+        QTest::newRow("nobody listening")
+            << QStringLiteral("rfc2217://127.0.0.1:%1").arg(unusedPort()) << QByteArray()
+            << QByteArray() << "连接被拒绝";
+        QTest::newRow("unknown host") << "rfc2217://no-such-host.invalid:4001" << QByteArray()
+                                      << QByteArray() << "找不到主机";
+        QTest::newRow("no port") << "tcp://rack1" << QByteArray() << QByteArray() << "地址无效";
+        // A server that turns every connection away, saying why, is tried until the bound.
+        QTest::newRow("device in use")
+            << "server" << QByteArray("Port's device already in use\r\n") << QByteArray("hang up")
+            << "关闭了连接（端口可能正被别人使用）：Port's device already in use";
+    }
+
+    void openFailuresSayWhy()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, serverGreeting);
+        QFETCH(QByteArray, serverAnswers);
+        QFETCH(QString, why);
+        ScriptedServer s;
+        int connections = 0;
+        s.onConnect = [&] {
+            ++connections;
+            if (serverAnswers == "hang up") {
+                s.peer->write(serverGreeting);
+                s.peer->disconnectFromHost();
+            } else if (!serverGreeting.isEmpty()) {
+                s.sendPieces({serverGreeting});
+            }
+        };
+        s.onData = [&] {
+            if (serverAnswers != "hang up" && !serverAnswers.isEmpty() &&
+                s.got.endsWith(lineSettings))
+                s.sendPieces({serverAnswers});
+        };
+        NetworkLink link;
+        link.setOpenTimeout(500);
+        OpenFailure error;
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(!link.open(address == QLatin1String("server") ? s.address() : address, &error));
+        QVERIFY2(error.message.contains(why), qPrintable(error.message));
+        QVERIFY(!link.isOpen());
+        QVERIFY(!link.write("\x01"));
+        // Bounded: the open timeout plus slack for a loaded machine, never a hang.
+        QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
+        if (serverAnswers == "hang up")
+            QVERIFY(connections > 1);
+    }
+
+    // The address forms where a port is named: the parser, --port, the settings' port map and
+    // its listing, and the line a port link becomes.
+    void addressesWhereAPortIsNamed()
+    {
+        const auto a = parseNetworkAddress(QStringLiteral(" RFC2217://rack1:4001 "));
+        QVERIFY(a);
+        QCOMPARE(a->protocol, NetworkAddress::Rfc2217);
+        QCOMPARE(a->host, QStringLiteral("rack1"));
+        QCOMPARE(a->port, quint16(4001));
+        const auto v6 = parseNetworkAddress(QStringLiteral("tcp://[::1]:7000/"));
+        QVERIFY(v6);
+        QCOMPARE(v6->protocol, NetworkAddress::RawTcp);
+        QCOMPARE(v6->hostAndPort(), QStringLiteral("[::1]:7000"));
+        for (const char *bad :
+             {"rfc2217://rack1", "rfc2217://:4001", "tcp://rack1:0", "tcp://rack1:65536",
+              "tcp://rack1:40x", "tcp://a:b:4001", "tcp://user@rack1:4001", "tcp://rack1:+4001"}) {
+            QString why;
+            QVERIFY2(!parseNetworkAddress(QLatin1String(bad), &why), bad);
+            QVERIFY(why.contains(QLatin1String(bad)));
+        }
+        QVERIFY(!isNetworkAddress(QStringLiteral("/dev/ttyUSB0")));
+
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("VexoSet.ini"));
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Ports]\r\nCOM9=rfc2217://rack1:4001\r\nCOM10=tcp://10.0.0.7:4002\r\n");
+        file.close();
+        const QMap<int, QString> pinned = pinnedPorts(Settings(ini));
+        QCOMPARE(pinned.value(9), QStringLiteral("rfc2217://rack1:4001"));
+        const PortNames names(pinned, {});
+
+        PortChoice choice = choosePort(QStringLiteral("com9"), names, {});
+        QCOMPARE(choice.device, QStringLiteral("rfc2217://rack1:4001"));
+        choice = choosePort(QStringLiteral("tcp://10.0.0.7:4002"), names, {});
+        QCOMPARE(choice.device, QStringLiteral("tcp://10.0.0.7:4002"));
+        QCOMPARE(choice.name, QStringLiteral("COM10"));
+        choice = choosePort(QStringLiteral("rfc2217://rack2"), names, {});
+        QVERIFY(!choice.ok());
+        QVERIFY(choice.error.contains(QStringLiteral("地址无效")));
+        QVERIFY(!portPathProblem(QStringLiteral("rfc2217://rack1:4001")));
+
+        const QList<NamedPort> listed = namedPorts(names, {});
+        QCOMPARE(listed.size(), 2);
+        QCOMPARE(listed.at(0).number, 9);
+        QCOMPARE(listed.at(0).details.path, QStringLiteral("rfc2217://rack1:4001"));
+        QCOMPARE(listed.at(0).details.state, PortState::Network);
+
+        PortLink link;
+        OpenFailure error;
+        QVERIFY(!link.open(QStringLiteral("tcp://127.0.0.1:%1").arg(unusedPort()), &error));
+        QVERIFY(qobject_cast<NetworkLink *>(link.current()));
+        QVERIFY(!link.open(dir.filePath(QStringLiteral("nothing")), &error));
+        QVERIFY(qobject_cast<SerialLink *>(link.current()));
+    }
+
+    // Through ser2net: the command line reads over RFC 2217 by a pinned name and lists it; the
+    // engine downloads with verify over RFC 2217 and reads over plain TCP. Every frame reaches
+    // the device as from a local port.
+    void throughSer2net()
+    {
+        if (Ser2netProcess::program().isEmpty())
+            QSKIP("ser2net is not installed (scripts/deps.sh installs it)");
+        EngineRig rig({QStringLiteral("--seed"), QStringLiteral("7")}, viaServer());
+        QVERIFY(rig.sim.start());
+        Ser2netProcess server(rig.sim.linkPath());
+        QVERIFY(server.start());
+        writeSettings(server.rfc2217Address());
+
+        const QString saved = m_dir.filePath(QStringLiteral("read.bin"));
+        Run r =
+            cli({QStringLiteral("read"), QStringLiteral("-o"), saved, QStringLiteral("--device"),
+                 QStringLiteral("0001"), QStringLiteral("--port"), QStringLiteral("COM9")});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(rig.sim.received(), readFrames());
+        QCOMPARE(codefile::load(saved).lines.mid(0, 16), rig.sim.storedTable());
+        r = cli({QStringLiteral("ports")});
+        bool listed = false;
+        for (const QJsonValue &port : r.json.value(QLatin1String("ports")).toArray()) {
+            const QJsonObject o = port.toObject();
+            if (o.value(QLatin1String("name")).toString() == QLatin1String("COM9")) {
+                listed = true;
+                QCOMPARE(o.value(QLatin1String("path")).toString(), server.rfc2217Address());
+                QCOMPARE(o.value(QLatin1String("state")).toString(), QStringLiteral("network"));
+            }
+        }
+        QVERIFY(listed);
+
+        OpenFailure error;
+        QVERIFY2(rig.engine.open(server.rfc2217Address(), &error), qPrintable(error.message));
+        const CodeTable table = fileTable(table16);
+        QVERIFY(rig.engine.downloadTable(QStringLiteral("0001"), table, true));
+        auto result = rig.waitIdle(20000);
+        QVERIFY(result);
+        QVERIFY2(result->ok(), qPrintable(result->detail));
+        QCOMPARE(rig.sim.storedTable(), QStringList(table.begin(), table.begin() + 16));
+        const QStringList download =
+            QStringList{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")} +
+            QStringList(table.begin(), table.begin() + 16);
+        QCOMPARE(rig.sim.received(), readFrames() + download + readFrames());
+        rig.engine.close();
+
+        QVERIFY2(rig.engine.open(server.tcpAddress(), &error), qPrintable(error.message));
+        QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
+        result = rig.waitIdle(20000);
+        QVERIFY(result);
+        QVERIFY2(result->ok(), qPrintable(result->detail));
+        QCOMPARE(rig.sim.received(), readFrames() + download + readFrames() + readFrames());
+        QCOMPARE(records(result->table), rig.sim.storedTable());
+        rig.engine.close();
+
+        // The window lists the pinned server like any port, its address as tooltip, and
+        // connects to it.
+        WindowHarness window(server.rfc2217Address());
+        auto *ports = window.child<QComboBox>("portSelector");
+        const int entry = ports->findText(QStringLiteral("COM1"));
+        QVERIFY(entry >= 0);
+        QCOMPARE(ports->itemData(entry, Qt::ToolTipRole).toString(), server.rfc2217Address());
+        window.click("connectButton");
+        QTRY_COMPARE(window.button("connectButton")->text(), QStringLiteral("断 开"));
+    }
+
+    // The server gone mid-download: port lost, exit 4, the record named.
+    void ser2netKilledMidTransfer()
+    {
+        if (Ser2netProcess::program().isEmpty())
+            QSKIP("ser2net is not installed (scripts/deps.sh installs it)");
+        SimProcess sim({QStringLiteral("--frame-gap"), QStringLiteral("5")},
+                       SimProcess::Pace::LineSpeed);
+        QVERIFY(sim.start());
+        Ser2netProcess server(sim.linkPath());
+        QVERIFY(server.start());
+        writeSettings(server.rfc2217Address());
+
+        QProcess cliProcess;
+        startCli(cliProcess,
+                 {QStringLiteral("download"), table16, QStringLiteral("--device"),
+                  QStringLiteral("0001"), QStringLiteral("--port"), server.rfc2217Address()});
+        QVERIFY(sim.waitForReceived(6, 20000)); // mid-download
+        server.kill();
+        QVERIFY(cliProcess.waitForFinished(20000));
+        const QString err = QString::fromUtf8(cliProcess.readAllStandardError());
+        const QJsonObject json =
+            QJsonDocument::fromJson(cliProcess.readAllStandardOutput()).object();
+        QCOMPARE(cliProcess.exitCode(), 4);
+        QCOMPARE(json.value(QLatin1String("result")).toString(), QStringLiteral("port-lost"));
+        const int record = json.value(QLatin1String("record")).toInt();
+        QVERIFY2(record >= 1 && record <= 16, qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("写入第%1条记录时与设备的连接中断").arg(record)),
+                 qPrintable(err));
+    }
+
+private:
+    struct Run
+    {
+        int code = -1;
+        QJsonObject json;
+        QString err;
+    };
+
+    static QStringList records(const CodeTable &table)
+    {
+        return QStringList(table.begin(), table.begin() + tableRecords);
+    }
+
+    void writeSettings(const QString &address)
+    {
+        QFile settings(m_dir.filePath(QStringLiteral("VexoSet.ini")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral("[Ports]\r\nCOM9=%1\r\n").arg(address).toUtf8());
+    }
+
+    void startCli(QProcess &process, const QStringList &args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.5"));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_dir.path());
+        process.start(QStringLiteral(IRLEARN_CLI_PATH),
+                      args + QStringList{QStringLiteral("--settings"),
+                                         m_dir.filePath(QStringLiteral("VexoSet.ini")),
+                                         QStringLiteral("--json")});
+    }
+
+    Run cli(const QStringList &args)
+    {
+        QProcess process;
+        startCli(process, args);
+        Run run;
+        if (!process.waitForFinished(30000))
+            return run;
+        run.code = process.exitCode();
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        return run;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+QTEST_MAIN(NetworkTest)
+#include "tst_network.moc"
