@@ -2,6 +2,7 @@
 
 #include "appearance.h"
 #include "dialogs.h"
+#include "learningwizard.h"
 #include "portselector.h"
 #include "ui_mainwindow.h"
 
@@ -83,6 +84,14 @@ MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWi
         m_keys[std::size_t(i)] = findChild<QPushButton *>(QStringLiteral("keyButton%1").arg(i));
     m_keyAllowed.fill(true);
 
+    // Beside the learning toggle, wherever the form puts it.
+    m_wizardButton =
+        new QPushButton(QStringLiteral("学习向导"), m_ui->learningToggle->parentWidget());
+    m_wizardButton->setObjectName(QStringLiteral("learningWizardButton"));
+    const QRect toggle = m_ui->learningToggle->geometry();
+    m_wizardButton->setGeometry(toggle.right() + 9, toggle.top(), 97, toggle.height());
+    connect(m_wizardButton, &QPushButton::clicked, this, &MainWindow::openWizard);
+
     connectControls();
     connectEngine();
     loadState();
@@ -144,6 +153,11 @@ void MainWindow::connectEngine()
     DeviceEngine *e = m_engine;
     connect(e, &DeviceEngine::logLine, &m_log, &LogBuffer::append);
     connect(e, &DeviceEngine::message, this, [this](const QString &text) {
+        // The wizard says each key's result itself.
+        if (text == messages::learnt && wizardRunning()) {
+            m_engine->messageClosed();
+            return;
+        }
         dialogs::information(this, text, [engine = QPointer<DeviceEngine>(m_engine)] {
             if (engine)
                 engine->messageClosed();
@@ -168,6 +182,9 @@ void MainWindow::connectEngine()
     connect(e, &DeviceEngine::learningModeConfirmed, this, [this](bool on) {
         m_ui->learningToggle->setText(on ? QStringLiteral("结束指令学习")
                                          : QStringLiteral("开始学习指令"));
+        // The wizard switches learning mode itself: the toggle follows the device.
+        if (wizardRunning())
+            m_ui->learningToggle->setChecked(on);
     });
     connect(e, &DeviceEngine::keyLearnt, this, &MainWindow::keysAtRest);
     connect(e, &DeviceEngine::tableRead, this, &MainWindow::openSavePanel);
@@ -361,8 +378,9 @@ void MainWindow::showCommandTable(bool show)
 
 void MainWindow::updateControls()
 {
-    const bool ready = m_connected && !m_engine->isBusy();
+    const bool ready = m_connected && !m_engine->isBusy() && !wizardRunning();
     m_ui->learningToggle->setEnabled(ready);
+    m_wizardButton->setEnabled(ready);
     m_ui->setDeviceNumberButton->setEnabled(ready);
     for (int i = 0; i < 10; ++i)
         m_keys[std::size_t(i)]->setEnabled(ready && m_keyAllowed[std::size_t(i)]);
@@ -479,6 +497,34 @@ void MainWindow::keyClicked(int index)
     }
     // Outside learning mode a key is a push button: it pops back out.
     key->setChecked(false);
+}
+
+void MainWindow::openWizard()
+{
+    if (m_wizard && !m_wizard->hasEnded()) {
+        m_wizard->raise();
+        m_wizard->activateWindow();
+        return;
+    }
+    // A pass that has ended gives way to a new one.
+    if (m_wizard)
+        m_wizard->close();
+    m_wizard = new LearningWizard(*m_engine, m_ui->deviceNumberEdit->text().trimmed(),
+                                  m_ui->learningToggle->isChecked(), this);
+    connect(m_wizard, &LearningWizard::runningChanged, this, &MainWindow::updateControls);
+    connect(m_wizard, &QObject::destroyed, this, &MainWindow::updateControls, Qt::QueuedConnection);
+    connect(m_wizard, &LearningWizard::summary, this, [this](const QStringList &lines) {
+        m_log.append(QStringLiteral("学习向导："));
+        for (const QString &line : lines)
+            m_log.append(line);
+    });
+    m_wizard->show();
+    updateControls();
+}
+
+bool MainWindow::wizardRunning() const
+{
+    return m_wizard && m_wizard->isRunning();
 }
 
 void MainWindow::keysAtRest()

@@ -6,6 +6,7 @@
 #include "protocol/timings.h"
 #include "serial/portnames.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -23,6 +24,7 @@ namespace irlearn {
 
 class DeviceEngine;
 class DeviceLink;
+class LearningWizard;
 struct OperationResult;
 
 // The main window: the connection bar, the device panel and the command-table panel beneath it,
@@ -84,6 +86,9 @@ private:
     void chooseSaveFileClicked(); // browseSaveFileButton
     void saveTableClicked();      // saveTableButton
 
+    void openWizard(); // learningWizardButton
+    bool wizardRunning() const;
+
     void keysAtRest();
     void openSavePanel(const CodeTable &table);
     void disconnected();
@@ -104,6 +109,8 @@ private:
     QString m_noticeCaption;
     QString m_promptText;
     QString m_credit; // the status strip's own line, while no failure is told there
+    QPushButton *m_wizardButton = nullptr; // beside the learning toggle
+    QPointer<LearningWizard> m_wizard;
     QMenu *m_logMenu = nullptr;
     QAction *m_timeStamps = nullptr; // the log menu's "时间戳"
     QString m_startPort;             // from the command line, see startWith()
