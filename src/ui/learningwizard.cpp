@@ -257,7 +257,7 @@ void LearningWizard::showPhase(TeachSession::Phase phase)
     m_finish->setVisible(phase == P::TestReady || phase == P::TestsDone);
     m_finish->setText(phase == P::TestsDone ? QStringLiteral("完成") : QStringLiteral("结束试发"));
     m_readSave->setVisible(phase == P::Finished);
-    m_countdown->setVisible(phase == P::Learning || phase == P::Deciding);
+    m_countdown->setVisible(phase == P::Learning);
     if (phase == P::Entering)
         m_result->setText(QStringLiteral("正在进入学习状态…"));
     else if (phase == P::Leaving)
