@@ -89,6 +89,8 @@ private slots:
         QTest::addColumn<QString>("attempts");
         QTest::addColumn<int>("warnings");
         QTest::addColumn<TeachSession::Ending>("ending");
+        // The pass's own switches of learning mode; "?" where the device did not confirm it.
+        QTest::addColumn<QString>("switches");
 
         const QList<int> all = TeachPlan::allKeys();
         using E = TeachSession::Ending;
@@ -96,46 +98,47 @@ private slots:
                                           << ""
                                           << "" << -1 << "F0 40 41 42 43 44 45 46 47 48 49 F2"
                                           << "LLLLLLLLLL"
-                                          << "1111111111" << 0 << E::Completed;
+                                          << "1111111111" << 0 << E::Completed << "on off";
         // A success ends a run of failures; a skip does not.
         QTest::newRow("retry, skip, three failures in a row")
             << all << 0 << false << -1 << false << "41:01;43:--,--;44:01"
             << "rrss"
             << "" << -1 << "F0 40 41 41 42 43 43 44 45 46 47 48 49 F2"
             << "LLLSSLLLLL"
-            << "1212111111" << 1 << E::Completed;
+            << "1212111111" << 1 << E::Completed << "on off";
         QTest::newRow("scripted retries")
             << QList<int>{1, 0} << 0 << false << 2 << false << "40:01,01,01;41:--"
             << ""
             << "" << -1 << "F0 40 40 40 41 41 F2"
             << "FL"
-            << "32" << 2 << E::Completed;
-        QTest::newRow("learning mode not confirmed") << all << 0 << false << -1 << false << "F0:--"
-                                                     << ""
-                                                     << "" << -1 << "F0 F2"
-                                                     << ".........."
-                                                     << "0000000000" << 0 << E::NoLearningMode;
+            << "32" << 2 << E::Completed << "on off";
+        QTest::newRow("learning mode not confirmed")
+            << all << 0 << false << -1 << false << "F0:--"
+            << ""
+            << "" << -1 << "F0 F2"
+            << ".........."
+            << "0000000000" << 0 << E::NoLearningMode << "on? off";
         QTest::newRow("learning mode on already")
             << QList<int>{9, 7} << 0 << true << -1 << false << ""
             << ""
             << "" << -1 << "47 49 F2"
             << "LL"
-            << "11" << 0 << E::Completed;
+            << "11" << 0 << E::Completed << "off";
         QTest::newRow("port lost in the middle") << all << 0 << false << -1 << false << ""
                                                  << ""
                                                  << "43" << -1 << "F0 40 41 42 43"
                                                  << "LLL......."
-                                                 << "1111000000" << 0 << E::PortLost;
+                                                 << "1111000000" << 0 << E::PortLost << "on";
         QTest::newRow("cancelled in the middle") << all << 0 << false << -1 << false << ""
                                                  << ""
                                                  << "" << 2 << "F0 40 41 42 F2"
                                                  << "LLL......."
-                                                 << "1110000000" << 0 << E::Cancelled;
+                                                 << "1110000000" << 0 << E::Cancelled << "on off";
         QTest::newRow("cancelled at a failure") << all << 0 << false << -1 << false << "41:--"
                                                 << ""
                                                 << "" << 1 << "F0 40 41 F2"
                                                 << "LF........"
-                                                << "1100000000" << 0 << E::Cancelled;
+                                                << "1100000000" << 0 << E::Cancelled << "on off";
         // Sent outside learning mode; the key without reaction is learnt again and retested
         // before the next.
         QTest::newRow("tests and a key learnt again")
@@ -143,14 +146,14 @@ private slots:
             << "yxyn"
             << "" << -1 << "F0 40 41 42 F2 40 41 F0 41 F2 41 42"
             << "TTN"
-            << "121" << 0 << E::Completed;
+            << "121" << 0 << E::Completed << "on off on off";
         // A numbered learning switches learning mode on and off around itself.
         QTest::newRow("numbered commands after the keys")
             << QList<int>{0} << 2 << false << -1 << false << ""
             << ""
             << "" << -1 << "F0 40 F0 4A F2 F0 4B F2"
             << "LLL"
-            << "111" << 0 << E::Completed;
+            << "111" << 0 << E::Completed << "on";
     }
 
     void wholePass()
@@ -191,6 +194,12 @@ private slots:
         TeachSession session(engine, plan);
         QSignalSpy warned(&session, &TeachSession::repeatedFailures);
         QSignalSpy finished(&session, &TeachSession::finished);
+        QStringList switched;
+        connect(&session, &TeachSession::learningModeSwitched, &session,
+                [&switched](bool on, bool confirmed) {
+                    switched << QLatin1String(on ? "on" : "off") +
+                                    QLatin1String(confirmed ? "" : "?");
+                });
         QStringList started;
         connect(&session, &TeachSession::itemStarted, &session, [&](int item, int) {
             started << session.items().at(item).name();
@@ -239,6 +248,7 @@ private slots:
         QFETCH(QString, attempts);
         QFETCH(int, warnings);
         QFETCH(TeachSession::Ending, ending);
+        QFETCH(QString, switches);
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.at(0).at(0).value<TeachSession::Ending>(), ending);
         QStringList wire;
@@ -248,6 +258,7 @@ private slots:
         QCOMPARE(::marks(session.items()), marks);
         QCOMPARE(::attempts(session.items()), attempts);
         QCOMPARE(int(warned.size()), warnings);
+        QCOMPARE(switched.join(QLatin1Char(' ')), switches);
         QVERIFY(pending.isEmpty());
         QVERIFY(!session.isRunning());
         // Nothing more goes out once the pass has ended.

@@ -165,7 +165,7 @@ void TeachSession::engineFinished(const OperationResult &result)
         learnt(result);
         return;
     case Phase::Leaving:
-        left();
+        left(result);
         return;
     case Phase::Sending:
         sent(result);
@@ -198,6 +198,7 @@ void TeachSession::learnNext()
 
 void TeachSession::entered(const OperationResult &result)
 {
+    emit learningModeSwitched(true, result.ok());
     if (result.ok()) {
         if (m_cancelled) {
             leave(After::Cancel);
@@ -328,8 +329,9 @@ void TeachSession::leave(After after)
     call(Phase::Leaving, [this] { return m_engine.switchLearningMode(m_plan.device, false); });
 }
 
-void TeachSession::left()
+void TeachSession::left(const OperationResult &result)
 {
+    emit learningModeSwitched(false, result.ok());
     // Whatever the device said to F2: nothing more this pass can do about it.
     m_maybeOn = false;
     afterLeaving(m_cancelled ? After::Cancel : m_after);

@@ -126,6 +126,9 @@ public slots:
 
 signals:
     void phaseChanged(irlearn::TeachSession::Phase phase);
+    // The answer to the pass's own F0 or F2: confirmed by the device's echo, or not. (A numbered
+    // command's learning switches learning mode itself and reports only its own result.)
+    void learningModeSwitched(bool on, bool confirmed);
     // An item's learning starts: show its prompt and hint.
     void itemStarted(int item, int attempt);
     // Seconds left of the learning window, while an item is being learnt.
@@ -153,7 +156,7 @@ private:
     void engineFinished(const OperationResult &result);
     void entered(const OperationResult &result);
     void learnt(const OperationResult &result);
-    void left();
+    void left(const OperationResult &result);
     void sent(const OperationResult &result);
     void learnNext();
     void learn(int item);
