@@ -77,7 +77,11 @@ private slots:
                 engine.open(QStringLiteral("fake"));
                 QObject::connect(&engine, &DeviceEngine::message, &engine,
                                  [&engine] { engine.messageClosed(); });
-                auto *dialog = new LearningWizard(engine, QStringLiteral("0001"), false);
+                auto *dialog = new LearningWizard(engine, [] {
+                    TeachPlan target;
+                    target.device = QStringLiteral("0001");
+                    return target;
+                });
                 dialog->show();
                 QVERIFY(QTest::qWaitForWindowExposed(dialog));
                 QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("wizardStart")),

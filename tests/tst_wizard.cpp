@@ -134,8 +134,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(h.child<QWidget>("savePanel")->isVisible(), 15000);
     }
 
-    // Closed mid-way, the pass still ends with learning mode off; unplugged, it says so and keeps
-    // what it had.
+    // Closed mid-way, the pass still ends with learning mode off (switched on by the toggle
+    // before the start); unplugged, it says so and keeps what it had.
     void endsMidway_data()
     {
         QTest::addColumn<bool>("unplug");
@@ -150,6 +150,11 @@ private slots:
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
         const Wizard w = open(h);
+        // Learning mode switched on while the wizard waits: the pass starts without an F0.
+        if (!unplug) {
+            QVERIFY(h.clickIdle("learningToggle"));
+            QVERIFY(h.button("learningToggle")->isChecked());
+        }
         QVERIFY(w.click("wizardStart"));
         QTRY_VERIFY(w.label("wizardPrompt").contains(QStringLiteral("「制冷」")));
         QVERIFY(h.controlsEnabled(false));

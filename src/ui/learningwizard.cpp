@@ -53,9 +53,9 @@ QString failureText(Outcome outcome, const QString &reply)
 
 } // namespace
 
-LearningWizard::LearningWizard(DeviceEngine &engine, const QString &device, bool learningModeOn,
+LearningWizard::LearningWizard(DeviceEngine &engine, std::function<TeachPlan()> target,
                                QWidget *parent)
-    : QDialog(parent), m_engine(engine), m_device(device), m_learningModeOn(learningModeOn)
+    : QDialog(parent), m_engine(engine), m_target(std::move(target))
 {
     setObjectName(QStringLiteral("learningWizard"));
     setWindowTitle(title);
@@ -191,10 +191,9 @@ void LearningWizard::start()
 {
     if (m_session)
         return;
-    TeachPlan plan;
-    plan.device = m_device;
+    TeachPlan plan = m_target();
+    m_device = plan.device;
     plan.keys = TeachPlan::allKeys();
-    plan.learningModeOn = m_learningModeOn;
     plan.test = true;
     if (m_withCommands->isChecked()) {
         plan.firstCommand = std::min(m_firstCommand->value(), m_lastCommand->value());

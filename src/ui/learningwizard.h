@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <array>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -28,8 +29,9 @@ class LearningWizard : public QDialog
     Q_OBJECT
 
 public:
-    // learningModeOn: the device is in learning mode already.
-    LearningWizard(DeviceEngine &engine, const QString &device, bool learningModeOn,
+    // target: the device number and whether learning mode is on already, asked for when the
+    // operator starts the pass (the window's fields may change while the dialog waits).
+    LearningWizard(DeviceEngine &engine, std::function<TeachPlan()> target,
                    QWidget *parent = nullptr);
 
     bool isRunning() const;
@@ -61,8 +63,8 @@ private:
     QPushButton *addButton(const QString &text, const char *name);
 
     DeviceEngine &m_engine;
+    std::function<TeachPlan()> m_target;
     QString m_device;
-    bool m_learningModeOn = false;
     TeachSession *m_session = nullptr;
     bool m_closing = false;
     int m_noReaction = -1; // the key just found without reaction, to learn again

@@ -509,8 +509,15 @@ void MainWindow::openWizard()
     // A pass that has ended gives way to a new one.
     if (m_wizard)
         m_wizard->close();
-    m_wizard = new LearningWizard(*m_engine, m_ui->deviceNumberEdit->text().trimmed(),
-                                  m_ui->learningToggle->isChecked(), this);
+    m_wizard = new LearningWizard(
+        *m_engine,
+        [this] {
+            TeachPlan target;
+            target.device = m_ui->deviceNumberEdit->text().trimmed();
+            target.learningModeOn = m_ui->learningToggle->isChecked();
+            return target;
+        },
+        this);
     connect(m_wizard, &LearningWizard::runningChanged, this, &MainWindow::updateControls);
     connect(m_wizard, &QObject::destroyed, this, &MainWindow::updateControls, Qt::QueuedConnection);
     connect(m_wizard, &LearningWizard::summary, this, [this](const QStringList &lines) {
