@@ -1,18 +1,24 @@
-// Reading the device's code table, saving it as a code file and downloading a code file (verified
-// or not, refused when it is no whole table), with the wait notice's count, through the real window
-// on the simulated device; the save panel after an unplug.
+// Reading the device's code table, saving it as a code file with its labels (and into the library)
+// and downloading a code file (verified or not, refused when it is no whole table, asked about when
+// changed since it was labelled, chosen from the library), with the wait notice's count, through
+// the real window on the simulated device; the save panel after an unplug.
 #include "support/filesizelimit.h"
 #include "support/windowharness.h"
 
 #include "codefile/codefile.h"
+#include "codefile/tablelibrary.h"
 #include "engine/deviceengine.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -26,6 +32,11 @@ QByteArray codeFileBytes(const QStringList &lines)
     for (const QString &line : lines)
         bytes += line.toLatin1() + "\r\n";
     return bytes;
+}
+
+QJsonObject jsonAt(const QString &path)
+{
+    return QJsonDocument::fromJson(WindowHarness::readFile(path)).object();
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -73,6 +84,7 @@ private slots:
         const QStringList table = source.storedTable();
         QCOMPARE(table.size(), 16);
         QTemporaryDir dir;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
         const QString target = dir.filePath(QStringLiteral("aircon.bin"));
         const QByteArray old = QByteArrayLiteral("an earlier table\r\n");
         QVERIFY(writeFile(target, old));
@@ -150,12 +162,122 @@ private slots:
                  QStringLiteral("红外指令文件未保存：") + QDir::toNativeSeparators(target));
         QVERIFY(frame4->isVisible());
         QCOMPARE(WindowHarness::readFile(target), old);
+        QVERIFY(!QFile::exists(target + QStringLiteral(".json")));
 
-        // Typed with spaces around it; the existing file is replaced without a question.
+        // Typed with spaces around it; the existing file is replaced without a question. The
+        // labels and the key statuses go beside it, and a copy into the library.
+        const QStringList fields = {
+            QStringLiteral("labelBrandEdit"), QStringLiteral("labelModelEdit"),
+            QStringLiteral("labelRemoteEdit"), QStringLiteral("labelNotesEdit")};
+        const QStringList values = {QStringLiteral("格力"), QStringLiteral("KFR-35GW"),
+                                    QStringLiteral("YB0F2"), QStringLiteral("三楼")};
+        for (int i = 0; i < 4; ++i)
+            h.child<QLineEdit>(fields.at(i))->setText(values.at(i));
+        h.child<QCheckBox>("addToLibraryBox")->setChecked(true);
+        h.window().setTableStatuses({{QStringLiteral("开机"), irlearn::KeyStatus::Tested}});
         QCOMPARE(saveTo(h, QStringLiteral("  ") + target + QStringLiteral(" ")), saved);
         QCOMPARE(h.messageTitles(), QStringList(2, QStringLiteral("系统提示")));
         QVERIFY(!frame4->isVisible());
         QCOMPARE(WindowHarness::readFile(target), codeFileBytes(table));
+        const QJsonObject json = jsonAt(target + QStringLiteral(".json"));
+        QCOMPARE(json.value(QStringLiteral("brand")).toString(), values.at(0));
+        QCOMPARE(json.value(QStringLiteral("notes")).toString(), values.at(3));
+        QCOMPARE(json.value(QStringLiteral("device")).toString(), QStringLiteral("0001"));
+        QCOMPARE(json.value(QStringLiteral("keys")).toObject(),
+                 QJsonObject({{QStringLiteral("开机"), QStringLiteral("tested")}}));
+        const irlearn::TableLibrary library(dir.filePath(QStringLiteral("irlearn/library")));
+        const auto entry = library.find(QStringLiteral("格力-kfr-35gw"));
+        QVERIFY(entry.has_value());
+        QCOMPARE(WindowHarness::readFile(entry->path), codeFileBytes(table));
+        QVERIFY(h.logLines().contains(QStringLiteral("已存入码库：格力-kfr-35gw")));
+
+        // The fields and the option are there again for the next save, after a restart too.
+        irlearn::MainWindow again{irlearn::Settings(h.settingsPath())};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(again.findChild<QLineEdit *>(fields.at(i))->text(), values.at(i));
+        QVERIFY(again.findChild<QCheckBox *>(QStringLiteral("addToLibraryBox"))->isChecked());
+        qunsetenv("XDG_DATA_HOME");
+    }
+
+    // Labels on the way to the device: shown in the log; a damaged label file is told and
+    // ignored; a table changed since it was labelled goes only when the operator says so. The
+    // library dialog's choice downloads exactly as choosing its file would.
+    void downloadsWithLabels()
+    {
+        SimProcess sim({}, SimProcess::Pace::Instant);
+        QVERIFY(sim.start());
+        QTemporaryDir dir;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
+        WindowHarness h(sim.linkPath());
+        QVERIFY(h.connectPort());
+
+        const QString fixture = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
+        const QStringList records = irlearn::codefile::load(fixture).lines;
+        irlearn::CodeTable table;
+        std::copy(records.begin(), records.end(), table.begin());
+        irlearn::TableLabels labels;
+        labels.brand = QStringLiteral("Gree");
+        labels.model = QStringLiteral("KFR-35GW");
+        const QString labelled = dir.filePath(QStringLiteral("gree.bin"));
+        QVERIFY(irlearn::labels::save(labelled, table, labels).labelsWritten);
+        const irlearn::TableLibrary library(dir.filePath(QStringLiteral("irlearn/library")));
+        QVERIFY(library.add(labelled).ok);
+        irlearn::CodeTable other = table;
+        std::rotate(other.begin(), other.begin() + 1, other.begin() + 16);
+        const QString second = dir.filePath(QStringLiteral("midea.bin"));
+        labels.brand = QStringLiteral("Midea");
+        QVERIFY(irlearn::labels::save(second, other, labels).labelsWritten);
+        QVERIFY(library.add(second).ok);
+        const QStringList opening = {QStringLiteral("0001DD"), QStringLiteral("40"),
+                                     QStringLiteral("50")};
+
+        // From the library, narrowed to one entry by the search box.
+        int listed = -1;
+        h.answerNextDialog([&listed](QDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("librarySearch"))
+                ->setText(QStringLiteral("midea"));
+            listed = dialog->findChild<QTableWidget *>(QStringLiteral("libraryList"))->rowCount();
+            dialog->accept();
+        });
+        QVERIFY(h.clickIdle("libraryButton"));
+        QCOMPARE(listed, 1);
+        QTRY_COMPARE(sim.received(), opening + QStringList(other.begin(), other.begin() + 16));
+        QVERIFY2(h.logLines().filter(QStringLiteral("标签：品牌：Midea  型号：KFR-35GW")).size() ==
+                     1,
+                 qPrintable(h.logLines().join(QLatin1Char('\n'))));
+        QVERIFY(h.messages().isEmpty());
+
+        // Cancelled: nothing goes.
+        h.answerNextDialog([](QDialog *dialog) { dialog->reject(); });
+        QVERIFY(h.clickIdle("libraryButton"));
+        QCOMPARE(sim.received().size(), 19);
+
+        // Changed since labelled: the operator is asked, with the records named.
+        irlearn::CodeTable changed = table;
+        changed[3] = other[3];
+        QVERIFY(irlearn::codefile::write(labelled, changed, nullptr));
+        h.answerNextQuestion(false);
+        h.answerNextFileDialog(labelled);
+        QVERIFY(h.clickIdle("downloadTableButton"));
+        QCOMPARE(h.messages().size(), 1);
+        QVERIFY2(h.messages().constFirst().contains(QStringLiteral("第4条记录与标签不符")),
+                 qPrintable(h.messages().constFirst()));
+        QCOMPARE(sim.received().size(), 19);
+        h.answerNextQuestion(true);
+        h.answerNextFileDialog(labelled);
+        QVERIFY(h.clickIdle("downloadTableButton"));
+        QCOMPARE(h.messages().size(), 2);
+        QTRY_COMPARE(sim.received().mid(19),
+                     opening + QStringList(changed.begin(), changed.begin() + 16));
+
+        // A damaged label file: told in the log, and the table still goes.
+        QVERIFY(writeFile(labelled + QStringLiteral(".json"), "{\"format\": "));
+        h.answerNextFileDialog(labelled);
+        QVERIFY(h.clickIdle("downloadTableButton"));
+        QCOMPARE(h.messages().size(), 2);
+        QTRY_COMPARE(sim.received().size(), 19 * 3);
+        QCOMPARE(h.logLines().filter(QStringLiteral("标签文件无效，已忽略：")).size(), 1);
+        qunsetenv("XDG_DATA_HOME");
     }
 
     // A download as it always was, then verified (the option outlives a restart): the wait notice

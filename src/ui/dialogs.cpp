@@ -2,6 +2,7 @@
 
 #include "engine/messages.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -63,6 +64,22 @@ void information(QWidget *parent, const QString &text, std::function<void()> clo
     if (observer())
         observer()(box);
     box->open();
+}
+
+bool question(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, messages::title, text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    run(box);
+    return box.clickedButton() == box.button(QMessageBox::Yes);
+}
+
+int exec(QDialog &dialog)
+{
+    return run(dialog);
 }
 
 QString openCodeFile(QWidget *parent, const QString &title)

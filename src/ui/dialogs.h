@@ -18,6 +18,12 @@ void setObserver(Observer observer);
 // closed runs once the operator has closed it.
 void information(QWidget *parent, const QString &text, std::function<void()> closed = {});
 
+// A question titled "系统提示" with 是 and 否, modal; true only for 是.
+bool question(QWidget *parent, const QString &text);
+
+// Any other dialog of the window, modal, seen by the observer first; what QDialog::exec returns.
+int exec(QDialog &dialog);
+
 // Code file dialogs ("二进制文件", *.bin), modal; empty when cancelled.
 QString openCodeFile(QWidget *parent, const QString &title);
 QString saveCodeFile(QWidget *parent, const QString &title);

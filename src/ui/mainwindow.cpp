@@ -3,6 +3,7 @@
 #include "appearance.h"
 #include "dialogs.h"
 #include "learningwizard.h"
+#include "librarydialog.h"
 #include "portselector.h"
 #include "ui_mainwindow.h"
 
@@ -10,18 +11,22 @@
 #include "base/pinnedports.h"
 #include "base/regularfile.h"
 #include "codefile/codefile.h"
+#include "codefile/tablelibrary.h"
 #include "engine/deviceengine.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
 #include "serial/portinfo.h"
 #include "serial/seriallink.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QTableWidgetItem>
@@ -43,6 +48,8 @@ const QString connectText = QStringLiteral("连 接");
 const QString disconnectText = QStringLiteral("断 开");
 const QString optionOn = QStringLiteral("1");
 const QString optionOff = QStringLiteral("0");
+const QString labelsSection = QStringLiteral("Labels");
+const QString addOnSaveKey = QStringLiteral("AddOnSave");
 
 // The selector entry's tooltip: what the system knows of the device behind the name, and the
 // name it was pinned as when that is none of the system's.
@@ -83,6 +90,7 @@ MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWi
     for (int i = 0; i < 10; ++i)
         m_keys[std::size_t(i)] = findChild<QPushButton *>(QStringLiteral("keyButton%1").arg(i));
     m_keyAllowed.fill(true);
+    buildLabelFields();
 
     // Beside the learning toggle, wherever the form puts it.
     m_wizardButton =
@@ -130,6 +138,7 @@ void MainWindow::connectControls()
     connect(m_ui->browseSaveFileButton, &QPushButton::clicked, this,
             &MainWindow::chooseSaveFileClicked);
     connect(m_ui->saveTableButton, &QPushButton::clicked, this, &MainWindow::saveTableClicked);
+    connect(m_libraryButton, &QPushButton::clicked, this, &MainWindow::libraryClicked);
     connect(m_ui->cancelSaveButton, &QPushButton::clicked, m_ui->savePanel, &QWidget::hide);
     connect(m_ui->learningToggle, &QPushButton::clicked, this, &MainWindow::learningToggleClicked);
     m_ui->learningToggle->installEventFilter(this);
@@ -242,6 +251,11 @@ void MainWindow::loadState()
         m_settings.readValue(Settings::setupSection, Settings::deviceKey, QString()).trimmed());
     fillCommandNumbers();
     m_ui->commandNameEdit->clear();
+    m_brandEdit->setText(m_settings.readValue(labelsSection, QStringLiteral("Brand"), QString()));
+    m_modelEdit->setText(m_settings.readValue(labelsSection, QStringLiteral("Model"), QString()));
+    m_remoteEdit->setText(m_settings.readValue(labelsSection, QStringLiteral("Remote"), QString()));
+    m_notesEdit->setText(m_settings.readValue(labelsSection, QStringLiteral("Notes"), QString()));
+    m_addToLibraryBox->setChecked(option(TableLibrary::section, addOnSaveKey));
     showCommandTable(false);
     updatePortTip();
 }
@@ -387,6 +401,7 @@ void MainWindow::updateControls()
     m_ui->commandTablePanel->setEnabled(ready);
     m_ui->readTableButton->setEnabled(ready);
     m_ui->downloadTableButton->setEnabled(ready);
+    m_libraryButton->setEnabled(ready);
     // The panel switch stays usable: a table just read must stay reachable for saving after a
     // disconnect.
     m_ui->panelSwitchButton->setEnabled(true);
@@ -563,6 +578,7 @@ void MainWindow::deviceNumberClicked()
 
 void MainWindow::readTableClicked()
 {
+    m_readDevice = m_ui->deviceNumberEdit->text().trimmed();
     m_engine->readTable(m_ui->deviceNumberEdit->text());
 }
 
@@ -579,17 +595,59 @@ void MainWindow::openSavePanel(const CodeTable &table)
 void MainWindow::downloadClicked()
 {
     const QString path = dialogs::openCodeFile(this, QStringLiteral("选择红外指令文件")).trimmed();
-    if (path.isEmpty())
+    if (!path.isEmpty())
+        downloadFile(path);
+}
+
+void MainWindow::libraryClicked()
+{
+    LibraryDialog dialog(TableLibrary(TableLibrary::folderIn(m_settings)), this);
+    if (dialogs::exec(dialog) != QDialog::Accepted)
         return;
+    const QString path = dialog.chosenPath();
+    if (!path.isEmpty())
+        downloadFile(path);
+}
+
+void MainWindow::downloadFile(const QString &path)
+{
     // Only a whole, valid table goes to the device: a short file would send records left over
     // from an earlier table, and junk would be sent as zero bytes.
-    const codefile::Loaded file = codefile::load(path);
-    if (!file.ok) {
+    const labels::Labelled file = labels::load(path);
+    if (!file.file.ok) {
         showMessage(QStringLiteral("红外指令文件不能下载：%1\n%2")
-                        .arg(QDir::toNativeSeparators(path), file.reason));
+                        .arg(QDir::toNativeSeparators(path), file.file.reason));
         return;
     }
-    codefile::fill(m_table, file.lines);
+    const labels::Check &check = file.labels;
+    // Labels are a help, never a condition: a damaged label file is told and the table still
+    // goes; a table changed since it was labelled goes only when the operator says so.
+    if (check.state == labels::Check::Damaged) {
+        m_log.append(QStringLiteral("标签文件无效，已忽略：%1（%2）")
+                         .arg(QDir::toNativeSeparators(labels::pathFor(path)), check.reason));
+    } else if (check.state != labels::Check::None) {
+        const QString summary = labels::summary(check.labels);
+        if (!summary.isEmpty())
+            m_log.append(QStringLiteral("标签：") + summary);
+    }
+    if (check.state == labels::Check::Mismatch) {
+        QStringList numbers;
+        for (int r : check.changedRecords)
+            numbers << QString::number(r);
+        const QString what =
+            numbers.isEmpty()
+                ? QStringLiteral("16条记录未变，但文件内容与标签不符")
+                : QStringLiteral("第%1条记录与标签不符").arg(numbers.join(QStringLiteral("、")));
+        const QString text =
+            QStringLiteral("红外指令文件在加标签后已被改动：%1\n%2。\n仍要下载吗？")
+                .arg(QDir::toNativeSeparators(path), what);
+        m_log.append(QStringLiteral("红外指令文件在加标签后已被改动：%1。").arg(what));
+        if (!dialogs::question(this, text)) {
+            m_log.append(QStringLiteral("未下载。"));
+            return;
+        }
+    }
+    codefile::fill(m_table, file.file.lines);
     // Verified, the engine reads the table back and says which records differ, if any.
     m_engine->downloadTable(m_ui->deviceNumberEdit->text(), m_table,
                             m_ui->verifyAfterDownloadBox->isChecked());
@@ -607,16 +665,99 @@ void MainWindow::chooseSaveFileClicked()
 void MainWindow::saveTableClicked()
 {
     const QString path = m_ui->saveFileEdit->text().trimmed();
-    QString error;
     // A failed save leaves any existing file as it was, says so, and keeps the panel open so
-    // the operator can choose another place.
-    if (!codefile::write(path, m_table, &error)) {
+    // the operator can choose another place. The labels follow only a table that was written.
+    const labels::Saved saved = labels::save(path, m_table, labelsFromPanel());
+    if (!saved.tableWritten) {
         showMessage(QStringLiteral("红外指令文件未保存：%1\n%2")
-                        .arg(QDir::toNativeSeparators(path), error));
+                        .arg(QDir::toNativeSeparators(path), saved.error));
         return;
+    }
+    if (!saved.labelsWritten)
+        m_log.append(QStringLiteral("标签文件未保存：%1（%2）")
+                         .arg(QDir::toNativeSeparators(labels::pathFor(path)), saved.error));
+    m_settings.writeValue(labelsSection, QStringLiteral("Brand"), m_brandEdit->text());
+    m_settings.writeValue(labelsSection, QStringLiteral("Model"), m_modelEdit->text());
+    m_settings.writeValue(labelsSection, QStringLiteral("Remote"), m_remoteEdit->text());
+    m_settings.writeValue(labelsSection, QStringLiteral("Notes"), m_notesEdit->text());
+    m_settings.writeValue(TableLibrary::section, addOnSaveKey,
+                          m_addToLibraryBox->isChecked() ? optionOn : optionOff);
+    if (m_addToLibraryBox->isChecked() && saved.labelsWritten) {
+        const TableLibrary library(TableLibrary::folderIn(m_settings));
+        const QFileInfo file(path);
+        // Saved into the library itself: it is an entry already, not one to copy.
+        if (file.canonicalPath() == QFileInfo(library.folder()).canonicalFilePath()) {
+            m_log.append(QStringLiteral("已存入码库：%1").arg(file.completeBaseName()));
+        } else {
+            const TableLibrary::Added added = library.add(path);
+            m_log.append(added.ok ? QStringLiteral("已存入码库：%1").arg(added.entry.id)
+                                  : QStringLiteral("未存入码库：%1").arg(added.error));
+        }
     }
     showMessage(messages::saved);
     m_ui->savePanel->hide();
+}
+
+void MainWindow::setTableStatuses(const QMap<QString, KeyStatus> &keys,
+                                  const QMap<int, KeyStatus> &commands)
+{
+    m_keyStatuses = keys;
+    m_commandStatuses = commands;
+}
+
+TableLabels MainWindow::labelsFromPanel() const
+{
+    TableLabels labels;
+    labels.brand = m_brandEdit->text().trimmed();
+    labels.model = m_modelEdit->text().trimmed();
+    labels.remote = m_remoteEdit->text().trimmed();
+    labels.notes = m_notesEdit->text().trimmed();
+    labels.device = m_readDevice;
+    labels.keys = m_keyStatuses;
+    labels.commands = m_commandStatuses;
+    labels.saved = labels::now();
+    return labels;
+}
+
+// The labels' fields go under the save panel's own controls, and the library's button beside the
+// download button; both are placed from where the form puts their neighbours.
+void MainWindow::buildLabelFields()
+{
+    QWidget *panel = m_ui->savePanel;
+    const int top = panel->height();
+    const auto field = [panel](const QString &name, const QString &caption, QRect labelBox,
+                               QRect editBox) {
+        auto *label = new QLabel(caption, panel);
+        label->setGeometry(labelBox);
+        auto *edit = new QLineEdit(panel);
+        edit->setObjectName(name);
+        edit->setGeometry(editBox);
+        // The settings file keeps at most 254 bytes a value: 80 characters fit in any script.
+        edit->setMaxLength(80);
+        label->setBuddy(edit);
+        return edit;
+    };
+    m_brandEdit = field(QStringLiteral("labelBrandEdit"), QStringLiteral("品牌："),
+                        {16, top, 84, 21}, {100, top, 108, 21});
+    m_modelEdit = field(QStringLiteral("labelModelEdit"), QStringLiteral("型号："),
+                        {216, top, 40, 21}, {256, top, 161, 21});
+    m_remoteEdit = field(QStringLiteral("labelRemoteEdit"), QStringLiteral("遥控器型号："),
+                         {16, top + 26, 84, 21}, {100, top + 26, 108, 21});
+    m_notesEdit = field(QStringLiteral("labelNotesEdit"), QStringLiteral("备注："),
+                        {216, top + 26, 40, 21}, {256, top + 26, 161, 21});
+    m_addToLibraryBox = new QCheckBox(QStringLiteral("同时存入码库"), panel);
+    m_addToLibraryBox->setObjectName(QStringLiteral("addToLibraryBox"));
+    m_addToLibraryBox->setGeometry(16, top + 52, 200, 20);
+    panel->resize(panel->width(), top + 80);
+
+    const QRect download = m_ui->downloadTableButton->geometry();
+    m_libraryButton =
+        new QPushButton(QStringLiteral("码库…"), m_ui->downloadTableButton->parentWidget());
+    m_libraryButton->setObjectName(QStringLiteral("libraryButton"));
+    m_libraryButton->setToolTip(QStringLiteral("从码库选择红外码表下载"));
+    m_libraryButton->setGeometry(download.right() + 4, download.top(), 60, download.height());
+    // Whatever covers the download button (the save panel, the wait notice) covers this too.
+    m_libraryButton->stackUnder(m_ui->downloadTableButton);
 }
 
 } // namespace irlearn

@@ -3,6 +3,7 @@
 #include "base/logbuffer.h"
 #include "base/settings.h"
 #include "codefile/codetable.h"
+#include "codefile/tablelabels.h"
 #include "protocol/timings.h"
 #include "serial/portnames.h"
 
@@ -13,6 +14,8 @@
 #include <memory>
 
 class QAction;
+class QCheckBox;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 
@@ -53,6 +56,11 @@ public:
     DeviceEngine &engine() { return *m_engine; }
     const CodeTable &table() const { return m_table; }
 
+    // How far each key and numbered command of the table in hand is known to work; the next
+    // save writes them into the table's labels.
+    void setTableStatuses(const QMap<QString, KeyStatus> &keys,
+                          const QMap<int, KeyStatus> &commands = {});
+
     static inline const QString projectUrl = QStringLiteral("https://irlearn.example.org/");
 
 protected:
@@ -85,6 +93,11 @@ private:
     void downloadClicked();       // downloadTableButton
     void chooseSaveFileClicked(); // browseSaveFileButton
     void saveTableClicked();      // saveTableButton
+    void libraryClicked();        // libraryButton
+
+    void buildLabelFields();
+    TableLabels labelsFromPanel() const;
+    void downloadFile(const QString &path);
 
     void openWizard(); // learningWizardButton
     bool wizardRunning() const;
@@ -115,6 +128,16 @@ private:
     QAction *m_timeStamps = nullptr; // the log menu's "时间戳"
     QString m_startPort;             // from the command line, see startWith()
     QString m_startDevice;           // from the command line, see startWith()
+    // The save panel's labels and the library, made in code beside the form's own controls.
+    QLineEdit *m_brandEdit = nullptr;
+    QLineEdit *m_modelEdit = nullptr;
+    QLineEdit *m_remoteEdit = nullptr;
+    QLineEdit *m_notesEdit = nullptr;
+    QCheckBox *m_addToLibraryBox = nullptr;
+    QPushButton *m_libraryButton = nullptr;
+    QString m_readDevice; // the device number the table in hand was read from
+    QMap<QString, KeyStatus> m_keyStatuses;
+    QMap<int, KeyStatus> m_commandStatuses;
 };
 
 } // namespace irlearn

@@ -5,6 +5,7 @@
 #include "ui/dialogs.h"
 
 #include <QDateTime>
+#include <QDialog>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -27,6 +28,13 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
             m_messages << box->text();
             m_titles << box->windowTitle();
+            if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
+                const bool answer = !m_questionAnswers.isEmpty() && m_questionAnswers.takeFirst();
+                QAbstractButton *no = box->button(QMessageBox::No);
+                QTimer::singleShot(m_messageDelay, box,
+                                   [yes, no, answer] { (answer ? yes : no)->click(); });
+                return;
+            }
             QTimer::singleShot(m_messageDelay, box, [this, box] {
                 m_closedAt << QDateTime::currentMSecsSinceEpoch();
                 box->accept();
@@ -42,6 +50,11 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
                     static_cast<QDialog *>(files)->accept(); // QFileDialog::accept is protected
                 }
             });
+        } else {
+            auto answer = m_dialogAnswers.isEmpty()
+                              ? std::function<void(QDialog *)>(&QDialog::reject)
+                              : m_dialogAnswers.takeFirst();
+            QTimer::singleShot(0, dialog, [dialog, answer] { answer(dialog); });
         }
     });
 

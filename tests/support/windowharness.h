@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 // An object name from the form, given as a literal or as a string.
@@ -88,6 +89,13 @@ public:
     QList<qint64> messageClosedAt() const { return m_closedAt; }
     void setMessageDelay(int ms) { m_messageDelay = ms; }
 
+    // The answer to the next yes/no question (no when none is queued); the question counts as a
+    // message too.
+    void answerNextQuestion(bool yes) { m_questionAnswers << yes; }
+    // What to do with the next dialog that is neither a message box nor a file dialog (it is
+    // rejected when nothing is queued); runs once the dialog is open.
+    void answerNextDialog(std::function<void(QDialog *)> answer) { m_dialogAnswers << answer; }
+
     // The answer to the next file dialog: a path to choose, or "" to cancel.
     void answerNextFileDialog(const QString &path) { m_fileAnswers << path; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
@@ -104,6 +112,8 @@ private:
     QStringList m_titles;
     QList<qint64> m_closedAt;
     QStringList m_fileAnswers;
+    QList<bool> m_questionAnswers;
+    QList<std::function<void(QDialog *)>> m_dialogAnswers;
     QStringList m_fileTitles;
     int m_messageDelay = 0;
 };
