@@ -4,6 +4,12 @@
 
 #include "engine/deviceengine.h"
 #include "learningwizard.h"
+#include "protocol/frames.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <QLabel>
 #include <QPushButton>
@@ -129,9 +135,26 @@ private slots:
         QVERIFY(h.logLines().contains(QStringLiteral("除湿：已跳过（试了3次）")));
         QCOMPARE(w.dialog->statuses().size(), 10);
 
-        // The table goes to the window's own save panel.
+        // The table goes to the window's own save panel, the keys' states into its labels.
         QVERIFY(w.click("wizardReadSave"));
         QTRY_VERIFY_WITH_TIMEOUT(h.child<QWidget>("savePanel")->isVisible(), 15000);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("unit.bin"));
+        h.answerNextFileDialog(path);
+        h.click("browseSaveFileButton");
+        h.click("saveTableButton");
+        QTRY_VERIFY(QFile::exists(path + QStringLiteral(".json")));
+        const QJsonObject keys =
+            QJsonDocument::fromJson(WindowHarness::readFile(path + QStringLiteral(".json")))
+                .object()
+                .value(QStringLiteral("keys"))
+                .toObject();
+        QStringList states;
+        for (const QString &name : irlearn::frames::keyNames())
+            states << keys.value(name).toString();
+        QCOMPARE(states.join(QLatin1Char(' ')),
+                 QStringLiteral("tested tested learned learned unknown learned learned learned "
+                                "learned learned"));
     }
 
     // Closed mid-way, the pass still ends with learning mode off (switched on by the toggle

@@ -32,6 +32,22 @@ QString TeachItem::name() const
     return isKey ? frames::keyNames().at(key()) : QStringLiteral("指令%1").arg(number);
 }
 
+KeyStatus TeachItem::labelStatus() const
+{
+    if (reaction == Reaction::NoReaction)
+        return KeyStatus::Failed;
+    switch (status) {
+    case TeachStatus::Learnt:
+        return reaction == Reaction::Reacted ? KeyStatus::Tested : KeyStatus::Learned;
+    case TeachStatus::Failed:
+        return KeyStatus::Failed;
+    case TeachStatus::Skipped:
+    case TeachStatus::NotYet:
+        break;
+    }
+    return KeyStatus::Unknown;
+}
+
 QString TeachItem::prompt() const
 {
     return isKey ? teachhints::keyPrompt(key()) : teachhints::commandPrompt(number);
@@ -117,6 +133,26 @@ QStringList TeachSession::summary() const
         lines << QStringLiteral("%1：%2（试了%3次）").arg(item.name(), state).arg(item.attempts);
     }
     return lines;
+}
+
+QMap<QString, KeyStatus> TeachSession::keyStatuses() const
+{
+    QMap<QString, KeyStatus> keys;
+    for (const TeachItem &item : m_items) {
+        if (item.isKey)
+            keys.insert(item.name(), item.labelStatus());
+    }
+    return keys;
+}
+
+QMap<int, KeyStatus> TeachSession::commandStatuses() const
+{
+    QMap<int, KeyStatus> commands;
+    for (const TeachItem &item : m_items) {
+        if (!item.isKey)
+            commands.insert(item.number, item.labelStatus());
+    }
+    return commands;
 }
 
 void TeachSession::setPhase(Phase phase)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codefile/tablelabels.h"
 #include "engine/operation.h"
 
 #include <QList>
@@ -33,6 +34,9 @@ struct TeachItem
     Reaction reaction = Reaction::Untested;
 
     int key() const { return isKey ? number - 1 : -1; }
+    // How far it is known to work, as a table's labels keep it: tested once the unit reacted,
+    // failed when it was not learnt or the unit did not react, unknown when not tried.
+    KeyStatus labelStatus() const;
     QString name() const;   // "开机", "指令12"
     QString prompt() const; // which button of the remote to press
     QString hint() const;   // how to set the remote first
@@ -105,6 +109,9 @@ public:
     bool isRunning() const { return m_phase != Phase::Idle && m_phase != Phase::Finished; }
     // One line per item, for the log.
     QStringList summary() const;
+    // Every key and command of the pass by its label status, for the table's labels.
+    QMap<QString, KeyStatus> keyStatuses() const;
+    QMap<int, KeyStatus> commandStatuses() const;
 
 public slots:
     void start();

@@ -38,6 +38,7 @@ public:
     bool hasEnded() const;
     // What became of every key and command so far, for the record kept with a saved table.
     QList<TeachItem> statuses() const;
+    const TeachSession *session() const { return m_session; }
 
 signals:
     // The pass has started, or has ended however it ended: the device panel follows.

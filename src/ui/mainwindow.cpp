@@ -539,6 +539,9 @@ void MainWindow::openWizard()
         m_log.append(QStringLiteral("学习向导："));
         for (const QString &line : lines)
             m_log.append(line);
+        // The device's table now holds what the pass taught it: the next save labels it so.
+        setTableStatuses(m_wizard->session()->keyStatuses(),
+                         m_wizard->session()->commandStatuses());
     });
     m_wizard->show();
     updateControls();
