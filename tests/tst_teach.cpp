@@ -80,7 +80,7 @@ private slots:
         QTest::addColumn<bool>("test");
         QTest::addColumn<QString>("script");
         // The front end's answers, in order: r retry, s skip at a failure; y reacted, n none,
-        // x none and learn it again, at a test.
+        // x none and learn it again, - no verdict, at a test.
         QTest::addColumn<QString>("decisions");
         QTest::addColumn<QString>("lostAt");
         QTest::addColumn<int>("cancelAt"); // the item whose learning start cancels the pass
@@ -147,6 +147,12 @@ private slots:
             << "" << -1 << "F0 40 41 42 F2 40 41 F0 41 F2 41 42"
             << "TTN"
             << "121" << 0 << E::Completed << "on off on off";
+        QTest::newRow("tests without a verdict")
+            << QList<int>{0, 1} << 0 << false << -1 << true << ""
+            << "--"
+            << "" << -1 << "F0 40 41 F2 40 41"
+            << "LL"
+            << "11" << 0 << E::Completed << "on off";
         // A numbered learning switches learning mode on and off around itself.
         QTest::newRow("numbered commands after the keys")
             << QList<int>{0} << 2 << false << -1 << false << ""
@@ -230,7 +236,10 @@ private slots:
                     pending.remove(0, 1);
                     if (c == QLatin1Char('x'))
                         relearnNext = session.current();
-                    session.answer(c == QLatin1Char('y'));
+                    if (c == QLatin1Char('-'))
+                        session.noAnswer();
+                    else
+                        session.answer(c == QLatin1Char('y'));
                     break;
                 case TeachSession::Phase::TestsDone:
                     session.finish();

@@ -462,6 +462,14 @@ void TeachSession::answer(bool reacted)
     nextTest();
 }
 
+void TeachSession::noAnswer()
+{
+    if (m_phase != Phase::Answering)
+        return;
+    m_testQueue.removeFirst();
+    nextTest();
+}
+
 void TeachSession::relearn(int item)
 {
     if ((m_phase != Phase::TestReady && m_phase != Phase::TestsDone) || item < 0 ||

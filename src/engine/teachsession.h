@@ -123,6 +123,8 @@ public slots:
     void skipTest();
     // In phase Answering: did the unit react to the key just sent?
     void answer(bool reacted);
+    // In phase Answering: go on without a verdict (nobody to ask); the reaction stays untested.
+    void noAnswer();
     // In phase TestReady or TestsDone: learn a key again (in learning mode), then test it again.
     void relearn(int item);
     // Ends a pass whose learning is over (TestReady, Answering, TestsDone) as completed.
