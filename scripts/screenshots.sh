@@ -29,6 +29,16 @@ printf '[Setup]\r\nTXPort=COM1\r\nTXsbID=0001\r\n' > "$settings"
 "$shot" "$settings" docs/read-progress.png connect read 7
 "$shot" "$settings" docs/learn-prompt.png connect learn
 
+# The learning wizard on a device that cannot take the code of 除湿 (command 5).
+"$devsim" --link "$work/COM2" --log "$work/devsim2.log" --refuse-learn 5 &
+sim2=$!
+for _ in $(seq 50); do [ -e "$work/COM2" ] && break; sleep 0.1; done
+wizard="$work/wizard.ini"
+printf '[Setup]\r\nTXPort=COM2\r\nTXsbID=0001\r\n' > "$wizard"
+"$devsim" --pin-settings "$wizard" --as COM2 --link "$work/COM2"
+"$shot" "$wizard" docs/wizard.png connect wizard
+kill "$sim2" 2>/dev/null || true
+
 if [ "$(id -u)" -ne 0 ]; then
     echo "docs/not-permitted.png needs root; left as it is." >&2
     exit 0

@@ -2,6 +2,7 @@
 
 #include "appearance.h"
 #include "dialogs.h"
+#include "learningwizard.h"
 #include "librarydialog.h"
 #include "portselector.h"
 #include "ui_mainwindow.h"
@@ -102,6 +103,14 @@ MainWindow::MainWindow(Settings settings, DeviceLink *link, Timings timings, QWi
     m_keyAllowed.fill(true);
     buildLabelFields();
 
+    // Beside the learning toggle, wherever the form puts it.
+    m_wizardButton =
+        new QPushButton(QStringLiteral("学习向导"), m_ui->learningToggle->parentWidget());
+    m_wizardButton->setObjectName(QStringLiteral("learningWizardButton"));
+    const QRect toggle = m_ui->learningToggle->geometry();
+    m_wizardButton->setGeometry(toggle.right() + 9, toggle.top(), 97, toggle.height());
+    connect(m_wizardButton, &QPushButton::clicked, this, &MainWindow::openWizard);
+
     connectControls();
     connectEngine();
     loadState();
@@ -172,6 +181,11 @@ void MainWindow::connectEngine()
     DeviceEngine *e = m_engine;
     connect(e, &DeviceEngine::logLine, this, &MainWindow::logLine);
     connect(e, &DeviceEngine::message, this, [this](const QString &text) {
+        // The wizard says each key's result itself.
+        if (text == messages::learnt && wizardRunning()) {
+            m_engine->messageClosed();
+            return;
+        }
         dialogs::information(this, text, [engine = QPointer<DeviceEngine>(m_engine)] {
             if (engine)
                 engine->messageClosed();
@@ -207,6 +221,9 @@ void MainWindow::connectEngine()
     connect(e, &DeviceEngine::learningModeConfirmed, this, [this](bool on) {
         m_ui->learningToggle->setText(on ? QStringLiteral("结束指令学习")
                                          : QStringLiteral("开始学习指令"));
+        // The wizard switches learning mode itself: the toggle follows the device.
+        if (wizardRunning())
+            m_ui->learningToggle->setChecked(on);
     });
     connect(e, &DeviceEngine::keyLearnt, this, &MainWindow::keysAtRest);
     connect(e, &DeviceEngine::tableRead, this, &MainWindow::openSavePanel);
@@ -441,8 +458,9 @@ void MainWindow::placeLearnPrompt()
 
 void MainWindow::updateControls()
 {
-    const bool ready = m_connected && !m_engine->isBusy();
+    const bool ready = m_connected && !m_engine->isBusy() && !wizardRunning();
     m_ui->learningToggle->setEnabled(ready);
+    m_wizardButton->setEnabled(ready);
     m_ui->setDeviceNumberButton->setEnabled(ready);
     for (int i = 0; i < 10; ++i)
         m_keys[std::size_t(i)]->setEnabled(ready && m_keyAllowed[std::size_t(i)]);
@@ -563,6 +581,44 @@ void MainWindow::keyClicked(int index)
     }
     // Outside learning mode a key is a push button: it pops back out.
     key->setChecked(false);
+}
+
+void MainWindow::openWizard()
+{
+    if (m_wizard && !m_wizard->hasEnded()) {
+        m_wizard->raise();
+        m_wizard->activateWindow();
+        return;
+    }
+    // A pass that has ended gives way to a new one.
+    if (m_wizard)
+        m_wizard->close();
+    m_wizard = new LearningWizard(
+        *m_engine,
+        [this] {
+            TeachPlan target;
+            target.device = m_ui->deviceNumberEdit->text().trimmed();
+            target.learningModeOn = m_ui->learningToggle->isChecked();
+            return target;
+        },
+        this);
+    connect(m_wizard, &LearningWizard::runningChanged, this, &MainWindow::updateControls);
+    connect(m_wizard, &QObject::destroyed, this, &MainWindow::updateControls, Qt::QueuedConnection);
+    connect(m_wizard, &LearningWizard::summary, this, [this](const QStringList &lines) {
+        m_log.append(QStringLiteral("学习向导："));
+        for (const QString &line : lines)
+            m_log.append(line);
+        // The device's table now holds what the pass taught it: the next save labels it so.
+        setTableStatuses(m_wizard->session()->keyStatuses(),
+                         m_wizard->session()->commandStatuses());
+    });
+    m_wizard->show();
+    updateControls();
+}
+
+bool MainWindow::wizardRunning() const
+{
+    return m_wizard && m_wizard->isRunning();
 }
 
 void MainWindow::keysAtRest()

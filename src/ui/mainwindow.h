@@ -8,6 +8,7 @@
 #include "protocol/timings.h"
 #include "serial/portnames.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -27,6 +28,7 @@ namespace irlearn {
 
 class DeviceEngine;
 class DeviceLink;
+class LearningWizard;
 struct OperationResult;
 
 // The main window: the connection bar, the device panel and the command-table panel beneath it,
@@ -107,6 +109,8 @@ private:
     QString lastFolder() const;
     void rememberFolder(const QString &chosenPath);
     bool mayReplace(const QString &path);
+    void openWizard(); // learningWizardButton
+    bool wizardRunning() const;
 
     void keysAtRest();
     void openSavePanel(const CodeTable &table);
@@ -132,6 +136,8 @@ private:
     QString m_promptBase; // the prompt's text before its countdown
     QString m_keyPrompt;  // the key the next prompt names; empty: a numbered command's
     QString m_credit;     // the status strip's own line, while no failure is told there
+    QPushButton *m_wizardButton = nullptr; // beside the learning toggle
+    QPointer<LearningWizard> m_wizard;
     QMenu *m_logMenu = nullptr;
     QAction *m_timeStamps = nullptr; // the log menu's "时间戳"
     QString m_startPort;             // from the command line, see startWith()

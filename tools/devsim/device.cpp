@@ -15,6 +15,7 @@ constexpr char readSelect = char(0xED);
 constexpr char downloadSelect = char(0xDD);
 constexpr char setNumber = char(0xFD);
 constexpr char refused = char(0xF5);
+constexpr int notLearnt = 0x01;
 constexpr int firstCode = 0x40;
 constexpr int lastCode = 0xAB;
 constexpr int recordBytes = 257;
@@ -124,14 +125,39 @@ bool Device::handleCommand(const QByteArray &frame)
         return true;
     }
     if (op >= firstCode && op <= lastCode) {
+        const int command = op - firstCode + 1;
         const auto &reply = m_learning ? m_options.learnReply : m_options.keyReply;
         m_log->event(QStringLiteral("%1 command %2")
                          .arg(m_learning ? QStringLiteral("learning") : QStringLiteral("sending"))
-                         .arg(op - firstCode + 1));
+                         .arg(command));
+        if (m_learning && learnAsScripted(command))
+            return true;
         if (reply)
-            answer(*reply, m_learning ? m_options.learnDelayMs : 0);
+            answer(*reply,
+                   m_learning ? m_options.learnDelayFor.value(command, m_options.learnDelayMs) : 0);
         else
             m_log->event(QStringLiteral("no answer configured"));
+        return true;
+    }
+    return false;
+}
+
+// The operator's remote as the options stage it: out of range or aimed badly (ignored), or a
+// code the device cannot take (refused), for the first so many tries of a command.
+bool Device::learnAsScripted(int command)
+{
+    const int attempt = ++m_learnings[command];
+    const auto applies = [command, attempt](const QMap<int, int> &first) {
+        return first.contains(command) &&
+               (first.value(command) < 0 || attempt <= first.value(command));
+    };
+    if (applies(m_options.ignoreLearn)) {
+        m_log->event(QStringLiteral("learning %1 of command %2 ignored").arg(attempt).arg(command));
+        return true;
+    }
+    if (applies(m_options.refuseLearn)) {
+        m_log->event(QStringLiteral("learning %1 of command %2 refused").arg(attempt).arg(command));
+        answer(byte(notLearnt), m_options.learnDelayFor.value(command, m_options.learnDelayMs));
         return true;
     }
     return false;

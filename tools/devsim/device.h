@@ -32,6 +32,7 @@ private:
     enum class Opening { None, Read, Download };
 
     bool handleCommand(const QByteArray &frame);
+    bool learnAsScripted(int command);
     void handleOpeningStep(const QByteArray &frame);
     void sendNextRecord();
     void receiveRecord(const QByteArray &frame);
@@ -53,6 +54,7 @@ private:
 
     QByteArray m_deviceNumber;
     bool m_learning = false;
+    QMap<int, int> m_learnings; // learning frames received, per numbered command
 
     Opening m_opening = Opening::None; // a transfer opening in progress
     int m_openingStep = 0;             // 1 after "dd ED"/"dd DD", 2 after "40"

@@ -82,6 +82,18 @@ void declareOptions(QCommandLineParser &parser)
         {QStringLiteral("learn-delay"),
          QStringLiteral("Milliseconds before the learning answer (default 15 frame gaps: 300)."),
          QStringLiteral("ms")},
+        {QStringLiteral("refuse-learn"),
+         QStringLiteral("Answer 01 (not learnt) to the learning of command K (1 to 108; keys are 1 "
+                        "to 10), its first N times (default every time); repeatable."),
+         QStringLiteral("K[:N]")},
+        {QStringLiteral("ignore-learn"),
+         QStringLiteral("Leave the learning of command K unanswered, its first N times (default "
+                        "every time); repeatable."),
+         QStringLiteral("K[:N]")},
+        {QStringLiteral("learn-delay-for"),
+         QStringLiteral("Answer the learning of command K after MS milliseconds instead of "
+                        "--learn-delay; repeatable."),
+         QStringLiteral("K:MS")},
         {QStringLiteral("key-reply"),
          QStringLiteral("Answer to a command outside learning mode, hex or none (default 00)."),
          QStringLiteral("hex")},
@@ -219,6 +231,17 @@ std::optional<Options> readOptions(const QCommandLineParser &parser, QString *er
         if (!pair || pair->first > 15)
             return fail(QStringLiteral("refuse-record"), text);
         o.refuseRecord[pair->first] += pair->second;
+    }
+    for (auto [name, target, every] : {std::tuple{"refuse-learn", &o.refuseLearn, true},
+                                       std::tuple{"ignore-learn", &o.ignoreLearn, true},
+                                       std::tuple{"learn-delay-for", &o.learnDelayFor, false}}) {
+        for (const QString &text : parser.values(QLatin1String(name))) {
+            const auto pair = parsePair(text, every ? std::optional<int>(-1) : std::nullopt);
+            if (!pair || pair->first < 1 || pair->first > 108 ||
+                (text.contains(QLatin1Char(':')) && every && pair->second < 1))
+                return fail(QLatin1String(name), text);
+            (*target)[pair->first] = pair->second;
+        }
     }
     for (const QString &text : parser.values(QStringLiteral("short-record"))) {
         const auto pair = parsePair(text, std::nullopt);

@@ -36,6 +36,13 @@ struct Options
     quint32 seed = 1;
     bool repeatAfterEnd = false;
 
+    // Learning as a device with a remote in front of it, per numbered command (keys are 1 to 10):
+    // refused (answered 01) or ignored for the first N learnings of the command (-1: every one),
+    // or answered after its own delay instead of learnDelayMs.
+    QMap<int, int> refuseLearn;
+    QMap<int, int> ignoreLearn;
+    QMap<int, int> learnDelayFor;
+
     QMap<int, int> refuseRecord; // download slot (0-based) -> how many times to refuse it
     int restartAt = -1;          // download slot answered DD once; -1: never
     QMap<int, int> shortRecord;  // read record (1-based) -> bytes actually sent

@@ -1,16 +1,19 @@
 // Renders the main window to a PNG for the documentation:
-//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | learn]]
+//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | learn | wizard]]
 // With "connect" the window connects to the port the settings name first (a connect that fails
 // shows its explanation, as the operator would see it); with "commands" it then brings the
 // command-table panel forward; with "read N" it reads the device's code table and renders the
 // window once the wait notice shows N of 16 records; with "learn" it starts learning numbered
-// command 1 on the command table and renders the window once the prompt shows.
+// command 1 on the command table and renders the window once the prompt shows; with "wizard" it
+// runs the learning wizard and renders its dialog when it first waits for the operator (a failed
+// key, or the first test).
 #include "appearance.h"
 #include "base/settings.h"
 #include "mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,6 +57,28 @@ int main(int argc, char *argv[])
             }
         });
         poll->start(5);
+        return QApplication::exec();
+    }
+    if (args.size() > 4 && args.at(4) == QLatin1String("wizard")) {
+        click("learningWizardButton");
+        auto *wizard = window.findChild<QDialog *>(QStringLiteral("learningWizard"));
+        wizard->findChild<QAbstractButton *>(QStringLiteral("wizardStart"))->click();
+        auto *poll = new QTimer(&app);
+        QElapsedTimer since;
+        since.start();
+        QObject::connect(poll, &QTimer::timeout, &app, [=, &since] {
+            const auto shown = [wizard](const char *name) {
+                return wizard->findChild<QAbstractButton *>(QLatin1String(name))->isVisible();
+            };
+            if (shown("wizardRetry") || shown("wizardSend")) {
+                poll->stop();
+                QApplication::exit(wizard->grab().save(args.at(2)) ? 0 : 1);
+            } else if (since.elapsed() > 60000) {
+                qWarning("the wizard never waited for the operator");
+                QApplication::exit(1);
+            }
+        });
+        poll->start(20);
         return QApplication::exec();
     }
     if (args.size() > 5 && args.at(4) == QLatin1String("read")) {
