@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev
     fonts-arphic-uming fonts-wqy-microhei
+    stress-ng
 )
 
 missing=()

@@ -16,8 +16,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +29,7 @@ struct Run
     int code = -1;
     QJsonObject json;
     QString err;
+    QString out; // standard output as text (the JSON result with --json)
     QJsonValue value(const char *key) const { return json.value(QLatin1String(key)); }
 };
 
@@ -167,10 +170,25 @@ private slots:
         const QString bad = m_dir->filePath(QStringLiteral("bad.bin"));
         QVERIFY(writeFile(bad, "00FF\r\n"));
         const QStringList sendTo = words("send 0 --device 0001 --port");
+        const QString fifo = m_dir->filePath(QStringLiteral("fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QString settings = QStringLiteral("--settings");
+        const QStringList readTo = words("read -o");
         const QList<std::tuple<QStringList, int, const char *>> cases = {
             {words("send 0 --device 01 --port COM1"), 2, "设备号长度毕须为4位"},
             {words("set-number 0000 --port COM1"), 2, "对不起设备号不能为零！"},
-            {words("learn 109") + dev1, 2, "指令号无效"},
+            {words("learn 200") + dev1, 2, "指令号无效：200（应为 1–108）"},
+            {words("clone x --device 0001 --port COM1 --port COM2 --numbers 0101,0101"), 2,
+             "设备号重复：0101"},
+            // The settings file names the ports: one that cannot be read is no file at all.
+            {dev1 + QStringList{settings, m_dir->filePath(QStringLiteral("none.ini"))}, 2,
+             "文件不存在"},
+            {dev1 + QStringList{settings, folder}, 2, "文件夹"},
+            {dev1 + QStringList{settings, fifo}, 2, "命名管道"},
+            // Outputs: a device, an option-like value, a folder that takes no file.
+            {readTo + QStringList{QStringLiteral("/dev/null")} + dev1, 2, "设备"},
+            {readTo + QStringList{QStringLiteral("--json")} + dev1, 2, "像是一个选项"},
+            {readTo + QStringList{QStringLiteral("/proc/table.bin")} + dev1, 2, "不能写入"},
             {words("learn 5 --key 开机") + dev1, 2, "二者取一"},
             {words("send 睡眠") + dev1, 2, "没有这个键"},
             {QStringList{QStringLiteral("download"), bad} + dev1, 2, "不能下载"},
@@ -186,12 +204,17 @@ private slots:
             {QStringList{QStringLiteral("verify"), table16, QStringLiteral("--bogus")}, 2,
              "没有选项"},
         };
-        for (const auto &[args, code, says] : cases) {
+        for (auto [args, code, says] : cases) {
+            // The settings rows are a read of COM1.
+            if (args.first() == QLatin1String("--device"))
+                args = readTo + QStringList{m_dir->filePath(QStringLiteral("r.bin"))} + args;
             const Run r = cli(args);
             QVERIFY2(r.code == code, qPrintable(args.join(QLatin1Char(' ')) + QLatin1Char(' ') +
                                                 QString::number(r.code) + r.err));
             QVERIFY2(r.err.contains(QString::fromUtf8(says)), qPrintable(r.err));
             QCOMPARE(r.value("exit_code").toInt(), code);
+            // One message for one fault.
+            QVERIFY2(!r.err.contains(QStringLiteral("不能为0")), qPrintable(r.err));
         }
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/read.bin")));
         QCOMPARE(m_sims.first()->received(), QStringList());
@@ -265,11 +288,39 @@ private slots:
         const QJsonArray differing = r.value("differing").toArray();
         QCOMPARE(differing.size(), 1);
         QCOMPARE(differing.at(0).toObject().value(QLatin1String("record")).toInt(), 5);
-        QCOMPARE(differing.at(0).toObject().value(QLatin1String("first_byte")).toInt(), 100);
+        // Bytes count from 1, as records do.
+        QCOMPARE(differing.at(0).toObject().value(QLatin1String("first_byte")).toInt(), 101);
 
         r = cli({QStringLiteral("info"), m_dir->path()});
         QCOMPARE(r.code, 2);
         QCOMPARE(cli({QStringLiteral("diff"), table16}).code, 2);
+
+        // Results on standard output, for a pipe; nothing for people goes there.
+        r = cli({QStringLiteral("diff"), table16, changed}, false);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.out.contains(QStringLiteral("第5条记录不同：从第101字节起")), qPrintable(r.out));
+        r = cli({QStringLiteral("info"), table16}, false);
+        QVERIFY(r.out.contains(info.value("sha256").toString()));
+        QVERIFY(r.err.isEmpty());
+        r = cli({QStringLiteral("--version")}, false);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QStringLiteral("irlearn-cli " IRLEARN_VERSION "\n"));
+        // A result that cannot be written is no success.
+        r = cli({QStringLiteral("info"), table16}, true, -1, QStringLiteral("/dev/full"));
+        QVERIFY2(r.code != 0, qPrintable(r.err));
+        QVERIFY(r.err.contains(QStringLiteral("标准输出")));
+        r = cli({QStringLiteral("info"), table16}, false, -1, QStringLiteral("/dev/full"));
+        QVERIFY(r.code != 0);
+
+        // A name that is not UTF-8 is refused, not taken as some other name.
+        QProcess shell;
+        shell.start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("exec \"$0\" info \"$(printf 'tab\\377.bin')\""),
+                     QStringLiteral(IRLEARN_CLI_PATH)});
+        QVERIFY(shell.waitForFinished(30000));
+        QCOMPARE(shell.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(shell.readAllStandardError()).contains(QStringLiteral("UTF-8")));
     }
 
     void progressRedrawsOnlyOnATerminal()
@@ -278,9 +329,11 @@ private slots:
         int master = -1;
         int slave = -1;
         QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
-        const Run r =
-            cli(words("read -o /dev/null --device 0001 --port") << m_sims.first()->linkPath(),
-                false, slave);
+        const Run r = cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"),
+                                      m_dir->filePath(QStringLiteral("t.bin"))} +
+                                  words("--device 0001 --port")
+                              << m_sims.first()->linkPath(),
+                          false, slave);
         ::close(slave);
         QByteArray terminal;
         char buffer[4096];
@@ -293,6 +346,137 @@ private slots:
         QVERIFY(terminal.count("\r\x1b[K") >= 16);
         QCOMPARE(terminal.count("读取 16/16"), 1);
         QVERIFY(terminal.contains("读取 16/16\r\n"));
+    }
+
+    // Ctrl-C and kill in each kind of run: it stops where the device is left known, says what was
+    // done, gives its JSON and exits 128 + the signal; a learning still ends learning mode.
+    void signalsStopAtASafePoint()
+    {
+        struct Case
+        {
+            const char *name;
+            QList<QStringList> sims;
+            QStringList args;
+            QString waitFor;
+            int signal;
+            const char *says;
+        };
+        const QString saved = m_dir->filePath(QStringLiteral("interrupted.bin"));
+        const QList<Case> cases = {
+            {"download",
+             {{}},
+             QStringList{QStringLiteral("download"), table16} + dev1,
+             QStringLiteral("写入 3/16"),
+             SIGINT,
+             "设备中的表不完整"},
+            {"read",
+             {{}},
+             QStringList{QStringLiteral("read"), QStringLiteral("-o"), saved} + dev1,
+             QStringLiteral("读取 3/16"),
+             SIGTERM,
+             "文件未保存"},
+            {"learn N",
+             {{}},
+             words("learn 12") + dev1,
+             QStringLiteral("剩余"),
+             SIGINT,
+             "学习模式已关闭"},
+            {"learn --key",
+             {words("--key-reply none")},
+             words("learn --key 0") + dev1,
+             QStringLiteral("剩余"),
+             SIGTERM,
+             "学习模式已关闭"},
+            {"clone",
+             {{}, {}},
+             QStringList{QStringLiteral("clone"), table16} +
+                 words("--device 0001 --port COM1 --port COM2 --number-from 0101"),
+             QStringLiteral("写入 3/16"),
+             SIGINT,
+             "设备中的表不完整"},
+        };
+        for (const Case &c : cases) {
+            m_sims.clear();
+            startSims(c.sims);
+            QProcess process;
+            QString err;
+            QVERIFY2(startUntil(process, c.args, c.waitFor, &err), c.name);
+            ::kill(pid_t(process.processId()), c.signal);
+            const Run r = finish(process, err);
+            const QString row = QString::fromUtf8(c.name) + QLatin1Char(' ') + r.err;
+            QVERIFY2(r.code == 128 + c.signal, qPrintable(row));
+            QVERIFY2(r.err.contains(QString::fromUtf8(c.says)), qPrintable(row));
+            QVERIFY2(r.value("interrupted").toBool(), qPrintable(row));
+            const QStringList first = m_sims.first()->received();
+            if (c.args.first() == QLatin1String("download") ||
+                c.args.first() == QLatin1String("clone")) {
+                // No record after the signal: the device got exactly the records said.
+                for (const auto &sim : std::as_const(m_sims)) {
+                    const int records = int(sim->received().size()) - 3;
+                    QVERIFY2(records >= 3 && records < 16, qPrintable(row));
+                    QVERIFY2(r.err.contains(QStringLiteral("已写入 %1/16 条").arg(records)),
+                             qPrintable(row));
+                    QVERIFY(!sim->received().contains(QStringLiteral("FD0101")));
+                }
+                for (const QJsonValue &device : r.value("devices").toArray())
+                    QCOMPARE(device.toObject().value(QLatin1String("result")).toString(),
+                             QStringLiteral("interrupted"));
+            } else if (c.args.first() == QLatin1String("read")) {
+                QVERIFY(!QFileInfo::exists(saved));
+                QVERIFY2(first.size() < readFrames().size() - 1,
+                         qPrintable(first.join(QLatin1Char(' '))));
+            } else {
+                QCOMPARE(first.constFirst(), QStringLiteral("0001F0"));
+                QCOMPARE(first.constLast(), QStringLiteral("0001F2"));
+                QCOMPARE(first.size(), 3);
+            }
+        }
+    }
+
+    // Two names of one terminal are one port: the second client is turned away, named who holds
+    // it, and sends nothing.
+    void oneTerminalByTwoNames()
+    {
+        startSims({{}});
+        SimProcess &sim = *m_sims.first();
+        QProcess first;
+        QString err;
+        QVERIFY(startUntil(first, words("learn 12") + dev1, QStringLiteral("剩余"), &err));
+        const QString terminal = QFileInfo(sim.linkPath()).canonicalFilePath();
+        const Run second = cli(words("send 0 --device 0001 --port") << terminal);
+        QCOMPARE(second.code, 3);
+        QVERIFY2(second.err.contains(QStringLiteral("被占用")), qPrintable(second.err));
+        QVERIFY2(second.err.contains(QStringLiteral("irlearn-cli")), qPrintable(second.err));
+        ::kill(pid_t(first.processId()), SIGINT);
+        QCOMPARE(finish(first, err).code, 130);
+        QCOMPARE(sim.received(), words("0001F0 00014B 0001F2"));
+    }
+
+    // A device that vanishes mid-clone and is back a moment later (its COM name now leads to it
+    // again) is written on a retry.
+    void cloneRetriesADeviceThatComesBack()
+    {
+        startSims({words("--vanish-after 5"), {}});
+        const QString link = m_dir->filePath(QStringLiteral("adapter"));
+        QVERIFY(QFile::link(m_sims.at(0)->linkPath(), link));
+        QFile settings(m_dir->filePath(QStringLiteral("VexoSet.ini")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral("[Ports]\r\nCOM1=%1\r\n").arg(link).toUtf8());
+        settings.close();
+
+        QProcess process;
+        QString err;
+        QVERIFY(startUntil(process,
+                           QStringList{QStringLiteral("clone"), table16} +
+                               words("--device 0001 --port COM1 --retry 5"),
+                           QStringLiteral("重试"), &err));
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(m_sims.at(1)->linkPath(), link));
+        const Run r = finish(process, err);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QJsonObject device = r.value("devices").toArray().at(0).toObject();
+        QVERIFY(device.value(QLatin1String("attempts")).toInt() >= 2);
+        QCOMPARE(m_sims.at(1)->storedTable(), fileRecords(table16));
     }
 
 private:
@@ -315,7 +499,8 @@ private:
     }
 
     // Runs irlearn-cli; with a terminal, its standard error goes there.
-    Run cli(const QStringList &args, bool withJson = true, int terminal = -1)
+    Run cli(const QStringList &args, bool withJson = true, int terminal = -1,
+            const QString &outputFile = QString())
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -324,22 +509,66 @@ private:
         process.setWorkingDirectory(m_dir->path());
         if (terminal >= 0)
             process.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
-        QStringList all = args;
-        if (args.value(0) != QLatin1String("diff") && args.value(0) != QLatin1String("info"))
-            all << QStringLiteral("--settings") << m_dir->filePath(QStringLiteral("VexoSet.ini"));
-        if (withJson)
-            all << QStringLiteral("--json");
-        process.start(QStringLiteral(IRLEARN_CLI_PATH), all);
+        if (!outputFile.isEmpty())
+            process.setStandardOutputFile(outputFile);
+        process.start(QStringLiteral(IRLEARN_CLI_PATH), arguments(args, withJson));
         Run run;
-        if (!process.waitForFinished(30000))
+        if (!process.waitForFinished(180000))
             return run;
         run.code = process.exitCode();
         run.err = QString::fromUtf8(process.readAllStandardError());
         const QByteArray out = process.readAllStandardOutput();
+        run.out = QString::fromUtf8(out);
         QJsonParseError error{};
         run.json = QJsonDocument::fromJson(out, &error).object();
-        if (withJson && error.error != QJsonParseError::NoError)
+        if (withJson && outputFile.isEmpty() && error.error != QJsonParseError::NoError)
             qWarning() << "not JSON:" << out << run.err;
+        return run;
+    }
+
+    // The arguments as cli() passes them: the run's settings file unless one is given, --json.
+    QStringList arguments(const QStringList &args, bool withJson) const
+    {
+        QStringList all = args;
+        const QString first = args.value(0);
+        if (first != QLatin1String("diff") && first != QLatin1String("info") &&
+            !first.startsWith(QLatin1Char('-')) && !args.contains(QStringLiteral("--settings")))
+            all << QStringLiteral("--settings") << m_dir->filePath(QStringLiteral("VexoSet.ini"));
+        if (withJson)
+            all << QStringLiteral("--json");
+        return all;
+    }
+
+    // Starts irlearn-cli and returns once its standard error shows `waitFor`; the caller signals
+    // it and collects the run with finish().
+    bool startUntil(QProcess &process, const QStringList &args, const QString &waitFor,
+                    QString *err)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.2"));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_dir->path());
+        process.start(QStringLiteral(IRLEARN_CLI_PATH), arguments(args, true));
+        if (!process.waitForStarted(10000))
+            return false;
+        return QTest::qWaitFor(
+                   [&] {
+                       *err += QString::fromUtf8(process.readAllStandardError());
+                       return err->contains(waitFor) || process.state() == QProcess::NotRunning;
+                   },
+                   30000) &&
+               err->contains(waitFor);
+    }
+
+    static Run finish(QProcess &process, QString err)
+    {
+        Run run;
+        if (!process.waitForFinished(180000))
+            return run;
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.err = err + QString::fromUtf8(process.readAllStandardError());
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.json = QJsonDocument::fromJson(run.out.toUtf8()).object();
         return run;
     }
 

@@ -23,6 +23,7 @@ CloneRun::~CloneRun() = default;
 
 int CloneRun::start()
 {
+    m_clock.start();
     const Request &r = m_request;
     QJsonObject json{{QStringLiteral("command"), r.name}, {QStringLiteral("file"), r.file}};
     auto refuse = [&](int code, const QString &why, const QString &word) {
@@ -54,7 +55,8 @@ int CloneRun::start()
                 QStringLiteral("端口 %1 给了不止一次（%2）").arg(r.ports.at(i), canonical),
                 QStringLiteral("usage"));
         seen << canonical;
-        m_ports.append({target->label, target->device, r.numbers.value(i), QString(), nullptr});
+        m_ports.append(
+            {target->label, target->device, r.numbers.value(i), QString(), nullptr, r.ports.at(i)});
     }
     if (!problems.isEmpty())
         return refuse(exitPortOpen, problems.join(QLatin1Char('\n')),
@@ -65,14 +67,22 @@ int CloneRun::start()
     for (Port &port : m_ports) {
         port.job = new PortJob(port.device, timings, this);
         port.job->setRetries(r.retries);
-        port.job->addStep({QStringLiteral("写入"), [this, device = r.device](DeviceEngine &e) {
+        // Reopened by the name the operator gave: a COM name or link finds the device anew.
+        port.job->setRetryPacing(firstRetryMs(), [&r, given = port.given] {
+            QString why;
+            const std::optional<Target> target = resolveTarget(r, given, &why);
+            return target ? target->device : QString();
+        });
+        port.job->addStep({QStringLiteral("写入"),
+                           [this, device = r.device](DeviceEngine &e) {
                                return e.downloadTable(device, m_table, true);
-                           }});
+                           },
+                           QStringLiteral("download")});
         if (!port.number.isEmpty())
-            port.job->addStep({QStringLiteral("设备号 %1").arg(port.number),
-                               [number = port.number](DeviceEngine &e) {
-                                   return e.setDeviceNumber(number);
-                               }});
+            port.job->addStep(
+                {QStringLiteral("设备号 %1").arg(port.number),
+                 [number = port.number](DeviceEngine &e) { return e.setDeviceNumber(number); },
+                 QStringLiteral("set-number")});
         Port *p = &port;
         connect(port.job, &PortJob::stepStarted, this, [this, p](const QString &step, int attempt) {
             p->line = attempt > 1 ? QStringLiteral("%1（第%2次）").arg(step).arg(attempt) : step;
@@ -83,6 +93,9 @@ int CloneRun::start()
                     p->line = QStringLiteral("%1 %2/%3").arg(step).arg(done).arg(total);
                     drawBoard();
                 });
+        connect(port.job, &PortJob::note, this, [this, p](const QString &text) {
+            m_out.say(QStringLiteral("%1: %2").arg(p->label, text));
+        });
         if (r.verbose) {
             connect(port.job, &PortJob::logLine, this, [this, p](const QString &line) {
                 m_out.say(QStringLiteral("%1: %2").arg(p->label, line));
@@ -103,6 +116,18 @@ int CloneRun::start()
     for (Port &port : m_ports)
         port.job->start();
     return started;
+}
+
+void CloneRun::interrupt(int signal)
+{
+    if (m_signal != 0)
+        return;
+    m_signal = signal;
+    m_out.say(stoppingText);
+    for (Port &port : m_ports) {
+        if (port.job)
+            port.job->cancel();
+    }
 }
 
 void CloneRun::drawBoard()
@@ -130,7 +155,12 @@ int CloneRun::summarise()
                           .arg(QStringLiteral("端口").leftJustified(width - 2))};
     for (const Port &port : std::as_const(m_ports)) {
         const JobResult &result = port.job->result();
-        int portCode = result.exitCode();
+        QString message = result.message;
+        if (result.interrupted)
+            message = interruptedText(Command::Clone, result);
+        else if (result.outcome == Outcome::TimedOut)
+            message += noAnswerHint;
+        int portCode = result.interrupted ? SignalWatch::exitCode(m_signal) : result.exitCode();
         if (result.outcome == Outcome::NotOpen)
             portCode = exitPortOpen;
         code = qMax(code, portCode);
@@ -140,21 +170,24 @@ int CloneRun::summarise()
         const bool numbered = result.ok() && !port.number.isEmpty();
         table << QStringLiteral("%1  %2  %3  %4  %5")
                      .arg(port.label.leftJustified(width),
-                          result.ok() ? QStringLiteral("完成") : QStringLiteral("失败"),
+                          result.ok()          ? QStringLiteral("完成")
+                          : result.interrupted ? QStringLiteral("中断")
+                                               : QStringLiteral("失败"),
                           (numbered ? port.number : QStringLiteral("-")).leftJustified(6),
                           QString::number(result.attempts).leftJustified(4),
-                          result.ok() ? QStringLiteral("已校验") : result.message);
+                          result.ok() ? QStringLiteral("已校验") : message);
         QJsonObject device{{QStringLiteral("port"), port.label},
                            {QStringLiteral("path"), port.device},
                            {QStringLiteral("result"), outcomeWord(result.outcome)},
                            {QStringLiteral("exit_code"), portCode},
                            {QStringLiteral("verified"), result.ok()},
                            {QStringLiteral("attempts"), result.attempts},
-                           {QStringLiteral("message"), result.message}};
+                           {QStringLiteral("message"), message},
+                           {QStringLiteral("interrupted"), result.interrupted}};
         if (numbered)
             device.insert(QStringLiteral("number"), port.number);
         if (!result.ok()) {
-            device.insert(QStringLiteral("step"), result.step);
+            device.insert(QStringLiteral("step"), result.stepWord);
             if (result.operation.record > 0)
                 device.insert(QStringLiteral("record"), result.operation.record);
             if (!result.operation.differing.isEmpty())
@@ -162,16 +195,25 @@ int CloneRun::summarise()
         }
         devices.append(device);
     }
-    m_out.say(table.join(QLatin1Char('\n')));
-    m_out.say(QStringLiteral("%1 台设备中 %2 台完成。").arg(m_ports.size()).arg(done));
+    const QString sum = QString::fromLatin1(tables::sha256(m_table).toHex());
+    m_out.print(table.join(QLatin1Char('\n')));
+    m_out.print(QStringLiteral("%1 台设备中 %2 台完成。").arg(m_ports.size()).arg(done));
+    m_out.print(sumAndTime(sum, m_clock));
     m_out.result({{QStringLiteral("command"), m_request.name},
                   {QStringLiteral("file"), m_request.file},
-                  {QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(m_table).toHex())},
+                  {QStringLiteral("sha256"), sum},
+                  {QStringLiteral("elapsed_s"), seconds(m_clock)},
                   {QStringLiteral("exit_code"), code},
+                  {QStringLiteral("interrupted"), code >= exitInterrupted},
                   {QStringLiteral("result"),
                    done == m_ports.size() ? QStringLiteral("done") : QStringLiteral("failed")},
                   {QStringLiteral("devices"), devices}});
     return code;
+}
+
+int runClone(const Request &request, Reporter &out)
+{
+    return runToTheEnd(std::make_unique<CloneRun>(request, out));
 }
 
 } // namespace irlearn::cli

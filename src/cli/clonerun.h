@@ -2,6 +2,7 @@
 
 #include "codefile/codetable.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -32,6 +33,8 @@ public:
     // refused before anything is sent; otherwise `started`, and finished() tells the exit code
     // once the last device is done.
     int start();
+    // Ctrl-C or SIGTERM: every port stops at its next safe point, then the summary says where.
+    void interrupt(int signal);
 
 signals:
     void finished(int exitCode);
@@ -44,6 +47,7 @@ private:
         QString number; // the new device number, empty: keep
         QString line;   // its live state
         PortJob *job = nullptr;
+        QString given; // --port as given: the port is found again by it
     };
 
     void drawBoard();
@@ -54,6 +58,11 @@ private:
     CodeTable m_table;
     QList<Port> m_ports;
     int m_running = 0;
+    QElapsedTimer m_clock;
+    int m_signal = 0; // the signal that interrupted the clone; 0: none
 };
+
+// Runs the command to its end (a Runner).
+int runClone(const Request &request, Reporter &out);
 
 } // namespace irlearn::cli

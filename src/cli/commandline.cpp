@@ -1,35 +1,59 @@
 #include "commandline.h"
 
+#include "clonerun.h"
+#include "devicecommand.h"
+#include "offline.h"
+
 #include "base/numtext.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
 
+#include <QCommandLineParser>
 #include <QMap>
+#include <QSet>
 
 namespace irlearn::cli {
 
 namespace {
 
-struct CommandInfo
+// The options of one command line as given, after the command's word.
+struct Given
 {
-    Command command;
-    QString usage;      // after "irlearn-cli "
-    QString summary;    // one line for the overview
-    QString details;    // what it does, for its own --help
-    QStringList values; // options that take a value
-    QStringList flags;  // options that do not
-    int minArgs = 0;
-    int maxArgs = 0;
+    const QCommandLineParser &parser;
+    QStringList arguments; // the positional arguments after the command's word
+
+    bool has(const QString &name) const { return parser.isSet(name); }
+    QString value(const QString &name) const { return parser.value(name); }
 };
 
-const QString exitCodesText =
-    QStringLiteral("退出码：\n"
-                   "  0  完成\n"
-                   "  1  设备拒绝，或读回的记录与文件不一致（diff：两个文件不同）\n"
-                   "  2  用法错误，或红外指令文件无效\n"
-                   "  3  端口无法打开（不存在、被占用、没有权限、不是串口设备）\n"
-                   "  4  设备无应答，或端口在中途断开\n"
-                   "  clone：全部完成为 0，否则取失败设备中最大的退出码\n");
+// Fills the request from what was given; empty when it is fine, else what is wrong.
+using Check = QString (*)(Request &request, const Given &given);
+
+// One command: its words for --help, its options beyond the common ones, how many arguments it
+// takes, how its values are checked and what runs it. Adding a command is adding a row.
+struct CommandInfo
+{
+    QString name;
+    Command command;
+    QString usage;       // after "irlearn-cli "
+    QString summary;     // one line for the overview
+    QString details;     // what it does, for its own --help
+    QStringList options; // names in options(), beyond the common ones
+    int minArgs;
+    int maxArgs;
+    Check check;
+    Runner run;
+};
+
+const QString exitCodesText = QStringLiteral(
+    "退出码：\n"
+    "  0  完成\n"
+    "  1  设备拒绝，或读回的记录与文件不一致（diff：两个文件不同）\n"
+    "  2  用法错误，红外指令文件无效，或结果无法写出\n"
+    "  3  端口无法打开（不存在、被占用、没有权限、不是串口设备）\n"
+    "  4  设备无应答，或端口在中途断开\n"
+    "  130/143  被 Ctrl-C（SIGINT）或 SIGTERM 中断：在安全处停下，已做的和未做的都会说明\n"
+    "  clone：全部完成为 0，否则取失败设备中最大的退出码\n");
 
 const QString commonOptionsText = QStringLiteral(
     "通用选项：\n"
@@ -39,123 +63,312 @@ const QString commonOptionsText = QStringLiteral(
     "  --json            在标准输出打印一条机器可读的结果（JSON）\n"
     "  -v, --verbose     在标准错误输出每一帧和设备的每个应答\n"
     "  --settings FILE   从这个设置文件读取端口对应关系（默认与窗口相同的 VexoSet.ini）\n"
-    "  -h, --help        显示帮助\n");
+    "  -h, --help        显示帮助\n"
+    "  --version         显示版本\n");
 
-const QStringList deviceValues = {QStringLiteral("port"), QStringLiteral("device"),
-                                  QStringLiteral("settings")};
-const QStringList commonFlags = {QStringLiteral("json"), QStringLiteral("verbose")};
-
-const QMap<QString, CommandInfo> &commands()
+// Every option any command takes, by name. Texts live in the help texts above and below.
+const QMap<QString, QCommandLineOption> &options()
 {
-    static const QMap<QString, CommandInfo> table = {
-        {QStringLiteral("ports"),
-         {Command::Ports,
-          QStringLiteral("ports"),
-          QStringLiteral("列出端口：COM 名称、设备路径、USB 信息和状态"),
-          QStringLiteral("列出有设备的 COM 名称，对应关系与窗口相同：先取设置文件 [Ports] 一节，\n"
-                         "其余号码依次给系统列出的串口设备。每个端口显示设备路径、\n"
-                         "/dev/serial/by-id 和 by-path 名称、USB 厂商:产品号、序列号、描述和状态\n"
-                         "（空闲、被占用及占用的进程、没有权限）。"),
-          {QStringLiteral("settings")},
-          commonFlags,
-          0,
-          0}},
-        {QStringLiteral("read"),
-         {Command::Read, QStringLiteral("read -o FILE --device NNNN --port P"),
-          QStringLiteral("读取设备的16条记录，保存为红外指令文件"),
-          QStringLiteral("读取设备的16条记录，保存为红外指令文件。文件在读取完整后才写入，\n"
-                         "且整体替换：失败时原有文件不变，也不留下半截文件。"),
-          deviceValues + QStringList{QStringLiteral("output")}, commonFlags, 0, 0}},
-        {QStringLiteral("download"),
-         {Command::Download, QStringLiteral("download FILE --device NNNN --port P [--no-verify]"),
-          QStringLiteral("下载红外指令文件，再读回逐条校验"),
-          QStringLiteral("检查红外指令文件（与窗口相同：16 或 17 行，每条记录 257 字节），\n"
-                         "下载到设备，再读回16条记录逐条比较，并列出不一致的记录。\n"
-                         "  --no-verify       下载后不读回校验"),
-          deviceValues, commonFlags + QStringList{QStringLiteral("no-verify")}, 1, 1}},
-        {QStringLiteral("verify"),
-         {Command::Verify, QStringLiteral("verify FILE --device NNNN --port P"),
-          QStringLiteral("读取设备的记录，与红外指令文件比较"),
-          QStringLiteral("读取设备的16条记录，与红外指令文件逐条比较，列出不一致的记录。"),
-          deviceValues, commonFlags, 1, 1}},
-        {QStringLiteral("set-number"),
-         {Command::SetNumber,
-          QStringLiteral("set-number NNNN --port P"),
-          QStringLiteral("给线上的设备新的设备号"),
-          QStringLiteral("发送设备号帧（FD NNNN）。这一帧不带原设备号，线上的设备都会接受，\n"
-                         "所以不需要 --device；新设备号为 4 位十进制数字且不能为零。"),
-          {QStringLiteral("port"), QStringLiteral("settings")},
-          commonFlags,
-          1,
-          1}},
-        {QStringLiteral("learn"),
-         {Command::Learn, QStringLiteral("learn (--key KEY | N) --device NNNN --port P"),
-          QStringLiteral("学习一个空调键（--key）或编号指令 1–108"),
-          QStringLiteral(
-              "  --key KEY         学习一个空调键：键名（开机 关机 制冷 制热 除湿 自动风 强力风\n"
-              "                    20℃ 25℃ 30℃）或序号 0–9。先打开学习模式，发出按键，\n"
-              "                    在学习时限内倒计时等待设备学会，然后关闭学习模式。\n"
-              "  N                 学习编号指令 N（1–108），与窗口的指令表相同：\n"
-              "                    打开学习模式、发出指令、完整的学习时限、关闭学习模式。\n"
-              "键用 --key 给出，编号指令用不带选项的数字给出，两者不会混淆。"),
-          deviceValues + QStringList{QStringLiteral("key")}, commonFlags, 0, 1}},
-        {QStringLiteral("send"),
-         {Command::Send, QStringLiteral("send KEY --device NNNN --port P"),
-          QStringLiteral("在学习模式之外发送一个空调键"),
-          QStringLiteral("发送一个空调键（键名或序号 0–9），如同在窗口中不开学习模式时按键。"),
-          deviceValues, commonFlags, 1, 1}},
-        {QStringLiteral("diff"),
-         {Command::Diff,
-          QStringLiteral("diff FILE_A FILE_B"),
-          QStringLiteral("逐条比较两个红外指令文件"),
-          QStringLiteral("逐条比较两个红外指令文件，列出不同的记录和每条记录第一个不同的字节。\n"
-                         "相同时退出码为 0，不同时为 1。"),
-          {},
-          commonFlags,
-          2,
-          2}},
-        {QStringLiteral("info"),
-         {Command::Info,
-          QStringLiteral("info FILE"),
-          QStringLiteral("检查红外指令文件，列出记录长度和 SHA-256"),
-          QStringLiteral(
-              "检查红外指令文件（与下载前的检查相同），列出每条记录的字节数和\n"
-              "16条记录的 SHA-256（按保存的格式计算：大写十六进制，每条以 CR LF 结尾）。"),
-          {},
-          commonFlags,
-          1,
-          1}},
-        {QStringLiteral("clone"),
-         {Command::Clone,
-          QStringLiteral("clone FILE --device NNNN --port P1 --port P2 ... "
-                         "[--number-from NNNN | --numbers N1,N2,...] [--retry N]"),
-          QStringLiteral("把一个红外指令文件同时写入多台设备"),
-          QStringLiteral(
-              "同时把红外指令文件写入每个端口上的设备（都用 --device 的设备号），读回校验，\n"
-              "校验通过后可再给每台设备新的设备号。每个端口一行实时状态，结束时列出汇总表。\n"
-              "一台设备失败不影响其他设备。\n"
-              "  --number-from NNNN  按端口顺序依次给设备号 NNNN、NNNN+1、……\n"
-              "  --numbers LIST      按端口顺序给出的设备号，逗号分隔，个数与端口相同\n"
-              "  --retry N           失败的步骤重试 N 次（默认 0）"),
-          deviceValues + QStringList{QStringLiteral("number-from"), QStringLiteral("numbers"),
-                                     QStringLiteral("retry")},
-          commonFlags, 1, 1}},
+    static const QMap<QString, QCommandLineOption> table = {
+        {QStringLiteral("port"),
+         QCommandLineOption(QStringLiteral("port"), {}, QStringLiteral("P"))},
+        {QStringLiteral("device"),
+         QCommandLineOption(QStringLiteral("device"), {}, QStringLiteral("NNNN"))},
+        {QStringLiteral("settings"),
+         QCommandLineOption(QStringLiteral("settings"), {}, QStringLiteral("FILE"))},
+        {QStringLiteral("output"),
+         QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, {},
+                            QStringLiteral("FILE"))},
+        {QStringLiteral("key"),
+         QCommandLineOption(QStringLiteral("key"), {}, QStringLiteral("KEY"))},
+        {QStringLiteral("number-from"),
+         QCommandLineOption(QStringLiteral("number-from"), {}, QStringLiteral("NNNN"))},
+        {QStringLiteral("numbers"),
+         QCommandLineOption(QStringLiteral("numbers"), {}, QStringLiteral("LIST"))},
+        {QStringLiteral("retry"),
+         QCommandLineOption(QStringLiteral("retry"), {}, QStringLiteral("N"))},
+        {QStringLiteral("no-verify"), QCommandLineOption(QStringLiteral("no-verify"))},
+        {QStringLiteral("json"), QCommandLineOption(QStringLiteral("json"))},
+        {QStringLiteral("verbose"),
+         QCommandLineOption(QStringList{QStringLiteral("v"), QStringLiteral("verbose")})},
+        {QStringLiteral("help"),
+         QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})},
+        {QStringLiteral("version"), QCommandLineOption(QStringLiteral("version"))},
     };
     return table;
 }
 
+// Every name used below is in the table.
+const QCommandLineOption &option(const QString &name)
+{
+    return *options().constFind(name);
+}
+
+const QStringList commonOptions = {QStringLiteral("json"), QStringLiteral("verbose"),
+                                   QStringLiteral("help")};
+const QStringList onDevice = {QStringLiteral("port"), QStringLiteral("device"),
+                              QStringLiteral("settings")};
+
+// A device number the frames can carry, checked with the window's own words.
+QString deviceNumberProblem(const QString &number)
+{
+    if (frames::isDeviceNumber(number))
+        return QString();
+    return messages::deviceNumberLength;
+}
+
+// A new device number (set-number, clone): the window's order of checks and its words.
+QString newNumberProblem(const QString &number)
+{
+    if (textValue(number) <= 0)
+        return messages::deviceNumberZero;
+    return deviceNumberProblem(number);
+}
+
+QString keyProblem(const QString &text, int *key)
+{
+    *key = keyIndex(text);
+    if (*key >= 0)
+        return QString();
+    return QStringLiteral("没有这个键：%1（键名：%2，或序号 0–9）")
+        .arg(text, frames::keyNames().join(QLatin1Char(' ')));
+}
+
+QString checkNothing(Request &, const Given &)
+{
+    return QString();
+}
+
+QString checkRead(Request &r, const Given &g)
+{
+    r.file = g.value(QStringLiteral("output"));
+    if (r.file.isEmpty())
+        return QStringLiteral("缺少 -o FILE（保存读取结果的红外指令文件）");
+    return QString();
+}
+
+QString checkFile(Request &r, const Given &g)
+{
+    r.file = g.arguments.at(0);
+    return QString();
+}
+
+QString checkDownload(Request &r, const Given &g)
+{
+    r.verify = !g.has(QStringLiteral("no-verify"));
+    return checkFile(r, g);
+}
+
+QString checkDiff(Request &r, const Given &g)
+{
+    r.file = g.arguments.at(0);
+    r.secondFile = g.arguments.at(1);
+    return QString();
+}
+
+QString checkSetNumber(Request &r, const Given &g)
+{
+    r.newNumber = g.arguments.at(0).trimmed();
+    const QString why = newNumberProblem(r.newNumber);
+    return why.isEmpty() ? why : QStringLiteral("新设备号无效：%1\n%2").arg(r.newNumber, why);
+}
+
+QString checkLearn(Request &r, const Given &g)
+{
+    const bool byKey = g.has(QStringLiteral("key"));
+    if (byKey == !g.arguments.isEmpty())
+        return QStringLiteral(
+            "learn 要么用 --key 给出一个键，要么给出一个编号指令（1–108），二者取一");
+    if (byKey)
+        return keyProblem(g.value(QStringLiteral("key")), &r.key);
+    const QString text = g.arguments.at(0);
+    r.number = frames::commandNumber(text);
+    if (r.number != 0)
+        return QString();
+    // Zero in the window's words; anything else out of range once, with the range.
+    if (textValue(text.trimmed()) == 0 && !text.trimmed().isEmpty())
+        return messages::commandNumber;
+    return QStringLiteral("指令号无效：%1（应为 1–%2）").arg(text).arg(frames::maxCommand);
+}
+
+QString checkSend(Request &r, const Given &g)
+{
+    return keyProblem(g.arguments.at(0), &r.key);
+}
+
+QString checkClone(Request &r, const Given &g)
+{
+    r.file = g.arguments.at(0);
+    const QString retry = g.value(QStringLiteral("retry"));
+    if (!retry.isEmpty()) {
+        bool ok = false;
+        r.retries = retry.toInt(&ok);
+        if (!ok || r.retries < 0 || r.retries > 100)
+            return QStringLiteral("--retry 应为 0–100 的整数：%1").arg(retry);
+    }
+    const bool from = g.has(QStringLiteral("number-from"));
+    const bool list = g.has(QStringLiteral("numbers"));
+    if (from && list)
+        return QStringLiteral("--number-from 与 --numbers 只能用一个");
+    if (from) {
+        const QString first = g.value(QStringLiteral("number-from")).trimmed();
+        const QString why = newNumberProblem(first);
+        if (!why.isEmpty())
+            return QStringLiteral("--number-from 无效：%1\n%2").arg(first, why);
+        const int start = first.toInt();
+        if (start + r.ports.size() - 1 > 9999)
+            return QStringLiteral("--number-from %1 起的 %2 个设备号超出 9999")
+                .arg(first)
+                .arg(r.ports.size());
+        for (int i = 0; i < r.ports.size(); ++i)
+            r.numbers << QStringLiteral("%1").arg(start + i, 4, 10, QLatin1Char('0'));
+    }
+    if (list) {
+        r.numbers = g.value(QStringLiteral("numbers")).split(QLatin1Char(','));
+        QSet<int> seen;
+        for (QString &n : r.numbers) {
+            n = n.trimmed();
+            const QString why = newNumberProblem(n);
+            if (!why.isEmpty())
+                return QStringLiteral("--numbers 中的设备号无效：%1\n%2").arg(n, why);
+            // Two devices with one number would both answer every frame sent to it.
+            if (seen.contains(n.toInt()))
+                return QStringLiteral("--numbers 中的设备号重复：%1（每台设备的设备号必须不同）")
+                    .arg(n);
+            seen.insert(n.toInt());
+        }
+        if (r.numbers.size() != r.ports.size())
+            return QStringLiteral("--numbers 给了 %1 个设备号，但有 %2 个端口")
+                .arg(r.numbers.size())
+                .arg(r.ports.size());
+    }
+    return QString();
+}
+
+const QList<CommandInfo> &commands()
+{
+    static const QList<CommandInfo> table = {
+        {QStringLiteral("ports"),
+         Command::Ports,
+         QStringLiteral("ports"),
+         QStringLiteral("列出端口：COM 名称、设备路径、USB 信息和状态"),
+         QStringLiteral("列出有设备的 COM 名称，对应关系与窗口相同：先取设置文件 [Ports] 一节，\n"
+                        "其余号码依次给系统列出的串口设备。每个端口显示设备路径、\n"
+                        "/dev/serial/by-id 和 by-path 名称、USB 厂商:产品号、序列号、描述和状态\n"
+                        "（空闲、被占用及占用的进程、没有权限）。结果在标准输出。"),
+         {QStringLiteral("settings")},
+         0,
+         0,
+         checkNothing,
+         listPorts},
+        {QStringLiteral("read"), Command::Read,
+         QStringLiteral("read -o FILE --device NNNN --port P"),
+         QStringLiteral("读取设备的16条记录，保存为红外指令文件"),
+         QStringLiteral("读取设备的16条记录，保存为红外指令文件。文件在读取完整后才写入，\n"
+                        "且整体替换：失败时原有文件不变，也不留下半截文件。\n"
+                        "FILE 必须是普通文件或新文件；能否写入在读取之前就检查。\n"
+                        "完成后在标准输出给出16条记录的 SHA-256 和用时。"),
+         onDevice + QStringList{QStringLiteral("output")}, 0, 0, checkRead, runDeviceCommand},
+        {QStringLiteral("download"), Command::Download,
+         QStringLiteral("download FILE --device NNNN --port P [--no-verify]"),
+         QStringLiteral("下载红外指令文件，再读回逐条校验"),
+         QStringLiteral("检查红外指令文件（与窗口相同：16 或 17 行，每条记录 257 字节），\n"
+                        "下载到设备，再读回16条记录逐条比较，并列出不一致的记录。\n"
+                        "完成后在标准输出给出16条记录的 SHA-256 和用时。\n"
+                        "  --no-verify       下载后不读回校验"),
+         onDevice + QStringList{QStringLiteral("no-verify")}, 1, 1, checkDownload,
+         runDeviceCommand},
+        {QStringLiteral("verify"), Command::Verify,
+         QStringLiteral("verify FILE --device NNNN --port P"),
+         QStringLiteral("读取设备的记录，与红外指令文件比较"),
+         QStringLiteral("读取设备的16条记录，与红外指令文件逐条比较，在标准输出列出不一致的记录。"),
+         onDevice, 1, 1, checkFile, runDeviceCommand},
+        {QStringLiteral("set-number"),
+         Command::SetNumber,
+         QStringLiteral("set-number NNNN --port P"),
+         QStringLiteral("给线上的设备新的设备号"),
+         QStringLiteral("发送设备号帧（FD NNNN）。这一帧不带原设备号，线上的设备都会接受，\n"
+                        "所以不需要 --device；新设备号为 4 位十进制数字且不能为零。"),
+         {QStringLiteral("port"), QStringLiteral("settings")},
+         1,
+         1,
+         checkSetNumber,
+         runDeviceCommand},
+        {QStringLiteral("learn"), Command::Learn,
+         QStringLiteral("learn (--key KEY | N) --device NNNN --port P"),
+         QStringLiteral("学习一个空调键（--key）或编号指令 1–108"),
+         QStringLiteral(
+             "  --key KEY         学习一个空调键：键名（开机 关机 制冷 制热 除湿 自动风 强力风\n"
+             "                    20℃ 25℃ 30℃）或序号 0–9。先打开学习模式，发出按键，\n"
+             "                    在学习时限内倒计时等待设备学会，然后关闭学习模式。\n"
+             "  N                 学习编号指令 N（1–108），与窗口的指令表相同：\n"
+             "                    打开学习模式、发出指令、完整的学习时限、关闭学习模式。\n"
+             "键用 --key 给出，编号指令用不带选项的数字给出，两者不会混淆。\n"
+             "中途按 Ctrl-C 也会关闭学习模式。"),
+         onDevice + QStringList{QStringLiteral("key")}, 0, 1, checkLearn, runDeviceCommand},
+        {QStringLiteral("send"), Command::Send, QStringLiteral("send KEY --device NNNN --port P"),
+         QStringLiteral("在学习模式之外发送一个空调键"),
+         QStringLiteral("发送一个空调键（键名或序号 0–9），如同在窗口中不开学习模式时按键。"),
+         onDevice, 1, 1, checkSend, runDeviceCommand},
+        {QStringLiteral("diff"),
+         Command::Diff,
+         QStringLiteral("diff FILE_A FILE_B"),
+         QStringLiteral("逐条比较两个红外指令文件"),
+         QStringLiteral("逐条比较两个红外指令文件，在标准输出列出不同的记录和每条记录第一个\n"
+                        "不同的字节（记录和字节都从 1 数起）。相同时退出码为 0，不同时为 1。"),
+         {},
+         2,
+         2,
+         checkDiff,
+         diffFiles},
+        {QStringLiteral("info"),
+         Command::Info,
+         QStringLiteral("info FILE"),
+         QStringLiteral("检查红外指令文件，列出记录长度和 SHA-256"),
+         QStringLiteral(
+             "检查红外指令文件（与下载前的检查相同），在标准输出列出每条记录的字节数和\n"
+             "16条记录的 SHA-256（按保存的格式计算：大写十六进制，每条以 CR LF 结尾）。"),
+         {},
+         1,
+         1,
+         checkFile,
+         describeFile},
+        {QStringLiteral("clone"), Command::Clone,
+         QStringLiteral("clone FILE --device NNNN --port P1 --port P2 ... "
+                        "[--number-from NNNN | --numbers N1,N2,...] [--retry N]"),
+         QStringLiteral("把一个红外指令文件同时写入多台设备"),
+         QStringLiteral(
+             "同时把红外指令文件写入每个端口上的设备（都用 --device 的设备号），读回校验，\n"
+             "校验通过后可再给每台设备新的设备号。每个端口一行实时状态，结束时列出汇总表。\n"
+             "一台设备失败不影响其他设备。\n"
+             "  --number-from NNNN  按端口顺序依次给设备号 NNNN、NNNN+1、……\n"
+             "  --numbers LIST      按端口顺序给出的设备号，逗号分隔，个数与端口相同，不能重复\n"
+             "  --retry N           失败的步骤重试 N 次（默认 0）：先等 1 秒，之后逐次加长，\n"
+             "                      断开的端口按原来的设备重新打开"),
+         onDevice + QStringList{QStringLiteral("number-from"), QStringLiteral("numbers"),
+                                QStringLiteral("retry")},
+         1, 1, checkClone, runClone},
+    };
+    return table;
+}
+
+const CommandInfo *findCommand(const QString &name)
+{
+    for (const CommandInfo &info : commands()) {
+        if (info.name == name)
+            return &info;
+    }
+    return nullptr;
+}
+
 QString overview()
 {
-    QString text = QStringLiteral("用法：irlearn-cli <命令> [选项]\n\n"
-                                  "红外遥控学习设备的命令行工具。人看的信息和进度在标准错误，\n"
-                                  "--json 的结果在标准输出。\n\n命令：\n");
-    const QStringList order = {QStringLiteral("ports"),      QStringLiteral("read"),
-                               QStringLiteral("download"),   QStringLiteral("verify"),
-                               QStringLiteral("set-number"), QStringLiteral("learn"),
-                               QStringLiteral("send"),       QStringLiteral("diff"),
-                               QStringLiteral("info"),       QStringLiteral("clone")};
-    for (const QString &name : order)
-        text += QStringLiteral("  %1%2\n").arg(name.leftJustified(12), commands()[name].summary);
+    QString text =
+        QStringLiteral("用法：irlearn-cli <命令> [选项]\n\n"
+                       "红外遥控学习设备的命令行工具。结果在标准输出，人看的信息和进度\n"
+                       "在标准错误；有 --json 时标准输出只有一条 JSON 结果。\n\n命令：\n");
+    for (const CommandInfo &info : commands())
+        text += QStringLiteral("  %1%2\n").arg(info.name.leftJustified(12), info.summary);
     text += QStringLiteral("\n“irlearn-cli <命令> --help”显示该命令的用法。\n\n");
     return text + commonOptionsText + QLatin1Char('\n') + exitCodesText;
 }
@@ -174,12 +387,46 @@ Parsed error(const QString &text)
     return p;
 }
 
-// A device number the frames can carry, checked with the window's own words.
-QString deviceNumberProblem(const QString &number)
+Parsed help(const QString &text)
 {
-    if (frames::isDeviceNumber(number))
-        return QString();
-    return messages::deviceNumberLength;
+    Parsed p;
+    p.status = Parsed::Help;
+    p.text = text;
+    return p;
+}
+
+QString dashed(const QString &name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// What QCommandLineParser found wrong, in the operator's language.
+QString parseProblem(const QCommandLineParser &parser, const QStringList &arguments,
+                     const CommandInfo &info)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return QStringLiteral("命令 %1 没有选项 %2（irlearn-cli %1 --help）")
+            .arg(info.name, dashed(unknown.first()));
+    const QMap<QString, QCommandLineOption> &all = options();
+    for (const QString &arg : arguments) {
+        if (arg == QLatin1String("--"))
+            break;
+        if (!arg.startsWith(QLatin1Char('-')))
+            continue;
+        const QString name =
+            arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1).section(QLatin1Char('='), 0, 0);
+        for (const QCommandLineOption &option : all) {
+            if (!option.names().contains(name))
+                continue;
+            if (option.valueName().isEmpty() && arg.contains(QLatin1Char('=')))
+                return QStringLiteral("选项 %1 不带值").arg(dashed(name));
+            if (!option.valueName().isEmpty() && arg == arguments.constLast())
+                return QStringLiteral("选项 %1 缺少值").arg(dashed(name));
+        }
+    }
+    return QStringLiteral("命令行有误：%1（irlearn-cli %2 --help）")
+        .arg(parser.errorText(), info.name);
 }
 
 } // namespace
@@ -194,206 +441,85 @@ int keyIndex(const QString &text)
 
 Parsed parseCommandLine(const QStringList &arguments)
 {
-    if (arguments.isEmpty())
+    const QString program = QStringLiteral("irlearn-cli");
+    // First the command's word: everything after it is the command's to read.
+    QCommandLineParser first;
+    first.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    first.addOption(option(QStringLiteral("help")));
+    first.addOption(option(QStringLiteral("version")));
+    if (!first.parse(QStringList{program} + arguments)) {
+        const QStringList unknown = first.unknownOptionNames();
+        return error(unknown.isEmpty()
+                         ? first.errorText()
+                         : QStringLiteral("未知选项：%1（命令在前，选项在后；irlearn-cli --help）")
+                               .arg(dashed(unknown.first())));
+    }
+    if (first.isSet(QStringLiteral("version")))
+        return help(QStringLiteral("irlearn-cli %1\n").arg(QStringLiteral(IRLEARN_VERSION)));
+    const QString word = first.positionalArguments().value(0);
+    if (first.isSet(QStringLiteral("help")) || word == QLatin1String("help"))
+        return help(overview());
+    if (word.isEmpty())
         return error(QStringLiteral("缺少命令。\n\n") + overview());
-    const QString word = arguments.first();
-    if (word == QLatin1String("-h") || word == QLatin1String("--help") ||
-        word == QLatin1String("help")) {
-        Parsed p;
-        p.status = Parsed::Help;
-        p.text = overview();
-        return p;
-    }
-    if (!commands().contains(word))
+    const CommandInfo *info = findCommand(word);
+    if (!info)
         return error(QStringLiteral("未知命令：%1（irlearn-cli --help 列出所有命令）").arg(word));
-    const CommandInfo &info = commands()[word];
 
-    Parsed parsed;
-    parsed.status = Parsed::Run;
-    Request &r = parsed.request;
-    r.command = info.command;
+    // Then the command's own options.
+    QCommandLineParser parser;
+    for (const QString &name : commonOptions + info->options)
+        parser.addOption(option(name));
+    const QStringList rest = arguments.mid(1);
+    const bool parsed = parser.parse(QStringList{program} + rest);
+    if (parser.isSet(QStringLiteral("help")))
+        return help(commandHelp(*info));
+    if (!parsed)
+        return error(parseProblem(parser, rest, *info));
+    const QStringList positional = parser.positionalArguments();
+
+    for (const QString &name : info->options) {
+        const QStringList values = parser.values(name);
+        if (values.size() > 1 &&
+            !(name == QLatin1String("port") && info->command == Command::Clone))
+            return error(QStringLiteral("选项 --%1 只能给一次").arg(name));
+        // "-o --json" names a file "--json": a value that looks like an option is a slip.
+        for (const QString &value : values) {
+            if (value.size() > 1 && value.startsWith(QLatin1Char('-')))
+                return error(QStringLiteral("选项 %1 的值像是一个选项：%2"
+                                            "（以 - 开头的文件名请写成 ./%2）")
+                                 .arg(dashed(option(name).names().constFirst()), value));
+        }
+    }
+    if (positional.size() < info->minArgs || positional.size() > info->maxArgs)
+        return error(QStringLiteral("参数个数不对。用法：irlearn-cli %1").arg(info->usage));
+
+    Parsed result;
+    result.status = Parsed::Run;
+    Request &r = result.request;
+    r.command = info->command;
     r.name = word;
-    QStringList positional;
-    QMap<QString, QStringList> values;
-    QStringList flags;
-    bool optionsEnded = false;
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString arg = arguments.at(i);
-        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            positional << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            Parsed help;
-            help.status = Parsed::Help;
-            help.text = commandHelp(info);
-            return help;
-        }
-        QString name;
-        QString value;
-        bool hasValue = false;
-        if (arg == QLatin1String("-v")) {
-            name = QStringLiteral("verbose");
-        } else if (arg == QLatin1String("-o")) {
-            name = QStringLiteral("output");
-        } else if (arg.startsWith(QLatin1String("--"))) {
-            name = arg.mid(2);
-            const qsizetype eq = name.indexOf(QLatin1Char('='));
-            if (eq >= 0) {
-                value = name.mid(eq + 1);
-                name.truncate(eq);
-                hasValue = true;
-            }
-        } else {
-            return error(QStringLiteral("未知选项：%1（irlearn-cli %2 --help）").arg(arg, word));
-        }
-        if (info.flags.contains(name)) {
-            if (hasValue)
-                return error(QStringLiteral("选项 --%1 不带值").arg(name));
-            flags << name;
-        } else if (info.values.contains(name)) {
-            if (!hasValue) {
-                if (i + 1 >= arguments.size())
-                    return error(QStringLiteral("选项 --%1 缺少值").arg(name));
-                value = arguments.at(++i);
-            }
-            values[name] << value;
-        } else {
-            return error(
-                QStringLiteral("命令 %1 没有选项 %2（irlearn-cli %1 --help）").arg(word, arg));
-        }
+    r.run = info->run;
+    r.json = parser.isSet(QStringLiteral("json"));
+    r.verbose = parser.isSet(QStringLiteral("verbose"));
+    if (info->options.contains(QStringLiteral("settings")))
+        r.settingsPath = parser.value(QStringLiteral("settings"));
+    if (info->options.contains(QStringLiteral("port"))) {
+        r.ports = parser.values(QStringLiteral("port"));
+        if (r.ports.isEmpty())
+            return error(QStringLiteral("缺少 --port（COM 名称、设备路径或 auto）"));
     }
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (it.value().size() > 1 &&
-            !(it.key() == QLatin1String("port") && r.command == Command::Clone))
-            return error(QStringLiteral("选项 --%1 只能给一次").arg(it.key()));
-    }
-    if (positional.size() < info.minArgs || positional.size() > info.maxArgs)
-        return error(QStringLiteral("参数个数不对。用法：irlearn-cli %1").arg(info.usage));
-
-    r.json = flags.contains(QStringLiteral("json"));
-    r.verbose = flags.contains(QStringLiteral("verbose"));
-    r.verify = !flags.contains(QStringLiteral("no-verify"));
-    r.settingsPath = values.value(QStringLiteral("settings")).value(0);
-    r.ports = values.value(QStringLiteral("port"));
-    r.device = values.value(QStringLiteral("device")).value(0).trimmed();
-
-    if (info.values.contains(QStringLiteral("port")) && r.ports.isEmpty())
-        return error(QStringLiteral("缺少 --port（COM 名称、设备路径或 auto）"));
-    if (info.values.contains(QStringLiteral("device"))) {
-        if (!values.contains(QStringLiteral("device")))
+    if (info->options.contains(QStringLiteral("device"))) {
+        if (!parser.isSet(QStringLiteral("device")))
             return error(QStringLiteral("缺少 --device（4 位设备号，如 0001）"));
+        r.device = parser.value(QStringLiteral("device")).trimmed();
         const QString why = deviceNumberProblem(r.device);
         if (!why.isEmpty())
             return error(QStringLiteral("设备号无效：%1\n%2").arg(r.device, why));
     }
-
-    switch (r.command) {
-    case Command::Ports:
-        break;
-    case Command::Read:
-        r.file = values.value(QStringLiteral("output")).value(0);
-        if (r.file.isEmpty())
-            return error(QStringLiteral("缺少 -o FILE（保存读取结果的红外指令文件）"));
-        break;
-    case Command::Download:
-    case Command::Verify:
-    case Command::Info:
-        r.file = positional.at(0);
-        break;
-    case Command::Diff:
-        r.file = positional.at(0);
-        r.secondFile = positional.at(1);
-        break;
-    case Command::SetNumber:
-        r.newNumber = positional.at(0).trimmed();
-        // The window's order of checks and its words.
-        if (textValue(r.newNumber) <= 0)
-            return error(QStringLiteral("新设备号无效：%1\n%2")
-                             .arg(r.newNumber, messages::deviceNumberZero));
-        if (!deviceNumberProblem(r.newNumber).isEmpty())
-            return error(QStringLiteral("新设备号无效：%1\n%2")
-                             .arg(r.newNumber, messages::deviceNumberLength));
-        break;
-    case Command::Learn: {
-        const bool byKey = values.contains(QStringLiteral("key"));
-        if (byKey == !positional.isEmpty())
-            return error(
-                QStringLiteral("learn 要么用 --key 给出一个键，要么给出一个编号指令（1–108），"
-                               "二者取一"));
-        if (byKey) {
-            r.key = keyIndex(values.value(QStringLiteral("key")).value(0));
-            if (r.key < 0)
-                return error(QStringLiteral("没有这个键：%1（键名：%2，或序号 0–9）")
-                                 .arg(values.value(QStringLiteral("key")).value(0),
-                                      frames::keyNames().join(QLatin1Char(' '))));
-        } else {
-            r.number = frames::commandNumber(positional.at(0));
-            if (r.number == 0)
-                return error(QStringLiteral("指令号无效：%1（应为 1–%2）\n%3")
-                                 .arg(positional.at(0))
-                                 .arg(frames::maxCommand)
-                                 .arg(messages::commandNumber));
-        }
-        break;
-    }
-    case Command::Send:
-        r.key = keyIndex(positional.at(0));
-        if (r.key < 0)
-            return error(QStringLiteral("没有这个键：%1（键名：%2，或序号 0–9）")
-                             .arg(positional.at(0), frames::keyNames().join(QLatin1Char(' '))));
-        break;
-    case Command::Clone: {
-        r.file = positional.at(0);
-        const QString retry = values.value(QStringLiteral("retry")).value(0);
-        if (!retry.isEmpty()) {
-            bool ok = false;
-            r.retries = retry.toInt(&ok);
-            if (!ok || r.retries < 0 || r.retries > 100)
-                return error(QStringLiteral("--retry 应为 0–100 的整数：%1").arg(retry));
-        }
-        const bool from = values.contains(QStringLiteral("number-from"));
-        const bool list = values.contains(QStringLiteral("numbers"));
-        if (from && list)
-            return error(QStringLiteral("--number-from 与 --numbers 只能用一个"));
-        if (from) {
-            const QString first = values.value(QStringLiteral("number-from")).value(0).trimmed();
-            if (!frames::isDeviceNumber(first) || first.toInt() == 0)
-                return error(QStringLiteral("--number-from 无效：%1\n%2")
-                                 .arg(first, first.toInt() == 0 && frames::isDeviceNumber(first)
-                                                 ? messages::deviceNumberZero
-                                                 : messages::deviceNumberLength));
-            const int start = first.toInt();
-            if (start + r.ports.size() - 1 > 9999)
-                return error(QStringLiteral("--number-from %1 起的 %2 个设备号超出 9999")
-                                 .arg(first)
-                                 .arg(r.ports.size()));
-            for (int i = 0; i < r.ports.size(); ++i)
-                r.numbers << QStringLiteral("%1").arg(start + i, 4, 10, QLatin1Char('0'));
-        }
-        if (list) {
-            r.numbers = values.value(QStringLiteral("numbers")).value(0).split(QLatin1Char(','));
-            for (QString &n : r.numbers) {
-                n = n.trimmed();
-                if (!frames::isDeviceNumber(n) || n.toInt() == 0)
-                    return error(QStringLiteral("--numbers 中的设备号无效：%1\n%2")
-                                     .arg(n, frames::isDeviceNumber(n)
-                                                 ? messages::deviceNumberZero
-                                                 : messages::deviceNumberLength));
-            }
-            if (r.numbers.size() != r.ports.size())
-                return error(QStringLiteral("--numbers 给了 %1 个设备号，但有 %2 个端口")
-                                 .arg(r.numbers.size())
-                                 .arg(r.ports.size()));
-        }
-        break;
-    }
-    }
-    return parsed;
+    const QString why = info->check(r, Given{parser, positional});
+    if (!why.isEmpty())
+        return error(why);
+    return result;
 }
 
 } // namespace irlearn::cli

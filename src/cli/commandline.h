@@ -11,10 +11,19 @@ enum class Command { Ports, Read, Download, Verify, SetNumber, Learn, Send, Diff
 enum ExitCode {
     exitDone = 0,
     exitFailed = 1,   // the device refused, or what was read back differs
-    exitUsage = 2,    // the command line or a code file is wrong
+    exitUsage = 2,    // the command line or a code file is wrong, or the result cannot be written
     exitPortOpen = 3, // the port could not be opened
     exitLost = 4,     // the device stopped answering, or the port vanished mid-way
+    // Stopped by a signal at a safe point: 128 + the signal's number, as a shell reports it.
+    exitInterrupted = 130, // SIGINT (Ctrl-C)
+    exitTerminated = 143,  // SIGTERM
 };
+
+class Reporter;
+struct Request;
+
+// Runs a command to its end and returns its exit code.
+using Runner = int (*)(const Request &request, Reporter &out);
 
 // What the operator asked for, checked as far as it can be without the device.
 struct Request
@@ -34,6 +43,7 @@ struct Request
     bool json = false;
     bool verbose = false;
     QString settingsPath; // --settings; empty: the window's settings file
+    Runner run = nullptr;
 };
 
 struct Parsed
@@ -41,11 +51,12 @@ struct Parsed
     enum Status { Run, Help, Error };
     Status status = Error;
     Request request;
-    QString text; // the help text (Help) or what is wrong (Error)
+    QString text; // the help or version text (Help) or what is wrong (Error)
 };
 
-// Reads the arguments after the program name. Every check that needs neither a file nor a port
-// happens here: device numbers, key names, command numbers, option values.
+// Reads the arguments after the program name: the command's word first, then that command's
+// options and arguments. Every check that needs neither a file nor a port happens here: device
+// numbers, key names, command numbers, option values.
 Parsed parseCommandLine(const QStringList &arguments);
 
 // A key given by its name or its index (0 to 9); -1 for anything else.

@@ -14,22 +14,31 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QTemporaryFile>
 
 namespace irlearn::cli {
 
 namespace {
 
-// Where the table read can be saved: a new or regular file in an existing folder, or a device
-// such as /dev/null. Checked before the device is asked for anything.
+// Where the table read can be saved: a new or regular file in a folder that takes a new file
+// (the file is replaced through one), as the window's save allows. A terminal or any other device
+// is refused: 8 KB of hex would go into it. Checked before the device is asked for anything, so
+// that an eight-second read is not lost.
 QString saveTargetProblem(const QString &path)
 {
     const PathKind kind = pathKind(path);
-    if (kind == PathKind::Regular || kind == PathKind::CharDevice)
-        return QString();
-    if (kind != PathKind::Missing)
-        return pathKindReason(kind);
-    if (!QFileInfo(path).absoluteDir().exists())
+    if (kind != PathKind::Regular && kind != PathKind::Missing)
+        return kind == PathKind::CharDevice || kind == PathKind::BlockDevice
+                   ? QStringLiteral("这是一个设备，不是普通文件")
+                   : pathKindReason(kind);
+    const QDir folder = QFileInfo(path).absoluteDir();
+    if (!folder.exists())
         return QStringLiteral("文件夹不存在");
+    QTemporaryFile probe(folder.filePath(QStringLiteral(".irlearn-XXXXXX")));
+    if (!probe.open())
+        return QStringLiteral("文件夹不能写入：%1").arg(probe.errorString());
+    if (kind == PathKind::Regular && !QFileInfo(path).isWritable())
+        return QStringLiteral("文件是只读的");
     return QString();
 }
 
@@ -38,7 +47,7 @@ QString differenceText(const CodeTable &read, const CodeTable &expected)
 {
     QStringList parts;
     for (const tables::RecordDifference &d : tables::compare(read, expected))
-        parts << QStringLiteral("第%1条从第%2字节起").arg(d.record).arg(d.firstByte);
+        parts << QStringLiteral("第%1条从第%2字节起").arg(d.record).arg(d.firstByte + 1);
     return QStringLiteral("不一致的记录：%1").arg(parts.join(QStringLiteral("；")));
 }
 
@@ -58,6 +67,7 @@ int DeviceCommand::refuse(int code, const QString &why, const QString &word)
 
 int DeviceCommand::start()
 {
+    m_clock.start();
     const Request &r = m_request;
     QJsonObject &json = m_json;
     CodeTable &table = m_table;
@@ -185,6 +195,15 @@ int DeviceCommand::start()
     return started;
 }
 
+void DeviceCommand::interrupt(int signal)
+{
+    if (m_signal != 0 || !m_job)
+        return;
+    m_signal = signal;
+    m_out.say(stoppingText);
+    m_job->cancel();
+}
+
 void DeviceCommand::jobFinished()
 {
     m_out.settle();
@@ -196,12 +215,22 @@ void DeviceCommand::jobFinished()
     const JobResult &result = m_job->result();
     int code = result.exitCode();
     QString message = result.message;
-    if (result.outcome == Outcome::NotOpen) {
+    if (result.interrupted) {
+        code = SignalWatch::exitCode(m_signal);
+        message = interruptedText(r.command, result);
+    } else if (result.outcome == Outcome::NotOpen) {
         code = exitPortOpen;
     } else if (result.outcome == Outcome::Mismatch) {
-        message += QLatin1Char('\n') + differenceText(result.operation.table, table);
+        const QString differences = differenceText(result.operation.table, table);
+        message += QLatin1Char('\n') + differences;
         json.insert(QStringLiteral("differing"), numbersJson(result.operation.differing));
+        // What differs is verify's result; download says it with its failure.
+        if (r.command == Command::Verify)
+            out.print(differences);
+    } else if (result.outcome == Outcome::TimedOut) {
+        message += QLatin1Char('\n') + noAnswerHint;
     }
+    json.insert(QStringLiteral("interrupted"), result.interrupted);
     if (result.ok() && r.command == Command::Read) {
         QString error;
         const CodeTable &read = result.operation.table;
@@ -217,7 +246,9 @@ void DeviceCommand::jobFinished()
     }
     if (result.ok() && r.command == Command::Download && !r.verify)
         out.say(QStringLiteral("%1 下载完成（未校验）").arg(label));
-    if (!result.ok()) {
+    if (result.interrupted) {
+        out.say(QStringLiteral("%1 %2").arg(label, message));
+    } else if (!result.ok()) {
         out.say(QStringLiteral("%1 失败（%2）：%3").arg(label, result.step, message));
         if (result.operation.record > 0)
             json.insert(QStringLiteral("record"), result.operation.record);
@@ -225,7 +256,12 @@ void DeviceCommand::jobFinished()
             json.insert(QStringLiteral("reply"), result.operation.reply);
     } else {
         out.say(QStringLiteral("%1 完成").arg(label));
+        if (r.command == Command::Verify)
+            out.print(QStringLiteral("%1条记录与文件一致。").arg(tableRecords));
+        if (r.command == Command::Read || r.command == Command::Download)
+            out.print(sumAndTime(json.value(QStringLiteral("sha256")).toString(), m_clock));
     }
+    json.insert(QStringLiteral("elapsed_s"), seconds(m_clock));
     json.insert(QStringLiteral("exit_code"), code);
     json.insert(QStringLiteral("result"), outcomeWord(result.outcome));
     json.insert(QStringLiteral("message"), message);
@@ -233,6 +269,11 @@ void DeviceCommand::jobFinished()
         json.insert(QStringLiteral("verified"), r.verify && result.ok());
     out.result(json);
     emit finished(code);
+}
+
+int runDeviceCommand(const Request &request, Reporter &out)
+{
+    return runToTheEnd(std::make_unique<DeviceCommand>(request, out));
 }
 
 } // namespace irlearn::cli

@@ -2,6 +2,7 @@
 
 #include "codefile/codetable.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -30,6 +31,8 @@ public:
     // The exit code when the command is refused before anything is sent; otherwise `started`,
     // and finished() tells the exit code at the end.
     int start();
+    // Ctrl-C or SIGTERM: stop at the next safe point, then say what was done.
+    void interrupt(int signal);
 
 signals:
     void finished(int exitCode);
@@ -44,7 +47,12 @@ private:
     CodeTable m_table;
     QString m_label;
     QString m_lastLog;
+    QElapsedTimer m_clock;
+    int m_signal = 0; // the signal that interrupted the run; 0: none
     std::unique_ptr<PortJob> m_job;
 };
+
+// Runs the command to its end (a Runner).
+int runDeviceCommand(const Request &request, Reporter &out);
 
 } // namespace irlearn::cli

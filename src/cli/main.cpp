@@ -1,36 +1,61 @@
 // irlearn-cli: the learning device from a shell or a script, on the same core as the window.
 //
-// main() reads the command line (CommandLine), then hands the request to one of three runners:
-// the offline commands (ports, diff, info), a device command on one port (a PortJob driving one
-// DeviceEngine), or a clone (CloneRun: a PortJob per port in one event loop). Reporter is the
-// only one that writes: people's lines and live progress to standard error, --json's result to
-// standard output.
-#include "clonerun.h"
+// main() reads the command line (CommandLine), then hands the request to the runner its command's
+// row names: the offline commands (ports, diff, info), a device command on one port (a PortJob
+// driving one DeviceEngine), or a clone (CloneRun: a PortJob per port in one event loop).
+// Reporter is the only one that writes: results to standard output (--json: the one JSON result
+// only), people's lines and live progress to standard error.
 #include "commandline.h"
-#include "devicecommand.h"
-#include "offline.h"
 #include "reporter.h"
 
+#include "base/regularfile.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonObject>
+#include <QStringDecoder>
 
-#include <cstdio>
-#include <memory>
-
+using namespace irlearn;
 using namespace irlearn::cli;
 
 namespace {
 
-// Starts a run on the device(s); a run refused before anything is sent ends at once, any other
-// in the program's event loop, with the exit code its finished() tells.
-template <typename Run> int runToTheEnd(QCoreApplication &app, std::unique_ptr<Run> run)
+// An argument that is not UTF-8 (a file name in another encoding) cannot be kept byte for byte
+// through the file functions: it is refused rather than taken as some other name.
+QString undecodable(int argc, char *argv[])
 {
-    QObject::connect(run.get(), &Run::finished, &app, &QCoreApplication::exit,
-                     Qt::QueuedConnection);
-    const int refused = run->start();
-    if (refused != Run::started)
-        return refused;
-    return app.exec();
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString text = utf8(QByteArray(argv[i]));
+        if (utf8.hasError())
+            return QStringLiteral("参数不是 UTF-8 编码：%1（请把文件改成 UTF-8 的名字）").arg(text);
+    }
+    return QString();
+}
+
+// --settings names the file the port names come from: one that is not there, or not a regular
+// file, would silently send the frames to another port.
+QString settingsProblem(const QString &path)
+{
+    if (path.isEmpty())
+        return QString();
+    const PathKind kind = pathKind(path);
+    if (kind == PathKind::Regular)
+        return QString();
+    return QStringLiteral("设置文件不能用：%1\n%2")
+        .arg(QDir::toNativeSeparators(path),
+             kind == PathKind::Missing ? QStringLiteral("文件不存在") : pathKindReason(kind));
+}
+
+int usageError(const QStringList &arguments, const QString &why)
+{
+    Reporter out(arguments.contains(QStringLiteral("--json")));
+    out.say(why);
+    out.result({{QStringLiteral("command"), arguments.value(0)},
+                {QStringLiteral("exit_code"), exitUsage},
+                {QStringLiteral("result"), QStringLiteral("usage")},
+                {QStringLiteral("message"), why}});
+    return exitUsage;
 }
 
 } // namespace
@@ -40,36 +65,29 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     // The same name as the window: an installed program shares its settings file.
     QCoreApplication::setApplicationName(QStringLiteral("irlearn"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(IRLEARN_VERSION));
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (const QString why = undecodable(argc, argv); !why.isEmpty())
+        return usageError(arguments, why);
     const Parsed parsed = parseCommandLine(arguments);
     if (parsed.status == Parsed::Help) {
-        const QByteArray text = parsed.text.toUtf8();
-        std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
-        return exitDone;
+        Reporter out(false);
+        out.print(parsed.text);
+        return out.outputFailed() ? exitUsage : exitDone;
     }
-    if (parsed.status == Parsed::Error) {
-        Reporter out(arguments.contains(QStringLiteral("--json")));
-        out.say(parsed.text);
-        out.result({{QStringLiteral("command"), arguments.value(0)},
-                    {QStringLiteral("exit_code"), exitUsage},
-                    {QStringLiteral("result"), QStringLiteral("usage")},
-                    {QStringLiteral("message"), parsed.text}});
-        return exitUsage;
-    }
+    if (parsed.status == Parsed::Error)
+        return usageError(arguments, parsed.text);
 
     const Request &request = parsed.request;
+    if (const QString why = settingsProblem(request.settingsPath); !why.isEmpty())
+        return usageError(arguments, why);
     Reporter out(request.json);
-    switch (request.command) {
-    case Command::Ports:
-        return listPorts(request, out);
-    case Command::Diff:
-        return diffFiles(request, out);
-    case Command::Info:
-        return describeFile(request, out);
-    case Command::Clone:
-        return runToTheEnd(app, std::make_unique<CloneRun>(request, out));
-    default:
-        return runToTheEnd(app, std::make_unique<DeviceCommand>(request, out));
+    const int code = request.run(request, out);
+    // A result that did not reach its reader is no success.
+    if (out.outputFailed()) {
+        out.say(QStringLiteral("结果无法写到标准输出。"));
+        return code == exitDone ? exitUsage : code;
     }
+    return code;
 }

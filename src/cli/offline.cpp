@@ -108,7 +108,7 @@ int listPorts(const Request &request, Reporter &out)
             usb << d.description;
         if (!usb.isEmpty())
             lines << indent + usb.join(QStringLiteral("  "));
-        out.say(lines.join(QLatin1Char('\n')));
+        out.print(lines.join(QLatin1Char('\n')));
         QJsonObject entry{{QStringLiteral("name"), name},
                           {QStringLiteral("path"), d.path},
                           {QStringLiteral("by_id"), d.byId},
@@ -145,15 +145,16 @@ int diffFiles(const Request &request, Reporter &out)
     for (const tables::RecordDifference &d : differing) {
         const QString x = (*a)[std::size_t(d.record - 1)].mid(2 * d.firstByte, 2).toUpper();
         const QString y = (*b)[std::size_t(d.record - 1)].mid(2 * d.firstByte, 2).toUpper();
-        out.say(QStringLiteral("第%1条记录不同：从第%2字节起（%3 / %4）")
-                    .arg(d.record)
-                    .arg(d.firstByte)
-                    .arg(x, y));
+        // Bytes are counted from 1, as records are.
+        out.print(QStringLiteral("第%1条记录不同：从第%2字节起（%3 / %4）")
+                      .arg(d.record)
+                      .arg(d.firstByte + 1)
+                      .arg(x, y));
         list.append(QJsonObject{{QStringLiteral("record"), d.record},
-                                {QStringLiteral("first_byte"), d.firstByte}});
+                                {QStringLiteral("first_byte"), d.firstByte + 1}});
     }
     if (differing.isEmpty())
-        out.say(QStringLiteral("两个文件的%1条记录全部相同。").arg(tableRecords));
+        out.print(QStringLiteral("两个文件的%1条记录全部相同。").arg(tableRecords));
     const int code = differing.isEmpty() ? exitDone : exitFailed;
     out.result({{QStringLiteral("command"), request.name},
                 {QStringLiteral("exit_code"), code},
@@ -183,12 +184,12 @@ int describeFile(const Request &request, Reporter &out)
         sizeTexts << QString::number(line.size() / 2);
     }
     const QString sum = QString::fromLatin1(tables::sha256(table).toHex());
-    out.say(QStringLiteral("有效的红外指令文件：%1 行%2")
-                .arg(file.lines.size())
-                .arg(file.lines.size() > tableRecords ? QStringLiteral("（第17行保留，不下载）")
-                                                      : QString()));
-    out.say(QStringLiteral("每条记录字节数：%1").arg(sizeTexts.join(QLatin1Char(' '))));
-    out.say(QStringLiteral("SHA-256（16条记录）：%1").arg(sum));
+    out.print(QStringLiteral("有效的红外指令文件：%1 行%2")
+                  .arg(file.lines.size())
+                  .arg(file.lines.size() > tableRecords ? QStringLiteral("（第17行保留，不下载）")
+                                                        : QString()));
+    out.print(QStringLiteral("每条记录字节数：%1").arg(sizeTexts.join(QLatin1Char(' '))));
+    out.print(QStringLiteral("SHA-256（16条记录）：%1").arg(sum));
     out.result({{QStringLiteral("command"), request.name},
                 {QStringLiteral("exit_code"), exitDone},
                 {QStringLiteral("lines"), int(file.lines.size())},

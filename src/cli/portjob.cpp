@@ -30,6 +30,8 @@ QString describe(const OperationResult &result)
         return QStringLiteral("输入无效，未发送");
     case Outcome::NotOpen:
         return QStringLiteral("端口未打开");
+    case Outcome::Cancelled:
+        return QStringLiteral("已中断");
     }
     return QString();
 }
@@ -52,6 +54,8 @@ int exitCodeFor(Outcome outcome)
     case Outcome::TimedOut:
     case Outcome::PortLost:
         return exitLost;
+    case Outcome::Cancelled:
+        return exitInterrupted;
     }
     return exitFailed;
 }
@@ -75,6 +79,8 @@ PortJob::PortJob(QString devicePath, const Timings &timings, QObject *parent)
         if (done == 0 && m_lastDone == total)
             m_readingBack = true;
         m_lastDone = done;
+        m_result.done = done;
+        m_result.readingBack = m_readingBack;
         if (m_index >= 0 && m_index < m_steps.size())
             emit progress(m_readingBack ? QStringLiteral("校验") : m_steps.at(m_index).label, done,
                           total);
@@ -102,6 +108,8 @@ PortJob::PortJob(QString devicePath, const Timings &timings, QObject *parent)
     connect(&m_ticks, &QTimer::timeout, this, &PortJob::tick);
     m_next.setSingleShot(true);
     connect(&m_next, &QTimer::timeout, this, &PortJob::runStep);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &PortJob::reopenAndRun);
 }
 
 void PortJob::start()
@@ -122,14 +130,40 @@ bool PortJob::open()
         return true;
     m_result.outcome = Outcome::NotOpen;
     m_result.step = QStringLiteral("打开端口");
+    m_result.stepWord = QStringLiteral("open");
     m_result.message = error.text;
     m_result.operation.outcome = Outcome::NotOpen;
     m_failed = true;
     return false;
 }
 
+void PortJob::cancel()
+{
+    if (m_finished || m_cancelled)
+        return;
+    m_cancelled = true;
+    if (!m_stepOpen) {
+        // Between steps, or waiting to retry: on to the end (and the `always` steps) now.
+        m_retry.stop();
+        m_next.start(0);
+        return;
+    }
+    const Step &step = m_steps.at(m_index);
+    if (step.always)
+        return;
+    if (m_awaiting && m_keyReleased)
+        settleLearning(Outcome::Cancelled, QString());
+    else
+        m_engine.cancel();
+}
+
 void PortJob::runStep()
 {
+    if (m_cancelled && !m_failed && m_index < m_steps.size()) {
+        OperationResult result;
+        result.outcome = Outcome::Cancelled;
+        fail(m_steps.at(m_index), result);
+    }
     while (m_index < m_steps.size() && m_failed && !m_steps.at(m_index).always)
         ++m_index;
     if (m_index >= m_steps.size() || (m_failed && !m_engine.isOpen())) {
@@ -141,6 +175,10 @@ void PortJob::runStep()
     m_lastDone = -1;
     m_readingBack = false;
     m_stepOpen = true;
+    if (!step.always) {
+        m_result.done = 0;
+        m_result.readingBack = false;
+    }
     m_awaiting = step.awaitsLearning;
     m_keyReleased = false;
     m_windowOver = false;
@@ -165,6 +203,10 @@ void PortJob::stepFinished(const OperationResult &result)
 {
     if (!m_stepOpen)
         return;
+    if (m_awaiting && m_cancelled && !result.ok()) {
+        settleLearning(Outcome::Cancelled, QString());
+        return;
+    }
     if (m_awaiting && result.outcome == Outcome::TimedOut && !m_windowOver) {
         m_keyReleased = true;
         return;
@@ -197,32 +239,85 @@ void PortJob::closeStep(const OperationResult &result)
     const Step &step = m_steps.at(m_index);
     m_result.attempts = qMax(m_result.attempts, m_attempt);
     if (result.ok()) {
-        m_results.append(result);
+        m_lastResult = result;
         ++m_index;
         m_attempt = 0;
         m_next.start(0);
         return;
     }
-    if (!m_failed && !step.always && m_attempt <= m_retries &&
-        (m_engine.isOpen() || m_engine.open(m_path))) {
-        emit note(QStringLiteral("%1失败：%2；第%3次重试")
-                      .arg(step.label, describe(result))
-                      .arg(m_attempt));
-        m_next.start(m_engine.timings().pacingMs);
+    if (m_cancelled && !m_failed && !step.always) {
+        fail(step, result);
+        ++m_index;
+        m_attempt = 0;
+        m_next.start(0);
         return;
     }
-    m_results.append(result);
-    if (!m_failed) {
-        // After a failure only the "always" steps run; the first failure is the job's.
-        m_failed = true;
-        m_result.outcome = result.outcome;
-        m_result.step = step.label;
-        m_result.message = describe(result);
-        m_result.operation = result;
+    if (!m_failed && !step.always && m_attempt <= m_retries) {
+        retryLater(step, result);
+        return;
     }
+    m_lastResult = result;
+    if (!m_failed)
+        fail(step, result);
     ++m_index;
     m_attempt = 0;
     m_next.start(0);
+}
+
+void PortJob::fail(const Step &step, const OperationResult &result)
+{
+    // After a failure only the "always" steps run; the first failure is the job's.
+    m_failed = true;
+    m_result.outcome = result.outcome;
+    m_result.step = step.label;
+    m_result.stepWord = step.word;
+    m_result.message = describe(result);
+    m_result.operation = result;
+    m_result.interrupted = m_cancelled;
+}
+
+void PortJob::retryLater(const Step &step, const OperationResult &result)
+{
+    const int wait = m_retryMs * (1 << qMin(m_attempt - 1, 3));
+    m_retryCause = result;
+    emit note(QStringLiteral("%1失败：%2；%3 秒后第%4次重试")
+                  .arg(step.label, describe(result))
+                  .arg(double(wait) / 1000.0, 0, 'f', 1)
+                  .arg(m_attempt));
+    m_retry.start(wait);
+}
+
+void PortJob::reopenAndRun()
+{
+    if (m_cancelled || m_engine.isOpen()) {
+        runStep();
+        return;
+    }
+    // The device may be back under another path (a USB adapter plugged in again).
+    if (m_locate) {
+        const QString path = m_locate();
+        if (!path.isEmpty())
+            m_path = path;
+    }
+    OpenError error;
+    if (m_engine.open(m_path, &error)) {
+        runStep();
+        return;
+    }
+    // Not back yet: that try is spent.
+    OperationResult result = m_retryCause;
+    result.detail =
+        QStringLiteral("%1；重新打开端口失败：%2").arg(describe(m_retryCause), error.text);
+    ++m_attempt;
+    m_result.attempts = qMax(m_result.attempts, m_attempt);
+    const Step &step = m_steps.at(m_index);
+    if (m_attempt <= m_retries) {
+        retryLater(step, result);
+        return;
+    }
+    m_lastResult = result;
+    fail(step, result);
+    finish();
 }
 
 void PortJob::finish()
@@ -231,8 +326,8 @@ void PortJob::finish()
         return;
     m_finished = true;
     m_engine.close();
-    if (!m_failed && !m_results.isEmpty())
-        m_result.operation = m_results.constLast();
+    if (!m_failed && m_lastResult)
+        m_result.operation = *m_lastResult;
     emit finished();
 }
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace irlearn::cli {
 
@@ -16,9 +17,13 @@ struct JobResult
 {
     Outcome outcome = Outcome::Done;
     QString step;              // the step that failed; empty when done
+    QString stepWord;          // the same for scripts: an English word
     QString message;           // why, for the operator; empty when done
     OperationResult operation; // the failed step's result, or the last step's when done
     int attempts = 0;          // tries of the step that ended the job
+    int done = 0;              // records transferred by the last transfer step
+    bool readingBack = false;  // that step was reading back what it wrote
+    bool interrupted = false;  // cancel() stopped it
     bool ok() const { return outcome == Outcome::Done; }
     int exitCode() const;
 };
@@ -37,25 +42,39 @@ class PortJob : public QObject
 public:
     struct Step
     {
+        Step(QString label, std::function<bool(DeviceEngine &)> start, QString word = {})
+            : label(std::move(label)), start(std::move(start)), word(std::move(word))
+        {
+        }
         QString label; // what the operator sees while it runs
         std::function<bool(DeviceEngine &)> start;
         bool always = false;
         // A key's learning result may come after the reply window: wait for it until the
         // learning window has passed, counting down.
         bool awaitsLearning = false;
+        QString word; // the step for scripts (--json), an English word
     };
 
     PortJob(QString devicePath, const Timings &timings, QObject *parent = nullptr);
 
     void addStep(Step step) { m_steps.append(std::move(step)); }
     void setRetries(int retries) { m_retries = retries; }
+    // A retry waits firstMs, then twice as long each time (at most eight times firstMs), and
+    // reopens a port that went away where `locate` finds it now: a device that comes back a
+    // moment later is tried again.
+    void setRetryPacing(int firstMs, std::function<QString()> locate)
+    {
+        m_retryMs = firstMs;
+        m_locate = std::move(locate);
+    }
     DeviceEngine &engine() { return m_engine; }
     const JobResult &result() const { return m_result; }
-    // The result of every step that ended, in order (retried steps once, with their last try).
-    const QList<OperationResult> &stepResults() const { return m_results; }
     bool isFinished() const { return m_finished; }
 
     void start();
+    // Stops at the next safe point: the running step ends as its engine operation allows (a
+    // learning switches learning mode off), no further step starts but the `always` ones.
+    void cancel();
 
 signals:
     void stepStarted(const QString &label, int attempt);
@@ -71,8 +90,11 @@ private:
     void stepFinished(const OperationResult &result);
     void settleLearning(Outcome outcome, const QString &detail);
     void closeStep(const OperationResult &result);
+    void fail(const Step &step, const OperationResult &result);
     void tick();
     void finish();
+    void retryLater(const Step &step, const OperationResult &result);
+    void reopenAndRun();
 
     QString m_path;
     DeviceEngine m_engine;
@@ -80,13 +102,18 @@ private:
     int m_index = -1;
     int m_attempt = 0;
     int m_retries = 0;
+    int m_retryMs = 1000;
+    std::function<QString()> m_locate;
+    QTimer m_retry;
+    OperationResult m_retryCause; // what the step waiting for its retry failed with
     bool m_stepOpen = false;
     bool m_failed = false;
     bool m_finished = false;
+    bool m_cancelled = false;
     int m_lastDone = -1;
     bool m_readingBack = false;
     JobResult m_result;
-    QList<OperationResult> m_results;
+    std::optional<OperationResult> m_lastResult; // the last step that ended
     QTimer m_next; // the next step (or the retry) starts from the event loop
     // Key learning: the window, its countdown, and whether the key's request has ended.
     QTimer m_window;

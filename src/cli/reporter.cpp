@@ -37,6 +37,27 @@ void Reporter::write(const QString &text)
     std::fflush(stderr);
 }
 
+void Reporter::writeOut(const QByteArray &bytes)
+{
+    // A full disk or a closed pipe shows at the latest when the buffer is flushed.
+    if (std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) !=
+            std::size_t(bytes.size()) ||
+        std::fflush(stdout) != 0)
+        m_outputFailed = true;
+}
+
+void Reporter::print(const QString &text)
+{
+    const QString line = text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n');
+    if (m_json) {
+        say(line.chopped(1));
+        return;
+    }
+    // Live lines stay where they are: the result comes after them.
+    settle();
+    writeOut(line.toUtf8());
+}
+
 void Reporter::say(const QString &text)
 {
     // Live lines of several ports are drawn again beneath the message.
@@ -96,9 +117,7 @@ void Reporter::result(const QJsonObject &object)
 {
     if (!m_json)
         return;
-    const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
 int Reporter::refuse(QJsonObject result, int code, const QString &why, const QString &word)

@@ -6,9 +6,10 @@
 
 namespace irlearn::cli {
 
-// Everything the command line tells: lines and live progress for people on standard error, the
-// one JSON result for scripts on standard output. Live lines are redrawn in place only on a
-// terminal; anywhere else each change is a plain line of its own, with no escape codes.
+// Everything the command line tells: results on standard output, lines and live progress for
+// people on standard error; with --json, standard output holds the one JSON result alone and the
+// results go to standard error with the rest. Live lines are redrawn in place only on a terminal;
+// anywhere else each change is a plain line of its own, with no escape codes.
 class Reporter
 {
 public:
@@ -16,9 +17,8 @@ public:
     Reporter(const Reporter &) = delete;
     Reporter &operator=(const Reporter &) = delete;
 
-    bool json() const { return m_json; }
-    bool onTerminal() const { return m_terminal; }
-
+    // A result for people and scripts alike: standard output (standard error with --json).
+    void print(const QString &text);
     // A line that stays.
     void say(const QString &text);
     // The one live line of a single device.
@@ -32,9 +32,12 @@ public:
     // A run that ends before anything is sent: says why, and gives `result` with the exit code,
     // the outcome's word and why. Returns the exit code.
     int refuse(QJsonObject result, int code, const QString &why, const QString &word);
+    // Something meant for standard output could not be written there (a full disk, a closed pipe).
+    bool outputFailed() const { return m_outputFailed; }
 
 private:
     void write(const QString &text);
+    void writeOut(const QByteArray &bytes);
 
     bool m_json = false;
     bool m_terminal = false;
@@ -42,6 +45,7 @@ private:
     bool m_statusOpen = false;
     QStringList m_board; // the live lines as last drawn
     bool m_boardOpen = false;
+    bool m_outputFailed = false;
 };
 
 } // namespace irlearn::cli

@@ -1,18 +1,33 @@
 #include "runcontext.h"
 
+#include "portjob.h"
+
 #include "base/pinnedports.h"
 #include "base/settings.h"
 #include "serial/portchoice.h"
 
 namespace irlearn::cli {
 
-Timings timingsFromEnvironment()
+namespace {
+
+double timeScale()
 {
     bool ok = false;
     const double factor = qEnvironmentVariable("IRLEARN_TIME_SCALE").toDouble(&ok);
-    if (ok && factor > 0 && factor <= 1)
-        return Timings().scaled(factor);
-    return Timings();
+    return ok && factor > 0 && factor <= 1 ? factor : 1.0;
+}
+
+} // namespace
+
+Timings timingsFromEnvironment()
+{
+    const double factor = timeScale();
+    return factor < 1.0 ? Timings().scaled(factor) : Timings();
+}
+
+int firstRetryMs()
+{
+    return int(1000 * timeScale());
 }
 
 std::optional<Target> resolveTarget(const Request &request, const QString &port, QString *why)
@@ -35,6 +50,43 @@ std::optional<Target> resolveTarget(const Request &request, const QString &port,
     return Target{choice.name.isEmpty() ? choice.device : choice.name, choice.device};
 }
 
+double seconds(const QElapsedTimer &clock)
+{
+    return double(clock.elapsed() / 100) / 10.0;
+}
+
+QString sumAndTime(const QString &sha256, const QElapsedTimer &clock)
+{
+    return QStringLiteral("SHA-256：%1\n用时：%2 秒").arg(sha256).arg(seconds(clock), 0, 'f', 1);
+}
+
+QString interruptedText(Command command, const JobResult &result)
+{
+    switch (command) {
+    case Command::Download:
+    case Command::Clone:
+        if (result.readingBack)
+            return QStringLiteral("已中断：已写入 %1/%1 条，校验未完成").arg(tableRecords);
+        if (result.done < tableRecords)
+            return QStringLiteral("已中断：已写入 %1/%2 条，设备中的表不完整")
+                .arg(result.done)
+                .arg(tableRecords);
+        return QStringLiteral("已中断：已写入并校验 %1 条").arg(tableRecords);
+    case Command::Read:
+        return QStringLiteral("已中断：已读取 %1/%2 条，文件未保存")
+            .arg(result.done)
+            .arg(tableRecords);
+    case Command::Verify:
+        return QStringLiteral("已中断：已读取 %1/%2 条，未校验完")
+            .arg(result.done)
+            .arg(tableRecords);
+    case Command::Learn:
+        return QStringLiteral("已中断：学习未完成，学习模式已关闭");
+    default:
+        return QStringLiteral("已中断");
+    }
+}
+
 QString outcomeWord(Outcome outcome)
 {
     switch (outcome) {
@@ -54,6 +106,8 @@ QString outcomeWord(Outcome outcome)
         return QStringLiteral("invalid");
     case Outcome::NotOpen:
         return QStringLiteral("port-not-opened");
+    case Outcome::Cancelled:
+        return QStringLiteral("interrupted");
     }
     return QString();
 }

@@ -1,13 +1,17 @@
 #pragma once
 
 #include "commandline.h"
+#include "signalwatch.h"
 
 #include "engine/operation.h"
 #include "protocol/timings.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace irlearn::cli {
@@ -15,6 +19,8 @@ namespace irlearn::cli {
 // The device's own timings; a test run may scale them all (IRLEARN_TIME_SCALE, a factor
 // above 0 and at most 1), as the engine's own tests do.
 Timings timingsFromEnvironment();
+// The first wait before a retry: a second, scaled as the timings are.
+int firstRetryMs();
 
 // A port ready to open: the name to show (COMn when it has one, else the path) and its device.
 struct Target
@@ -27,6 +33,36 @@ struct Target
 // or auto) and looks at the path before anything opens it. Nothing when it names no serial port;
 // *why says so.
 std::optional<Target> resolveTarget(const Request &request, const QString &port, QString *why);
+
+// Starts a run on the device(s); a run refused before anything is sent ends at once, any other
+// in the program's event loop, with the exit code its finished() tells.
+// The first Ctrl-C or SIGTERM asks the run to stop at a safe point (Run::interrupt).
+template <typename Run> int runToTheEnd(std::unique_ptr<Run> run)
+{
+    SignalWatch watch;
+    QObject::connect(&watch, &SignalWatch::interrupted, run.get(), &Run::interrupt);
+    QObject::connect(run.get(), &Run::finished, QCoreApplication::instance(),
+                     &QCoreApplication::exit, Qt::QueuedConnection);
+    const int refused = run->start();
+    if (refused != Run::started)
+        return refused;
+    return QCoreApplication::exec();
+}
+
+// Said with every failure where the device did not answer.
+inline const QString noAnswerHint = QStringLiteral("请检查设备号是否正确、连接线是否接好。");
+
+// The last result line of read, download and clone: the table's SHA-256 and the time taken.
+QString sumAndTime(const QString &sha256, const QElapsedTimer &clock);
+double seconds(const QElapsedTimer &clock);
+
+struct JobResult;
+
+// What an interrupted job did and did not do, for the operator.
+QString interruptedText(Command command, const JobResult &result);
+// Said on the first Ctrl-C or SIGTERM.
+inline const QString stoppingText =
+    QStringLiteral("收到中断信号，在安全处停止…（再按一次 Ctrl-C 立即退出）");
 
 // Words for scripts.
 QString outcomeWord(Outcome outcome);

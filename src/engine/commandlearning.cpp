@@ -88,6 +88,16 @@ void CommandLearning::messagesClosed()
     }
 }
 
+void CommandLearning::cancel()
+{
+    // Once learning mode may be on, it is switched off before the learning ends.
+    m_cancelled = true;
+    if (m_step == Step::Leaving)
+        return;
+    exchange().cancel();
+    leave();
+}
+
 void CommandLearning::openWindow()
 {
     m_step = Step::Window;
@@ -124,7 +134,9 @@ void CommandLearning::leave()
 
 void CommandLearning::end()
 {
-    if (m_result == frames::learnt)
+    if (m_cancelled)
+        finish(Outcome::Cancelled, QString(), m_result);
+    else if (m_result == frames::learnt)
         finish(Outcome::Done, QString(), m_result);
     else if (m_result.isEmpty())
         finish(Outcome::TimedOut);

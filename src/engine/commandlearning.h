@@ -25,6 +25,7 @@ public:
     void replied(const QString &tag, const QString &reply, bool late) override;
     void timedOut(const QString &tag, int received) override;
     void messagesClosed() override;
+    void cancel() override;
 
 private:
     enum class Step { Entering, AwaitingResult, Window, Leaving };
@@ -41,6 +42,7 @@ private:
     QString m_result; // the device's answer to the learning frame; empty: none yet
     bool m_openWhenClosed = false;
     bool m_leaveWhenClosed = false;
+    bool m_cancelled = false;
     QDeadlineTimer m_windowEnd;
     QTimer m_window;
     QTimer m_ticks;

@@ -18,6 +18,9 @@ public:
     void start() override;
     void replied(const QString &tag, const QString &reply, bool late) override;
     void timedOut(const QString &tag, int received) override;
+    // The one frame is out: its answer (or the reply window) ends the request, so that the next
+    // frame never runs into this one on the line.
+    void cancel() override {}
 
 private:
     QString m_frame;

@@ -179,6 +179,12 @@ void DeviceEngine::messageClosed()
         m_current->messagesClosed();
 }
 
+void DeviceEngine::cancel()
+{
+    if (m_current)
+        m_current->cancel();
+}
+
 void DeviceEngine::linkLost()
 {
     m_exchange->cancel();

@@ -55,6 +55,10 @@ public:
     bool downloadTable(const QString &device, const CodeTable &table, bool verify = false);
 
     void messageClosed();
+    // Stops the running operation at its next safe point (a download after the record on the
+    // wire is answered, a learning after learning mode is switched off again); it finishes as
+    // Outcome::Cancelled. Nothing running: nothing happens.
+    void cancel();
 
 signals:
     void logLine(const QString &line);

@@ -15,6 +15,12 @@ void Operation::portLost()
     finish(Outcome::PortLost);
 }
 
+void Operation::cancel()
+{
+    exchange().cancel();
+    finish(Outcome::Cancelled);
+}
+
 void Operation::finish(OperationResult result)
 {
     if (m_finished)

@@ -34,6 +34,8 @@ enum class Outcome {
     Busy,     // another operation runs: nothing was sent
     Invalid,  // the operator's input cannot go on the wire: nothing was sent
     NotOpen,  // no port: nothing was sent
+    // Stopped on request at a safe point (cancel()): see the operation for where.
+    Cancelled,
 };
 
 struct OperationResult
@@ -76,6 +78,9 @@ public:
     virtual void messagesClosed() {}
     // The port is gone: stop at once and say where.
     virtual void portLost();
+    // Stop at the next point where the device is left in a known state, and finish as Cancelled.
+    // By default that is at once: nothing more goes out.
+    virtual void cancel();
 
 signals:
     void logLine(const QString &line);

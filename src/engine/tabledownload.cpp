@@ -62,6 +62,12 @@ void TableDownload::replied(const QString &tag, const QString &reply, bool late)
     if (m_step != Step::Storing)
         return;
     const int n = m_index + 1;
+    if (m_cancelled) {
+        if (reply == stored)
+            emit progress(n, tableRecords);
+        finish(Outcome::Cancelled, QString(), reply);
+        return;
+    }
     if (reply == stored) {
         m_refusals = 0;
         emit progress(n, tableRecords);
@@ -144,6 +150,21 @@ void TableDownload::portLost()
     }
     fail(Outcome::PortLost,
          QStringLiteral("写入第%1条记录时与设备的连接中断，下载中止。").arg(m_index + 1));
+}
+
+void TableDownload::cancel()
+{
+    if (m_step == Step::Verifying) {
+        m_readBack->cancel();
+        return;
+    }
+    // A record on the wire gets its answer first, so that what is stored is known; between
+    // records (and in the opening) it stops at once.
+    if (m_step == Step::Storing && !m_timer.isActive()) {
+        m_cancelled = true;
+        return;
+    }
+    Operation::cancel();
 }
 
 void TableDownload::fail(Outcome outcome, const QString &detail, const QString &reply)

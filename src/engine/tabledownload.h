@@ -30,6 +30,7 @@ public:
     void strayBytes(int bytes) override;
     void messagesClosed() override;
     void portLost() override;
+    void cancel() override;
 
 private:
     enum class Step { Opening, Starting, Storing, Verifying };
@@ -47,6 +48,7 @@ private:
     int m_restarts = 0;
     QTimer m_timer;
     TableRead *m_readBack = nullptr;
+    bool m_cancelled = false; // stop once the record on the wire is answered
 };
 
 } // namespace irlearn

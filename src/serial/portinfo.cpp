@@ -149,14 +149,16 @@ const QStringList lockDirs = {
 
 // Another user's fd folder is closed to us, but the lock file Qt keeps beside an open port is
 // world-readable and names the process.
+// The lock file comes first: it names the program that opened the port as a serial port, where
+// the device's other end (a simulator's terminal, a modem manager's probe) may also hold it.
 Holder findHolder(const QString &path, const Node &n, bool includeSelf)
 {
-    const auto holders = findHolders({n.rdev}, includeSelf);
-    if (holders.contains(n.rdev))
-        return holders.value(n.rdev);
     const qint64 pid = detail::lockHolder(path, lockDirs);
     if (pid > 0 && (includeSelf || pid != QCoreApplication::applicationPid()))
         return Holder{pid, processName(pid)};
+    const auto holders = findHolders({n.rdev}, includeSelf);
+    if (holders.contains(n.rdev))
+        return holders.value(n.rdev);
     return Holder{};
 }
 

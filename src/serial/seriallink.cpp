@@ -2,6 +2,7 @@
 
 #include "serial/portinfo.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 
 namespace irlearn {
@@ -56,7 +57,10 @@ bool SerialLink::open(const QString &devicePath, OpenError *error)
         explain(devicePath, QSerialPort::DeviceNotFoundError, error);
         return false;
     }
-    m_port->setPortName(devicePath);
+    // One port whatever it is called (a by-id link, a link of ours, the /dev path): the lock that
+    // keeps a second opener out is named after the port, so it must be taken on one name.
+    const QString canonical = QFileInfo(devicePath).canonicalFilePath();
+    m_port->setPortName(canonical.isEmpty() ? devicePath : canonical);
     if (!m_port->open(QIODevice::ReadWrite)) {
         explain(devicePath, m_port->error(), error);
         m_port->clearError();

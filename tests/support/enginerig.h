@@ -32,7 +32,10 @@ struct EngineRig
         : sim(onTimings(std::move(simArgs), timings), SimProcess::Pace::Instant), engine(timings)
     {
         QObject::connect(&engine, &irlearn::DeviceEngine::logLine, &engine,
-                         [this](const QString &line) { log << line; });
+                         [this](const QString &line) {
+                             log << line;
+                             logAtMs << now();
+                         });
         QObject::connect(&engine, &irlearn::DeviceEngine::message, &engine,
                          [this](const QString &text) {
                              messages << text;
@@ -71,6 +74,7 @@ struct EngineRig
     SimProcess sim;
     irlearn::DeviceEngine engine;
     QStringList log;
+    QList<qint64> logAtMs; // when each line of log was told
     QStringList messages;
     QList<irlearn::OperationResult> results;
     QList<QPair<int, qint64>> progressAtMs;
