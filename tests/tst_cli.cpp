@@ -635,6 +635,10 @@ private slots:
         QCOMPARE(r.code, 0);
         QVERIFY2(r.err.contains(QStringLiteral("标签文件无效")), qPrintable(r.err));
         QCOMPARE(r.value("labels_state").toString(), QStringLiteral("damaged"));
+        // ... but are not replaced unasked: they may be another program's.
+        r = cli({QStringLiteral("label"), file, QStringLiteral("--brand"), QStringLiteral("A")});
+        QCOMPARE(r.code, 2);
+        QCOMPARE(QFileInfo(file + QStringLiteral(".json")).size(), 9);
 
         // read -o writes the labels after the table, stamped with what was read.
         const QString read = m_dir->filePath(QStringLiteral("read.bin"));

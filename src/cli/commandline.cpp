@@ -52,11 +52,12 @@ const QString exitCodesText = QStringLiteral(
     "退出码：\n"
     "  0  完成\n"
     "  1  设备拒绝，或读回的记录与文件不一致（diff：两个文件不同）\n"
-    "  2  用法错误，红外指令文件无效，或结果无法写出\n"
+    "  2  用法错误，红外指令文件无效（或在加标签后被改动），或结果无法写出\n"
     "  3  端口无法打开（不存在、被占用、没有权限、不是串口设备）\n"
     "  4  设备无应答，或端口在中途断开\n"
     "  130/143  被 Ctrl-C（SIGINT）或 SIGTERM 中断：在安全处停下，已做的和未做的都会说明\n"
-    "  clone：全部完成为 0，否则取失败设备中最大的退出码\n");
+    "  clone：全部完成为 0，否则取失败设备中最大的退出码\n"
+    "  identify：每台设备都与码库条目完全相同为 0，否则为 1；端口、设备的故障仍为 3、4\n");
 
 const QString commonOptionsText = QStringLiteral(
     "通用选项：\n"
@@ -458,7 +459,8 @@ const QList<CommandInfo> &commands()
          QStringLiteral("给红外指令文件加上或修改标签（FILE.json）"),
          QStringLiteral("在 FILE.json 中加上或修改标签，并按文件现在的内容盖章；其余标签不变。\n"
                         "文件在加标签后被改动过时拒绝（退出码 2），除非给出 --ignore-labels：\n"
-                        "那样就按文件现在的内容重新盖章。\n") +
+                        "那样就按文件现在的内容重新盖章。无效的标签文件也只在给出\n"
+                        "--ignore-labels 时才被替换。\n") +
              labelOptionsText + ignoreLabelsText,
          labelOptions + QStringList{QStringLiteral("ignore-labels")}, 1, 1, checkLabel, labelFile},
         {QStringLiteral("library"), Command::Library,

@@ -241,6 +241,13 @@ int labelFile(const Request &r, Reporter &out)
                           QStringLiteral("红外指令文件无效：%1\n%2")
                               .arg(QDir::toNativeSeparators(r.file), loaded.file.reason),
                           QStringLiteral("bad-file"));
+    // A label file that is not ours may be someone else's: replaced only when asked to.
+    if (loaded.labels.state == labels::Check::Damaged && !r.ignoreLabels)
+        return out.refuse(
+            json, exitUsage,
+            QStringLiteral("标签文件无效：%1（%2）\n加 --ignore-labels 则替换它。")
+                .arg(QDir::toNativeSeparators(labels::pathFor(r.file)), loaded.labels.reason),
+            QStringLiteral("bad-labels"));
     const QString why = labelRefusal(loaded.labels, r, out, json);
     if (!why.isEmpty())
         return out.refuse(json, exitUsage, why, QStringLiteral("labels-changed"));
