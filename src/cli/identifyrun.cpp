@@ -193,18 +193,7 @@ int IdentifyRun::summarise()
         rows.append({port.label, m_request.device, entryText, differingText});
         devices.append(device);
     }
-    QList<int> widths(rows.first().size(), 0);
-    for (const QStringList &row : std::as_const(rows))
-        for (int c = 0; c < row.size(); ++c)
-            widths[c] = qMax(widths[c], int(row.at(c).size()));
-    QStringList lines;
-    for (const QStringList &row : std::as_const(rows)) {
-        QStringList cells;
-        for (int c = 0; c < row.size(); ++c)
-            cells << (c + 1 < row.size() ? row.at(c).leftJustified(widths[c]) : row.at(c));
-        lines << cells.join(QStringLiteral("  "));
-    }
-    m_out.print(lines.join(QLatin1Char('\n')));
+    m_out.print(columnsText(rows));
     m_out.print(
         QStringLiteral("%1 台设备中 %2 台与码库条目完全相同。").arg(m_ports.size()).arg(exact));
     m_out.result({{QStringLiteral("command"), m_request.name},

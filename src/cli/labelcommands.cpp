@@ -84,19 +84,7 @@ int listLibrary(const Request &r, Reporter &out, const TableLibrary &library)
                                          .arg(QDir::toNativeSeparators(library.folder()))
                                    : QStringLiteral("没有符合“%1”的条目。").arg(r.search));
     } else {
-        // Columns as wide as their widest cell, counted in characters.
-        QList<int> widths(rows.first().size(), 0);
-        for (const QStringList &row : std::as_const(rows))
-            for (int c = 0; c < row.size(); ++c)
-                widths[c] = qMax(widths[c], int(row.at(c).size()));
-        QStringList lines;
-        for (const QStringList &row : std::as_const(rows)) {
-            QStringList cells;
-            for (int c = 0; c < row.size(); ++c)
-                cells << (c + 1 < row.size() ? row.at(c).leftJustified(widths[c]) : row.at(c));
-            lines << cells.join(QStringLiteral("  "));
-        }
-        out.print(lines.join(QLatin1Char('\n')));
+        out.print(columnsText(rows));
     }
     out.result({{QStringLiteral("command"), r.name},
                 {QStringLiteral("action"), r.action},
@@ -153,7 +141,45 @@ int showEntry(const Request &r, Reporter &out, const TableLibrary &library)
     return exitDone;
 }
 
+// Terminal cells a text takes: the wide scripts (CJK, full-width forms) two each.
+int cells(const QString &text)
+{
+    int width = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) ||
+                          (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF) ||
+                          (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60) ||
+                          (u >= 0xFFE0 && u <= 0xFFE6);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
 } // namespace
+
+QString columnsText(const QList<QStringList> &rows)
+{
+    QList<int> widths;
+    for (const QStringList &row : rows) {
+        for (int c = 0; c < row.size(); ++c) {
+            if (c == widths.size())
+                widths.append(0);
+            widths[c] = qMax(widths[c], cells(row.at(c)));
+        }
+    }
+    QStringList lines;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int c = 0; c < row.size(); ++c) {
+            line += row.at(c);
+            if (c + 1 < row.size())
+                line += QString(widths[c] - cells(row.at(c)) + 2, QLatin1Char(' '));
+        }
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 
 QStringList labelLines(const TableLabels &labels)
 {

@@ -21,6 +21,10 @@ QJsonObject labelsJson(const TableLabels &labels);
 QString labelRefusal(const labels::Check &check, const Request &request, Reporter &out,
                      QJsonObject &json);
 
+// Rows as columns lined up for a terminal, where a Chinese character takes two cells; the last
+// column is not padded.
+QString columnsText(const QList<QStringList> &rows);
+
 // --label and its kin applied to labels, in the order given.
 void applyLabelFields(TableLabels &labels, const Request &request);
 
