@@ -66,6 +66,25 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 const QString table16 = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
+
+// table16 with one byte of one record (1 to 16) changed, written to path.
+bool changedTable(const QString &path, int record)
+{
+    QStringList records = fileRecords(table16);
+    QString &line = records[record - 1];
+    line.replace(20, 2,
+                 line.mid(20, 2) == QLatin1String("00") ? QStringLiteral("01")
+                                                        : QStringLiteral("00"));
+    return writeFile(path, records.join(QStringLiteral("\r\n")).toLatin1() + "\r\n");
+}
+
+QJsonObject jsonFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
 const QStringList dev1 = words("--device 0001 --port COM1");
 
 } // namespace
@@ -518,6 +537,210 @@ private slots:
         QCOMPARE(m_sims.at(1)->storedTable(), fileRecords(table16));
     }
 
+    // Labels, then a library in a temporary folder: additions never overwrite, search and the
+    // JSON listing.
+    void libraryOnAFolder()
+    {
+        const QString file = m_dir->filePath(QStringLiteral("kfr.bin"));
+        const QString folder = m_dir->filePath(QStringLiteral("lib"));
+        QVERIFY(QFile::copy(table16, file));
+        Run r =
+            cli({QStringLiteral("label"), file, QStringLiteral("--brand"), QStringLiteral("格力"),
+                 QStringLiteral("--label"), QStringLiteral("model=KFR-35GW"),
+                 QStringLiteral("--notes"), QStringLiteral("客厅")});
+        QCOMPARE(r.code, 0);
+        const QJsonObject written = jsonFile(file + QStringLiteral(".json"));
+        QCOMPARE(written.value(QLatin1String("brand")).toString(), QStringLiteral("格力"));
+        QCOMPARE(written.value(QLatin1String("model")).toString(), QStringLiteral("KFR-35GW"));
+        QCOMPARE(written.value(QLatin1String("records")).toArray().size(), 16);
+        // A second label keeps the first ones.
+        QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--remote"),
+                      QStringLiteral("YB1F2")})
+                     .code,
+                 0);
+        r = cli({QStringLiteral("info"), file}, false);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("品牌：格力")) &&
+                     r.out.contains(QStringLiteral("遥控器型号：YB1F2")) &&
+                     r.out.contains(QStringLiteral("备注：客厅")),
+                 qPrintable(r.out));
+        QVERIFY(r.err.isEmpty());
+        QCOMPARE(cli({QStringLiteral("label"), file}).code, 2);
+        QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--label"),
+                      QStringLiteral("colour=red")})
+                     .code,
+                 2);
+
+        // The id alone on standard output, for a script to keep; the second gets a suffix.
+        const QStringList into{QStringLiteral("--library"), folder};
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), file} + into, false);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QStringLiteral("格力-kfr-35gw\n"));
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), file} + into);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.value("entry").toObject().value(QLatin1String("id")).toString(),
+                 QStringLiteral("格力-kfr-35gw-2"));
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), table16,
+                            QStringLiteral("--label"), QStringLiteral("brand=美的"),
+                            QStringLiteral("--model"), QStringLiteral("KFR-26")} +
+                into);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(QFileInfo(table16 + QStringLiteral(".json")).exists(), false);
+
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list")} + into);
+        QCOMPARE(r.code, 0);
+        const QJsonArray all = r.value("entries").toArray();
+        QCOMPARE(all.size(), 3);
+        const QJsonObject first = all.at(0).toObject();
+        QCOMPARE(first.value(QLatin1String("brand")).toString(), QStringLiteral("格力"));
+        QCOMPARE(first.value(QLatin1String("remote")).toString(), QStringLiteral("YB1F2"));
+        QCOMPARE(first.value(QLatin1String("sha256")).toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(
+                                         [] {
+                                             QFile f(table16);
+                                             return f.open(QIODevice::ReadOnly) ? f.readAll()
+                                                                                : QByteArray();
+                                         }(),
+                                         QCryptographicHash::Sha256)
+                                         .toHex()));
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list"),
+                            QStringLiteral("--search"), QStringLiteral("kfr-35")} +
+                into);
+        QCOMPARE(r.value("entries").toArray().size(), 2);
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list"),
+                            QStringLiteral("--search"), QStringLiteral("美的")} +
+                    into,
+                false);
+        QCOMPARE(r.out.count(QLatin1Char('\n')), 2); // the heading and one entry
+        QVERIFY2(r.out.contains(QStringLiteral("美的-kfr-26")), qPrintable(r.out));
+
+        // The settings file names the library when --library does not.
+        const QString settings = m_dir->filePath(QStringLiteral("lib.ini"));
+        QVERIFY(writeFile(settings, "[Library]\r\nPath=" + folder.toUtf8() + "\r\n"));
+        r = cli({QStringLiteral("library"), QStringLiteral("show"), QStringLiteral("美的-kfr-26"),
+                 QStringLiteral("--settings"), settings},
+                false);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("型号：KFR-26")), qPrintable(r.out));
+        r = cli(
+            QStringList{QStringLiteral("library"), QStringLiteral("show"), QStringLiteral("none")} +
+            into);
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QStringLiteral("码库中没有条目")));
+    }
+
+    // A file changed since it was labelled is sent nowhere unless the operator says so; damaged
+    // labels are said and ignored; read -o labels what it saves.
+    void changedLabelsAreRefused()
+    {
+        startSims({{}});
+        SimProcess &sim = *m_sims.first();
+        const QString file = m_dir->filePath(QStringLiteral("t.bin"));
+        QVERIFY(QFile::copy(table16, file));
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(
+            cli({QStringLiteral("label"), file, QStringLiteral("--brand"), QStringLiteral("海尔")})
+                .code,
+            0);
+        QVERIFY(changedTable(file, 3));
+        for (const QStringList &command :
+             {QStringList{QStringLiteral("download"), file} + dev1,
+              QStringList{QStringLiteral("verify"), file} + dev1,
+              QStringList{QStringLiteral("clone"), file} + dev1,
+              QStringList{QStringLiteral("label"), file, QStringLiteral("--model"),
+                          QStringLiteral("X")}}) {
+            const Run r = cli(command);
+            QCOMPARE(r.code, 2);
+            QVERIFY2(r.err.contains(QStringLiteral("第3条记录与标签不符")), qPrintable(r.err));
+            QCOMPARE(r.value("changed_records").toArray(), QJsonArray({3}));
+            QVERIFY(r.out.startsWith(QLatin1Char('{')));
+        }
+        QCOMPARE(sim.received(), QStringList());
+        QCOMPARE(jsonFile(file + QStringLiteral(".json")).value(QLatin1String("model")).toString(),
+                 QString());
+
+        Run r = cli(QStringList{QStringLiteral("download"), file, QStringLiteral("--ignore-labels"),
+                                QStringLiteral("--no-verify")} +
+                    dev1);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(sim.storedTable(), fileRecords(file));
+        // Stamped anew, the file goes again without the option.
+        QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--ignore-labels")}).code, 0);
+        QCOMPARE(cli(QStringList{QStringLiteral("verify"), file} + dev1).code, 0);
+
+        // Labels that are no labels of ours do not stop the file.
+        QVERIFY(writeFile(file + QStringLiteral(".json"), "{\"brand\":"));
+        r = cli(QStringList{QStringLiteral("verify"), file} + dev1);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("标签文件无效")), qPrintable(r.err));
+        QCOMPARE(r.value("labels_state").toString(), QStringLiteral("damaged"));
+        // ... but are not replaced unasked: they may be another program's.
+        r = cli({QStringLiteral("label"), file, QStringLiteral("--brand"), QStringLiteral("A")});
+        QCOMPARE(r.code, 2);
+        QCOMPARE(QFileInfo(file + QStringLiteral(".json")).size(), 9);
+
+        // read -o writes the labels after the table, stamped with what was read.
+        const QString read = m_dir->filePath(QStringLiteral("read.bin"));
+        r = cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), read,
+                            QStringLiteral("--label"), QStringLiteral("brand=海尔"),
+                            QStringLiteral("--model"), QStringLiteral("KFR-50")} +
+                dev1);
+        QCOMPARE(r.code, 0);
+        const QJsonObject labels = jsonFile(read + QStringLiteral(".json"));
+        QCOMPARE(labels.value(QLatin1String("model")).toString(), QStringLiteral("KFR-50"));
+        QCOMPARE(labels.value(QLatin1String("device")).toString(), QStringLiteral("0001"));
+        r = cli({QStringLiteral("info"), read});
+        QCOMPARE(r.value("labels_state").toString(), QStringLiteral("valid"));
+        // Read again over it without labels: the old labels would describe the replaced table.
+        QVERIFY(changedTable(read, 1));
+        QCOMPARE(cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), read} + dev1).code,
+                 0);
+        QCOMPARE(cli(QStringList{QStringLiteral("verify"), read} + dev1).code, 0);
+    }
+
+    // A library table, the same with one record changed, and one the library does not hold.
+    void identifyAgainstLibrary()
+    {
+        const QString folder = m_dir->filePath(QStringLiteral("lib"));
+        const QString changed = m_dir->filePath(QStringLiteral("changed.bin"));
+        QVERIFY(changedTable(changed, 5));
+        startSims({QStringList{QStringLiteral("--table"), table16},
+                   QStringList{QStringLiteral("--table"), changed}, words("--seed 9")});
+        const QStringList into{QStringLiteral("--library"), folder};
+        Run r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), table16,
+                                QStringLiteral("--brand"), QStringLiteral("格力"),
+                                QStringLiteral("--model"), QStringLiteral("KFR-35")} +
+                    into);
+        QCOMPARE(r.code, 0);
+
+        r = cli(words("identify --device 0001 --port COM1 --port COM2 --port COM3") + into);
+        QCOMPARE(r.code, 1);
+        const QJsonArray devices = r.value("devices").toArray();
+        QCOMPARE(devices.size(), 3);
+        const QJsonObject exact = devices.at(0).toObject();
+        QCOMPARE(exact.value(QLatin1String("match")).toString(), QStringLiteral("exact"));
+        QCOMPARE(exact.value(QLatin1String("entry")).toString(), QStringLiteral("格力-kfr-35"));
+        QCOMPARE(exact.value(QLatin1String("differing")).toArray(), QJsonArray());
+        const QJsonObject closest = devices.at(1).toObject();
+        QCOMPARE(closest.value(QLatin1String("match")).toString(), QStringLiteral("closest"));
+        QCOMPARE(closest.value(QLatin1String("entry")).toString(), QStringLiteral("格力-kfr-35"));
+        QCOMPARE(closest.value(QLatin1String("differing")).toArray(), QJsonArray({5}));
+        const QJsonObject unknown = devices.at(2).toObject();
+        QCOMPARE(unknown.value(QLatin1String("match")).toString(), QStringLiteral("unknown"));
+        QVERIFY(!unknown.contains(QStringLiteral("entry")));
+        for (const auto &sim : std::as_const(m_sims))
+            QCOMPARE(sim->received(), readFrames());
+
+        // The table on standard output; every device known is a success.
+        r = cli(words("identify --device 0001 --port COM1") + into, false);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("COM1 +0001 +格力-kfr-35 +-"))),
+                 qPrintable(r.out));
+        r = cli(words("identify --device 0001 --port COM2 --port COM9") + into);
+        QCOMPARE(r.code, 3);
+        QCOMPARE(m_sims.at(1)->received(), readFrames());
+    }
+
 private:
     // Starts simulators, pinned as COM1, COM2, ... in the run's settings file.
     void startSims(const QList<QStringList> &args)
@@ -571,6 +794,7 @@ private:
         QStringList all = args;
         const QString first = args.value(0);
         if (first != QLatin1String("diff") && first != QLatin1String("info") &&
+            first != QLatin1String("label") && first != QLatin1String("library") &&
             !first.startsWith(QLatin1Char('-')) && !args.contains(QStringLiteral("--settings")))
             all << QStringLiteral("--settings") << m_dir->filePath(QStringLiteral("VexoSet.ini"));
         if (withJson)

@@ -1,6 +1,7 @@
 #include "clonerun.h"
 
 #include "commandline.h"
+#include "labelcommands.h"
 #include "portjob.h"
 #include "reporter.h"
 #include "runcontext.h"
@@ -29,9 +30,12 @@ int CloneRun::start()
         return m_out.refuse(json, code, why, word);
     };
 
-    const codefile::Loaded file = codefile::load(r.file, codefile::notForDownload);
+    const labels::Labelled labelled = labels::load(r.file, codefile::notForDownload);
+    const codefile::Loaded &file = labelled.file;
     if (!file.ok)
         return refuse(exitUsage, file.message, QStringLiteral("bad-file"));
+    if (const QString why = labelRefusal(labelled.labels, r, m_out, json); !why.isEmpty())
+        return refuse(exitUsage, why, QStringLiteral("labels-changed"));
     codefile::fill(m_table, file.lines);
 
     // Every port is looked at before any is opened: a wrong one stops the clone with nothing sent.

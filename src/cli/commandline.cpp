@@ -2,9 +2,12 @@
 
 #include "clonerun.h"
 #include "devicecommand.h"
+#include "identifyrun.h"
+#include "labelcommands.h"
 #include "offline.h"
 
 #include "base/numtext.h"
+#include "codefile/tablelabels.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
 
@@ -49,11 +52,12 @@ const QString exitCodesText = QStringLiteral(
     "退出码：\n"
     "  0  完成\n"
     "  1  设备拒绝，或读回的记录与文件不一致（diff：两个文件不同）\n"
-    "  2  用法错误，红外指令文件无效，或结果无法写出\n"
+    "  2  用法错误，红外指令文件无效（或在加标签后被改动），或结果无法写出\n"
     "  3  端口无法打开（不存在、被占用、没有权限、不是串口设备）\n"
     "  4  设备无应答，或端口在中途断开\n"
     "  130/143  被 Ctrl-C（SIGINT）或 SIGTERM 中断：在安全处停下，已做的和未做的都会说明\n"
-    "  clone：全部完成为 0，否则取失败设备中最大的退出码\n");
+    "  clone：全部完成为 0，否则取失败设备中最大的退出码\n"
+    "  identify：每台设备都与码库条目完全相同为 0，否则为 1；端口、设备的故障仍为 3、4\n");
 
 const QString commonOptionsText = QStringLiteral(
     "通用选项：\n"
@@ -94,6 +98,21 @@ const QMap<QString, QCommandLineOption> &options()
         {QStringLiteral("help"),
          QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})},
         {QStringLiteral("version"), QCommandLineOption(QStringLiteral("version"))},
+        {QStringLiteral("label"),
+         QCommandLineOption(QStringLiteral("label"), {}, QStringLiteral("NAME=VALUE"))},
+        {QStringLiteral("brand"),
+         QCommandLineOption(QStringLiteral("brand"), {}, QStringLiteral("TEXT"))},
+        {QStringLiteral("model"),
+         QCommandLineOption(QStringLiteral("model"), {}, QStringLiteral("TEXT"))},
+        {QStringLiteral("remote"),
+         QCommandLineOption(QStringLiteral("remote"), {}, QStringLiteral("TEXT"))},
+        {QStringLiteral("notes"),
+         QCommandLineOption(QStringLiteral("notes"), {}, QStringLiteral("TEXT"))},
+        {QStringLiteral("ignore-labels"), QCommandLineOption(QStringLiteral("ignore-labels"))},
+        {QStringLiteral("library"),
+         QCommandLineOption(QStringLiteral("library"), {}, QStringLiteral("DIR"))},
+        {QStringLiteral("search"),
+         QCommandLineOption(QStringLiteral("search"), {}, QStringLiteral("TEXT"))},
     };
     return table;
 }
@@ -108,6 +127,15 @@ const QStringList commonOptions = {QStringLiteral("json"), QStringLiteral("verbo
                                    QStringLiteral("help")};
 const QStringList onDevice = {QStringLiteral("port"), QStringLiteral("device"),
                               QStringLiteral("settings")};
+const QStringList labelOptions = {QStringLiteral("label"), QStringLiteral("brand"),
+                                  QStringLiteral("model"), QStringLiteral("remote"),
+                                  QStringLiteral("notes")};
+const QString labelOptionsText = QStringLiteral(
+    "  --label NAME=VALUE  标签，NAME 为 brand（品牌）、model（型号）、remote（遥控器型号）、\n"
+    "                      notes（备注）或 device（设备号），可给多次\n"
+    "  --brand/--model/--remote/--notes TEXT  同 --label brand=TEXT 等\n");
+const QString ignoreLabelsText =
+    QStringLiteral("  --ignore-labels   文件在加标签后被改动过也照样使用（默认拒绝，退出码 2）\n");
 
 // A device number the frames can carry, checked with the window's own words.
 QString deviceNumberProblem(const QString &number)
@@ -134,6 +162,26 @@ QString keyProblem(const QString &text, int *key)
         .arg(text, frames::keyNames().join(QLatin1Char(' ')));
 }
 
+// --label NAME=VALUE and the options named after the fields, in the order given.
+QString labelFieldsProblem(Request &r, const Given &g)
+{
+    TableLabels probe;
+    for (const QString &text : g.parser.values(QStringLiteral("label"))) {
+        const int equals = int(text.indexOf(QLatin1Char('=')));
+        const QString name = text.left(equals).trimmed();
+        if (equals < 0 || !labels::setField(probe, name, QString()))
+            return QStringLiteral("--label 应为 NAME=VALUE，NAME 为 brand、model、remote、notes "
+                                  "或 device：%1")
+                .arg(text);
+        r.labelFields.append({name, text.mid(equals + 1)});
+    }
+    for (const QString &name : labelOptions.mid(1)) {
+        if (g.has(name))
+            r.labelFields.append({name, g.value(name)});
+    }
+    return QString();
+}
+
 QString checkNothing(Request &, const Given &)
 {
     return QString();
@@ -144,12 +192,59 @@ QString checkRead(Request &r, const Given &g)
     r.file = g.value(QStringLiteral("output"));
     if (r.file.isEmpty())
         return QStringLiteral("缺少 -o FILE（保存读取结果的红外指令文件）");
-    return QString();
+    return labelFieldsProblem(r, g);
 }
 
 QString checkFile(Request &r, const Given &g)
 {
     r.file = g.arguments.at(0);
+    // info and diff take no --ignore-labels: asked only where it was given.
+    r.ignoreLabels = g.parser.optionNames().contains(QStringLiteral("ignore-labels"));
+    return QString();
+}
+
+QString checkLabel(Request &r, const Given &g)
+{
+    checkFile(r, g);
+    const QString why = labelFieldsProblem(r, g);
+    if (why.isEmpty() && r.labelFields.isEmpty() && !r.ignoreLabels)
+        return QStringLiteral("没有给出标签：--brand、--model、--remote、--notes 或 --label "
+                              "NAME=VALUE");
+    return why;
+}
+
+QString checkLibrary(Request &r, const Given &g)
+{
+    r.action = g.arguments.at(0);
+    r.library = g.value(QStringLiteral("library"));
+    r.ignoreLabels = g.has(QStringLiteral("ignore-labels"));
+    const QString usage = QStringLiteral(
+        "用法：irlearn-cli library list [--search TEXT] | add FILE [--label NAME=VALUE ...] | "
+        "show ID");
+    const bool labelled = std::any_of(labelOptions.begin(), labelOptions.end(),
+                                      [&g](const QString &name) { return g.has(name); });
+    if (r.action == QLatin1String("list")) {
+        if (g.arguments.size() != 1 || labelled || r.ignoreLabels)
+            return usage;
+        r.search = g.value(QStringLiteral("search"));
+        return QString();
+    }
+    if (g.arguments.size() != 2 || g.has(QStringLiteral("search")))
+        return usage;
+    if (r.action == QLatin1String("add")) {
+        r.file = g.arguments.at(1);
+        return labelFieldsProblem(r, g);
+    }
+    if (r.action == QLatin1String("show") && !labelled && !r.ignoreLabels) {
+        r.entry = g.arguments.at(1);
+        return QString();
+    }
+    return usage;
+}
+
+QString checkIdentify(Request &r, const Given &g)
+{
+    r.library = g.value(QStringLiteral("library"));
     return QString();
 }
 
@@ -199,7 +294,7 @@ QString checkSend(Request &r, const Given &g)
 
 QString checkClone(Request &r, const Given &g)
 {
-    r.file = g.arguments.at(0);
+    checkFile(r, g);
     const QString retry = g.value(QStringLiteral("retry"));
     if (!retry.isEmpty()) {
         bool ok = false;
@@ -263,27 +358,35 @@ const QList<CommandInfo> &commands()
          checkNothing,
          listPorts},
         {QStringLiteral("read"), Command::Read,
-         QStringLiteral("read -o FILE --device NNNN --port P"),
+         QStringLiteral("read -o FILE --device NNNN --port P [--label NAME=VALUE ...]"),
          QStringLiteral("读取设备的16条记录，保存为红外指令文件"),
          QStringLiteral("读取设备的16条记录，保存为红外指令文件。文件在读取完整后才写入，\n"
                         "且整体替换：失败时原有文件不变，也不留下半截文件。\n"
                         "FILE 必须是普通文件或新文件；能否写入在读取之前就检查。\n"
-                        "完成后在标准输出给出16条记录的 SHA-256 和用时。"),
-         onDevice + QStringList{QStringLiteral("output")}, 0, 0, checkRead, runDeviceCommand},
+                        "完成后在标准输出给出16条记录的 SHA-256 和用时。\n"
+                        "有标签时，代码文件写好后再在旁边写入 FILE.json。\n") +
+             labelOptionsText,
+         onDevice + QStringList{QStringLiteral("output")} + labelOptions, 0, 0, checkRead,
+         runDeviceCommand},
         {QStringLiteral("download"), Command::Download,
-         QStringLiteral("download FILE --device NNNN --port P [--no-verify]"),
+         QStringLiteral("download FILE --device NNNN --port P [--no-verify] [--ignore-labels]"),
          QStringLiteral("下载红外指令文件，再读回逐条校验"),
          QStringLiteral("检查红外指令文件（与窗口相同：16 或 17 行，每条记录 257 字节），\n"
                         "下载到设备，再读回16条记录逐条比较，并列出不一致的记录。\n"
                         "完成后在标准输出给出16条记录的 SHA-256 和用时。\n"
-                        "  --no-verify       下载后不读回校验"),
-         onDevice + QStringList{QStringLiteral("no-verify")}, 1, 1, checkDownload,
-         runDeviceCommand},
+                        "FILE.json 中的标签与文件不符时拒绝下载。\n"
+                        "  --no-verify       下载后不读回校验\n") +
+             ignoreLabelsText,
+         onDevice + QStringList{QStringLiteral("no-verify"), QStringLiteral("ignore-labels")}, 1, 1,
+         checkDownload, runDeviceCommand},
         {QStringLiteral("verify"), Command::Verify,
-         QStringLiteral("verify FILE --device NNNN --port P"),
+         QStringLiteral("verify FILE --device NNNN --port P [--ignore-labels]"),
          QStringLiteral("读取设备的记录，与红外指令文件比较"),
-         QStringLiteral("读取设备的16条记录，与红外指令文件逐条比较，在标准输出列出不一致的记录。"),
-         onDevice, 1, 1, checkFile, runDeviceCommand},
+         QStringLiteral("读取设备的16条记录，与红外指令文件逐条比较，在标准输出列出不一致的记录。\n"
+                        "FILE.json 中的标签与文件不符时拒绝校验。\n") +
+             ignoreLabelsText,
+         onDevice + QStringList{QStringLiteral("ignore-labels")}, 1, 1, checkFile,
+         runDeviceCommand},
         {QStringLiteral("set-number"),
          Command::SetNumber,
          QStringLiteral("set-number NNNN --port P"),
@@ -328,7 +431,8 @@ const QList<CommandInfo> &commands()
          QStringLiteral("检查红外指令文件，列出记录长度和 SHA-256"),
          QStringLiteral(
              "检查红外指令文件（与下载前的检查相同），在标准输出列出每条记录的字节数和\n"
-             "16条记录的 SHA-256（按保存的格式计算：大写十六进制，每条以 CR LF 结尾）。"),
+             "16条记录的 SHA-256（按保存的格式计算：大写十六进制，每条以 CR LF 结尾），\n"
+             "以及 FILE.json 中的标签。"),
          {},
          1,
          1,
@@ -345,10 +449,48 @@ const QList<CommandInfo> &commands()
              "  --number-from NNNN  按端口顺序依次给设备号 NNNN、NNNN+1、……\n"
              "  --numbers LIST      按端口顺序给出的设备号，逗号分隔，个数与端口相同，不能重复\n"
              "  --retry N           失败的步骤重试 N 次（默认 0）：先等 1 秒，之后逐次加长，\n"
-             "                      断开的端口按原来的设备重新打开"),
+             "                      断开的端口按原来的设备重新打开\n") +
+             ignoreLabelsText,
          onDevice + QStringList{QStringLiteral("number-from"), QStringLiteral("numbers"),
-                                QStringLiteral("retry")},
+                                QStringLiteral("retry"), QStringLiteral("ignore-labels")},
          1, 1, checkClone, runClone},
+        {QStringLiteral("label"), Command::Label,
+         QStringLiteral("label FILE [--brand TEXT] [--model TEXT] [--remote TEXT] [--notes TEXT] "
+                        "[--ignore-labels]"),
+         QStringLiteral("给红外指令文件加上或修改标签（FILE.json）"),
+         QStringLiteral("在 FILE.json 中加上或修改标签，并按文件现在的内容盖章；其余标签不变。\n"
+                        "文件在加标签后被改动过时拒绝（退出码 2），除非给出 --ignore-labels：\n"
+                        "那样就按文件现在的内容重新盖章。无效的标签文件也只在给出\n"
+                        "--ignore-labels 时才被替换。\n") +
+             labelOptionsText + ignoreLabelsText,
+         labelOptions + QStringList{QStringLiteral("ignore-labels")}, 1, 1, checkLabel, labelFile},
+        {QStringLiteral("library"), Command::Library,
+         QStringLiteral("library (list [--search TEXT] | add FILE [--label NAME=VALUE ...] | "
+                        "show ID) [--library DIR]"),
+         QStringLiteral("码库：列出、存入、查看带标签的红外指令文件"),
+         QStringLiteral(
+             "码库是一个放带标签的红外指令文件的文件夹：--library DIR，或设置文件中\n"
+             "[Library] Path=，否则为 $XDG_DATA_HOME/irlearn/library。\n"
+             "  list [--search TEXT]  列出条目：编号、品牌、型号、遥控器型号、保存时间、\n"
+             "                        已学/已测的空调键（共10个）、SHA-256 前12位\n"
+             "  add FILE              把文件和它的标签复制进码库，编号由品牌和型号组成，\n"
+             "                        同名时加后缀 -2、-3……，从不覆盖；在标准输出给出新编号\n"
+             "  show ID               显示一个条目的标签和记录的 SHA-256\n") +
+             labelOptionsText + ignoreLabelsText,
+         QStringList{QStringLiteral("library"), QStringLiteral("settings"),
+                     QStringLiteral("search"), QStringLiteral("ignore-labels")} +
+             labelOptions,
+         1, 2, checkLibrary, runLibrary},
+        {QStringLiteral("identify"), Command::Identify,
+         QStringLiteral("identify --device NNNN --port P1 [--port P2 ...] [--library DIR]"),
+         QStringLiteral("读取设备的码表，查出它是码库中的哪一个"),
+         QStringLiteral("读取每个端口上设备的16条记录（多个端口同时读取），与码库比较：完全相同的\n"
+                        "条目，或最接近的条目和不同的记录，或“未知”。结束时列出汇总表（端口、\n"
+                        "设备号、条目、不同的记录）。每台设备都与某个条目完全相同时退出码为 0，\n"
+                        "否则为 1；端口或设备的故障仍为 3、4。\n"
+                        "  --library DIR     码库文件夹（默认取设置文件 [Library] Path=，否则\n"
+                        "                    $XDG_DATA_HOME/irlearn/library）"),
+         onDevice + QStringList{QStringLiteral("library")}, 0, 0, checkIdentify, runIdentify},
     };
     return table;
 }
@@ -480,8 +622,10 @@ Parsed parseCommandLine(const QStringList &arguments)
 
     for (const QString &name : info->options) {
         const QStringList values = parser.values(name);
-        if (values.size() > 1 &&
-            !(name == QLatin1String("port") && info->command == Command::Clone))
+        const bool many = name == QLatin1String("label") ||
+                          (name == QLatin1String("port") &&
+                           (info->command == Command::Clone || info->command == Command::Identify));
+        if (values.size() > 1 && !many)
             return error(QStringLiteral("选项 --%1 只能给一次").arg(name));
         // "-o --json" names a file "--json": a value that looks like an option is a slip.
         for (const QString &value : values) {

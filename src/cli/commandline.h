@@ -1,11 +1,27 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
 namespace irlearn::cli {
 
-enum class Command { Ports, Read, Download, Verify, SetNumber, Learn, Send, Diff, Info, Clone };
+enum class Command {
+    Ports,
+    Read,
+    Download,
+    Verify,
+    SetNumber,
+    Learn,
+    Send,
+    Diff,
+    Info,
+    Clone,
+    Label,
+    Library,
+    Identify,
+};
 
 // The exit codes every command keeps to (listed in --help and the README).
 enum ExitCode {
@@ -43,6 +59,14 @@ struct Request
     bool json = false;
     bool verbose = false;
     QString settingsPath; // --settings; empty: the window's settings file
+    // --label NAME=VALUE, --brand, --model, --remote, --notes in the order given: read -o,
+    // label, library add.
+    QList<QPair<QString, QString>> labelFields;
+    bool ignoreLabels = false; // --ignore-labels: a file changed since it was labelled is used
+    QString library;           // --library; empty: the settings file's, else the default folder
+    QString action;            // library: list, add or show
+    QString search;            // library list --search
+    QString entry;             // library show: the entry's id
     Runner run = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "devicecommand.h"
 
 #include "commandline.h"
+#include "labelcommands.h"
 #include "portjob.h"
 #include "reporter.h"
 #include "runcontext.h"
@@ -75,11 +76,14 @@ int DeviceCommand::start()
     // The files first: a bad one must not cost the device a frame.
     if (r.command == Command::Download || r.command == Command::Verify) {
         json.insert(QStringLiteral("file"), r.file);
-        const codefile::Loaded file =
-            codefile::load(r.file, r.command == Command::Download ? codefile::notForDownload
-                                                                  : codefile::notForVerify);
+        const labels::Labelled labelled =
+            labels::load(r.file, r.command == Command::Download ? codefile::notForDownload
+                                                                : codefile::notForVerify);
+        const codefile::Loaded &file = labelled.file;
         if (!file.ok)
             return refuse(exitUsage, file.message, QStringLiteral("bad-file"));
+        if (const QString why = labelRefusal(labelled.labels, r, m_out, json); !why.isEmpty())
+            return refuse(exitUsage, why, QStringLiteral("labels-changed"));
         codefile::fill(table, file.lines);
         json.insert(QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(table).toHex()));
     }
@@ -235,14 +239,39 @@ void DeviceCommand::jobFinished()
         QString error;
         const CodeTable &read = result.operation.table;
         json.insert(QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(read).toHex()));
-        if (!codefile::write(r.file, read, &error)) {
+        // Labels go beside the file when asked for, and also when an earlier file there had
+        // some: left as they were, they would describe the table just replaced and refuse it.
+        if (!r.labelFields.isEmpty() || QFileInfo::exists(labels::pathFor(r.file))) {
+            TableLabels given;
+            given.device = r.device;
+            given.saved = labels::now();
+            applyLabelFields(given, r);
+            const labels::Saved saved = labels::save(r.file, read, given);
+            if (!saved.tableWritten) {
+                emit finished(refuse(exitUsage,
+                                     QStringLiteral("红外指令文件未保存：%1\n%2")
+                                         .arg(QDir::toNativeSeparators(r.file), saved.error),
+                                     QStringLiteral("not-saved")));
+                return;
+            }
+            out.say(messages::saved);
+            if (!saved.labelsWritten) {
+                emit finished(
+                    refuse(exitUsage,
+                           QStringLiteral("标签文件未保存：%1\n%2")
+                               .arg(QDir::toNativeSeparators(labels::pathFor(r.file)), saved.error),
+                           QStringLiteral("labels-not-saved")));
+                return;
+            }
+        } else if (!codefile::write(r.file, read, &error)) {
             emit finished(refuse(exitUsage,
                                  QStringLiteral("红外指令文件未保存：%1\n%2")
                                      .arg(QDir::toNativeSeparators(r.file), error),
                                  QStringLiteral("not-saved")));
             return;
+        } else {
+            out.say(messages::saved);
         }
-        out.say(messages::saved);
     }
     if (result.ok() && r.command == Command::Download && !r.verify)
         out.say(QStringLiteral("%1 下载完成（未校验）").arg(label));

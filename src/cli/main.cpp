@@ -1,8 +1,9 @@
 // irlearn-cli: the learning device from a shell or a script, on the same core as the window.
 //
 // main() reads the command line (CommandLine), then hands the request to the runner its command's
-// row names: the offline commands (ports, diff, info), a device command on one port (a PortJob
-// driving one DeviceEngine), or a clone (CloneRun: a PortJob per port in one event loop).
+// row names: the offline commands (ports, diff, info; label and library in labelcommands), a device
+// command on one port (a PortJob driving one DeviceEngine), or a clone or an identify (CloneRun,
+// IdentifyRun: a PortJob per port in one event loop).
 // Reporter is the only one that writes: results to standard output (--json: the one JSON result
 // only), people's lines and live progress to standard error.
 #include "commandline.h"

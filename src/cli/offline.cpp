@@ -1,14 +1,17 @@
 #include "offline.h"
 
 #include "commandline.h"
+#include "labelcommands.h"
 #include "reporter.h"
 
 #include "base/settings.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
+#include "codefile/tablelabels.h"
 #include "serial/pinnedports.h"
 #include "serial/portchoice.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -171,7 +174,8 @@ int diffFiles(const Request &request, Reporter &out)
 
 int describeFile(const Request &request, Reporter &out)
 {
-    const codefile::Loaded file = codefile::load(request.file);
+    const labels::Labelled labelled = labels::load(request.file);
+    const codefile::Loaded &file = labelled.file;
     if (!file.ok) {
         const QString why = file.message;
         out.say(why);
@@ -195,11 +199,39 @@ int describeFile(const Request &request, Reporter &out)
                                                         : QString()));
     out.print(QStringLiteral("每条记录字节数：%1").arg(sizeTexts.join(QLatin1Char(' '))));
     out.print(QStringLiteral("SHA-256（16条记录）：%1").arg(sum));
-    out.result({{QStringLiteral("command"), request.name},
-                {QStringLiteral("exit_code"), exitDone},
-                {QStringLiteral("lines"), int(file.lines.size())},
-                {QStringLiteral("record_bytes"), sizes},
-                {QStringLiteral("sha256"), sum}});
+    QJsonObject result{{QStringLiteral("command"), request.name},
+                       {QStringLiteral("exit_code"), exitDone},
+                       {QStringLiteral("lines"), int(file.lines.size())},
+                       {QStringLiteral("record_bytes"), sizes},
+                       {QStringLiteral("sha256"), sum}};
+    // info only describes: labels that no longer match are told, not refused.
+    const labels::Check &check = labelled.labels;
+    if (check.state == labels::Check::Damaged) {
+        out.say(QStringLiteral("标签文件无效，已忽略：%1（%2）")
+                    .arg(QDir::toNativeSeparators(labels::pathFor(request.file)), check.reason));
+        result.insert(QStringLiteral("labels_state"), QStringLiteral("damaged"));
+    } else if (check.state != labels::Check::None) {
+        QStringList lines = labelLines(check.labels);
+        const bool changed = check.state == labels::Check::Mismatch;
+        if (changed) {
+            QStringList numbers;
+            QJsonArray records;
+            for (int record : check.changedRecords) {
+                numbers << QString::number(record);
+                records.append(record);
+            }
+            lines << (numbers.isEmpty()
+                          ? QStringLiteral("文件在加标签后已被改动（16条记录未变）")
+                          : QStringLiteral("文件在加标签后已被改动：第%1条记录与标签不符")
+                                .arg(numbers.join(QStringLiteral("、"))));
+            result.insert(QStringLiteral("changed_records"), records);
+        }
+        out.print(lines.join(QLatin1Char('\n')));
+        result.insert(QStringLiteral("labels_state"),
+                      changed ? QStringLiteral("changed") : QStringLiteral("valid"));
+        result.insert(QStringLiteral("labels"), labelsJson(check.labels));
+    }
+    out.result(result);
     return exitDone;
 }
 
