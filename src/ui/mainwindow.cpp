@@ -517,8 +517,7 @@ void MainWindow::connectClicked()
         return;
     }
     logLine(QStringLiteral("已连接 %1：%2，%3")
-                .arg(QStringLiteral("COM%1").arg(port), QDir::toNativeSeparators(device),
-                     lineSettings));
+                .arg(comName(port), QDir::toNativeSeparators(device), lineSettings));
     m_ui->creditLabel->setText(m_credit);
     m_ui->creditLabel->setToolTip(QString());
     m_connected = true;
