@@ -360,7 +360,7 @@ void TeachCommand::sessionFinished(TeachSession::Ending ending)
     m_code = allLearnt ? exitDone : exitFailed;
     if (m_request.file.isEmpty()) {
         end(m_code, outcomes::word(allLearnt ? Outcome::Done : Outcome::Refused),
-            allLearnt ? QString() : QStringLiteral("有键没有学会或被跳过"));
+            allLearnt ? QString() : QStringLiteral("有键没有学会、被跳过，或试发时空调没有反应"));
         return;
     }
     m_reading = true;
@@ -406,7 +406,8 @@ void TeachCommand::tableRead(const OperationResult &result)
     }
     m_out.say(messages::saved);
     end(m_code, outcomes::word(m_code == exitDone ? Outcome::Done : Outcome::Refused),
-        m_code == exitDone ? QString() : QStringLiteral("有键没有学会或被跳过"));
+        m_code == exitDone ? QString()
+                           : QStringLiteral("有键没有学会、被跳过，或试发时空调没有反应"));
 }
 
 void TeachCommand::end(int code, const QString &word, const QString &message)
