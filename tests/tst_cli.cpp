@@ -741,6 +741,80 @@ private slots:
         QCOMPARE(m_sims.at(1)->received(), readFrames());
     }
 
+    // A guided pass without a terminal: retries on its own, the statuses in its JSON and beside the
+    // saved table, learning mode off at the end, after a failure and on Ctrl-C.
+    void teachAPass()
+    {
+        // 制冷 refused once, then learnt on the retry; 制热 refused every time.
+        startSims({words("--refuse-learn 3:1 --refuse-learn 4")});
+        SimProcess &sim = *m_sims.first();
+        const QString saved = m_dir->filePath(QStringLiteral("taught.bin"));
+        Run r = cli(words("teach --keys 制热,开机,制冷 --commands 12 --retries 1 --brand 格力 -o") +
+                    QStringList{saved} + dev1);
+        QCOMPARE(r.code, 1);
+        const QJsonArray keys = r.value("keys").toArray();
+        QCOMPARE(keys.size(), 3);
+        const auto key = [&keys](int i) {
+            return keys.at(i).toObject();
+        };
+        // The keys' own order, whatever the option's.
+        QCOMPARE(key(0).value(QLatin1String("key")).toString(), QStringLiteral("开机"));
+        QCOMPARE(key(0).value(QLatin1String("code")).toString(), QStringLiteral("40"));
+        QCOMPARE(key(0).value(QLatin1String("status")).toString(), QStringLiteral("learned"));
+        QCOMPARE(key(1).value(QLatin1String("status")).toString(), QStringLiteral("learned"));
+        QCOMPARE(key(1).value(QLatin1String("attempts")).toInt(), 2);
+        QCOMPARE(key(2).value(QLatin1String("status")).toString(), QStringLiteral("refused"));
+        QCOMPARE(key(2).value(QLatin1String("attempts")).toInt(), 2);
+        QVERIFY(key(2).value(QLatin1String("reacted")).isNull());
+        const QJsonObject command = r.value("commands").toArray().first().toObject();
+        QCOMPARE(command.value(QLatin1String("number")).toInt(), 12);
+        QCOMPARE(command.value(QLatin1String("code")).toString(), QStringLiteral("4B"));
+        QCOMPARE(command.value(QLatin1String("status")).toString(), QStringLiteral("learned"));
+        QCOMPARE(r.value("file").toString(), saved);
+        QVERIFY(!r.value("interrupted").toBool());
+        QVERIFY2(r.err.contains(QStringLiteral("「制冷」：请对准设备按遥控器的模式键")),
+                 qPrintable(r.err));
+        QVERIFY(r.err.contains(QStringLiteral("先切到制冷的前一个模式")));
+        const QStringList received = sim.received();
+        // The numbered command brackets itself in learning mode, which ends the keys' as well.
+        QCOMPARE(received.mid(0, 9),
+                 words("0001F0 000140 000142 000142 000143 000143 0001F0 00014B 0001F2"));
+        QCOMPARE(received.mid(9), readFrames());
+        QCOMPARE(fileRecords(saved), sim.storedTable());
+        const QJsonObject labels = jsonFile(saved + QStringLiteral(".json"));
+        QCOMPARE(labels.value(QLatin1String("brand")).toString(), QStringLiteral("格力"));
+        QCOMPARE(labels.value(QLatin1String("device")).toString(), QStringLiteral("0001"));
+        const QJsonObject statuses = labels.value(QLatin1String("keys")).toObject();
+        QCOMPARE(statuses.value(QStringLiteral("开机")).toString(), QStringLiteral("learned"));
+        QCOMPARE(statuses.value(QStringLiteral("制热")).toString(), QStringLiteral("failed"));
+        QCOMPARE(labels.value(QLatin1String("commands")).toObject().value(QLatin1String("12")),
+                 QJsonValue(QStringLiteral("learned")));
+
+        // Every key learnt: 0, and nothing but the pass on the wire.
+        m_sims.clear();
+        startSims({{}});
+        r = cli(words("teach --keys 20℃ --test") + dev1);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(m_sims.first()->received(), words("0001F0 000147 0001F2 000147"));
+        QVERIFY(
+            r.value("keys").toArray().first().toObject().value(QLatin1String("reacted")).isNull());
+        QCOMPARE(cli(words("teach --keys 空调") + dev1).code, 2);
+        QCOMPARE(m_sims.first()->received().size(), 4);
+
+        // Ctrl-C while the operator is to press 开机: learning mode off, 130.
+        m_sims.clear();
+        startSims({words("--ignore-learn 1")});
+        QProcess process;
+        QString err;
+        QVERIFY(startUntil(process, words("teach") + dev1, QStringLiteral("剩余"), &err));
+        sendSignal(process, SIGINT);
+        r = finish(process, err);
+        QCOMPARE(r.code, 130);
+        QVERIFY(r.value("interrupted").toBool());
+        QCOMPARE(r.value("keys").toArray().size(), 10);
+        QCOMPARE(m_sims.first()->received(), words("0001F0 000140 0001F2"));
+    }
+
 private:
     // Starts simulators, pinned as COM1, COM2, ... in the run's settings file.
     void startSims(const QList<QStringList> &args)

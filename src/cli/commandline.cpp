@@ -5,6 +5,7 @@
 #include "identifyrun.h"
 #include "labelcommands.h"
 #include "offline.h"
+#include "teachcommand.h"
 
 #include "base/numtext.h"
 #include "codefile/tablelabels.h"
@@ -57,7 +58,8 @@ const QString exitCodesText = QStringLiteral(
     "  4  设备无应答，或端口在中途断开\n"
     "  130/143  被 Ctrl-C（SIGINT）或 SIGTERM 中断：在安全处停下，已做的和未做的都会说明\n"
     "  clone：全部完成为 0，否则取失败设备中最大的退出码\n"
-    "  identify：每台设备都与码库条目完全相同为 0，否则为 1；端口、设备的故障仍为 3、4\n");
+    "  identify：每台设备都与码库条目完全相同为 0，否则为 1；端口、设备的故障仍为 3、4\n"
+    "  teach：要学的键都学会为 0，有键没学会或被跳过为 1；学习模式帧无应答为 4\n");
 
 const QString commonOptionsText = QStringLiteral(
     "通用选项：\n"
@@ -113,6 +115,13 @@ const QMap<QString, QCommandLineOption> &options()
          QCommandLineOption(QStringLiteral("library"), {}, QStringLiteral("DIR"))},
         {QStringLiteral("search"),
          QCommandLineOption(QStringLiteral("search"), {}, QStringLiteral("TEXT"))},
+        {QStringLiteral("keys"),
+         QCommandLineOption(QStringLiteral("keys"), {}, QStringLiteral("LIST"))},
+        {QStringLiteral("commands"),
+         QCommandLineOption(QStringLiteral("commands"), {}, QStringLiteral("A-B"))},
+        {QStringLiteral("retries"),
+         QCommandLineOption(QStringLiteral("retries"), {}, QStringLiteral("N"))},
+        {QStringLiteral("test"), QCommandLineOption(QStringLiteral("test"))},
     };
     return table;
 }
@@ -341,6 +350,47 @@ QString checkClone(Request &r, const Given &g)
     return QString();
 }
 
+QString checkTeach(Request &r, const Given &g)
+{
+    const QString keys = g.value(QStringLiteral("keys")).trimmed();
+    if (keys.isEmpty() || keys == QLatin1String("all")) {
+        for (int i = 0; i < frames::keyCount; ++i)
+            r.keys << i;
+    } else {
+        for (const QString &name : keys.split(QLatin1Char(','))) {
+            int key = -1;
+            if (const QString why = keyProblem(name, &key); !why.isEmpty())
+                return why;
+            if (!r.keys.contains(key))
+                r.keys << key;
+        }
+    }
+    if (g.has(QStringLiteral("commands"))) {
+        const QString range = g.value(QStringLiteral("commands")).trimmed();
+        const int dash = int(range.indexOf(QLatin1Char('-')));
+        r.firstCommand = frames::commandNumber(dash < 0 ? range : range.left(dash));
+        r.lastCommand = dash < 0 ? r.firstCommand : frames::commandNumber(range.mid(dash + 1));
+        if (r.firstCommand == 0 || r.lastCommand < r.firstCommand)
+            return QStringLiteral("--commands 应为 A-B 或 N，1 ≤ A ≤ B ≤ %1：%2")
+                .arg(frames::maxCommand)
+                .arg(range);
+    }
+    r.retries = 2;
+    if (g.has(QStringLiteral("retries"))) {
+        const QString retries = g.value(QStringLiteral("retries"));
+        bool ok = false;
+        r.retries = retries.toInt(&ok);
+        if (!ok || r.retries < 0 || r.retries > 100)
+            return QStringLiteral("--retries 应为 0–100 的整数：%1").arg(retries);
+    }
+    r.test = g.has(QStringLiteral("test"));
+    r.file = g.value(QStringLiteral("output"));
+    const QString why = labelFieldsProblem(r, g);
+    if (why.isEmpty() && r.file.isEmpty() && !r.labelFields.isEmpty())
+        return QStringLiteral("标签随 -o FILE 保存：没有 -o 时不能给标签");
+    return why;
+}
+
 const QList<CommandInfo> &commands()
 {
     static const QList<CommandInfo> table = {
@@ -491,6 +541,31 @@ const QList<CommandInfo> &commands()
                         "  --library DIR     码库文件夹（默认取设置文件 [Library] Path=，否则\n"
                         "                    $XDG_DATA_HOME/irlearn/library）"),
          onDevice + QStringList{QStringLiteral("library")}, 0, 0, checkIdentify, runIdentify},
+        {QStringLiteral("teach"), Command::Teach,
+         QStringLiteral("teach --device NNNN --port P [--keys all|KEY,...] [--commands A-B] "
+                        "[--retries N] [--test] [-o FILE [--label NAME=VALUE ...]]"),
+         QStringLiteral("学习向导：依次学习空调键和编号指令，可试发，并记下每个键的结果"),
+         QStringLiteral(
+             "打开学习模式（F0），按顺序逐个学习空调键，每个键先提示按遥控器的哪个键、\n"
+             "遥控器要先设成什么样，并倒计时学习时限；最后关闭学习模式（F2）。失败、\n"
+             "Ctrl-C 或端口断开时也会关闭学习模式。\n"
+             "在终端上，一个键没学会时问“重试/跳过”（r/s）；不在终端上则自动重试。\n"
+             "  --keys all|KEY,...  要学的键（键名或序号 0–9，逗号分隔；默认 all），\n"
+             "                      总按键自己的顺序学\n"
+             "  --commands A-B      键之后再学编号指令 A 到 B（1–108）\n"
+             "  --retries N         不在终端上时，失败的键最多重试 N 次（默认 2）\n"
+             "  --test              学完后逐个试发学会的键；在终端上问空调有没有反应（y/n）\n"
+             "  -o FILE             最后读取设备的16条记录，与 read -o 一样保存，\n"
+             "                      每个键的结果作为标签写在 FILE.json 中\n") +
+             labelOptionsText +
+             QStringLiteral("每个要学的键都学会（有 --test 且在终端上时空调也有反应）退出码为 0，\n"
+                            "有键没学会或被跳过为 1；学习模式帧无应答或端口断开为 4。"),
+         onDevice +
+             QStringList{QStringLiteral("keys"), QStringLiteral("commands"),
+                         QStringLiteral("retries"), QStringLiteral("test"),
+                         QStringLiteral("output")} +
+             labelOptions,
+         0, 0, checkTeach, runTeach},
     };
     return table;
 }

@@ -21,6 +21,7 @@ enum class Command {
     Label,
     Library,
     Identify,
+    Teach,
 };
 
 // The exit codes every command keeps to (listed in --help and the README).
@@ -67,6 +68,12 @@ struct Request
     QString action;            // library: list, add or show
     QString search;            // library list --search
     QString entry;             // library show: the entry's id
+    // teach: the keys (0 to 9) and the range of numbered commands (0: none); retries goes in
+    // `retries`, -o in `file`.
+    QList<int> keys;
+    int firstCommand = 0;
+    int lastCommand = 0;
+    bool test = false; // teach --test
     Runner run = nullptr;
 };
 

@@ -19,8 +19,6 @@
 
 namespace irlearn::cli {
 
-namespace {
-
 // Where the table read can be saved: a new or regular file in a folder that takes a new file
 // (the file is replaced through one), as the window's save allows. A terminal or any other device
 // is refused: 8 KB of hex would go into it. Checked before the device is asked for anything, so
@@ -42,6 +40,8 @@ QString saveTargetProblem(const QString &path)
         return QStringLiteral("文件是只读的");
     return QString();
 }
+
+namespace {
 
 // A line about records that differ, with the first byte at which each does.
 QString differenceText(const CodeTable &read, const CodeTable &expected)

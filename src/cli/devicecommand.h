@@ -52,6 +52,9 @@ private:
     std::unique_ptr<PortJob> m_job;
 };
 
+// Why the table read cannot be saved at path (read -o, teach -o); empty when it can.
+QString saveTargetProblem(const QString &path);
+
 // Runs the command to its end (a Runner).
 int runDeviceCommand(const Request &request, Reporter &out);
 
