@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Renders the pictures in docs/ from a build tree (scripts/build.sh first) on the simulated
-# device: the window connected, the command table, a read at record 7 of 16, learning a numbered
-# command, and a connect this user is not permitted. The last needs root: it gives the simulator's
-# terminal to the dialout group and renders the window as a user outside it (a user id without a
-# name, shown as USER).
+# device: the window connected, the command table, a read at record 7 of 16, the save panel after
+# a read, learning a numbered command, and a connect this user is not permitted. The last needs
+# root: it gives the simulator's terminal to the dialout group and renders the window as a user
+# outside it (a user id without a name, shown as USER).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
@@ -27,6 +27,7 @@ printf '[Setup]\r\nTXPort=COM1\r\nTXsbID=0001\r\n' > "$settings"
 "$shot" "$settings" docs/window.png connect
 "$shot" "$settings" docs/command-table.png connect commands
 "$shot" "$settings" docs/read-progress.png connect read 7
+"$shot" "$settings" docs/save-panel.png connect save
 "$shot" "$settings" docs/learn-prompt.png connect learn
 
 # The learning wizard on a device that cannot take the code of 除湿 (command 5).

@@ -6,6 +6,7 @@
 #include "codefile/codefile.h"
 
 #include <QCryptographicHash>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -146,6 +147,66 @@ private slots:
                  QStringLiteral("COM1"));
         QCOMPARE(ports.first().toObject().value(QLatin1String("path")).toString(),
                  QFileInfo(sim.linkPath()).canonicalFilePath());
+    }
+
+    // --log-file: the -v lines, time-stamped, in the file named or in the window's session log;
+    // a log that cannot be one is refused before anything is sent.
+    void framesToALogFile()
+    {
+        startSims({{}});
+        SimProcess &sim = *m_sims.first();
+        const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+        // The lines after the first (which names the command), without their time stamps.
+        const auto logged = [&stamp](const QString &path) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return QStringList{QStringLiteral("(no log)")};
+            QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+            if (lines.constLast().isEmpty())
+                lines.removeLast();
+            for (QString &line : lines) {
+                if (!stamp.match(line).hasMatch())
+                    return QStringList{QStringLiteral("(no stamp) ") + line};
+                line.remove(stamp);
+            }
+            return lines.mid(1);
+        };
+        const QStringList sent = {QStringLiteral("--== 输出指令[0001F0] ==--"),
+                                  QStringLiteral("--== 输出指令[000140] ==--"),
+                                  QStringLiteral("--== 输出指令[0001F2] ==--")};
+
+        const QString path = m_dir->filePath(QStringLiteral("frames.log"));
+        Run r = cli(words("learn --key 开机 -v --log-file") + QStringList{path} + dev1);
+        QCOMPARE(r.code, 0);
+        QStringList lines = logged(path);
+        QVERIFY2(lines.size() > sent.size(), qPrintable(lines.join(QLatin1Char('\n'))));
+        for (const QString &line : lines)
+            QVERIFY2(r.err.contains(line), qPrintable(line));
+        for (const QString &frame : sent)
+            QVERIFY2(lines.contains(frame), qPrintable(frame));
+        QVERIFY(lines.indexOf(sent.at(0)) < lines.indexOf(sent.at(1)));
+        QVERIFY(lines.indexOf(sent.at(1)) < lines.indexOf(sent.at(2)));
+
+        // Alone at the end it means the session log folder; -v is the terminal's, not the file's.
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", m_dir->filePath(QStringLiteral("state")).toUtf8());
+        r = cli(words("learn --key 开机") + dev1 + QStringList{QStringLiteral("--log-file")},
+                false);
+        if (state.isNull())
+            qunsetenv("XDG_STATE_HOME");
+        else
+            qputenv("XDG_STATE_HOME", state);
+        QCOMPARE(r.code, 0);
+        QVERIFY(!r.err.contains(sent.at(0)));
+        const QString day = m_dir->filePath(QStringLiteral("state/irlearn/irlearn-%1.log")
+                                                .arg(QDate::currentDate().toString(Qt::ISODate)));
+        QCOMPARE(logged(day), lines);
+
+        const QStringList before = sim.received();
+        r = cli(words("learn --key 开机 --log-file") + QStringList{m_dir->path()} + dev1);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains(QStringLiteral("日志文件不能用")), qPrintable(r.err));
+        QCOMPARE(sim.received(), before);
     }
 
     void keyCommandsOnTheWire()

@@ -7,6 +7,7 @@
 #include "base/sessionlog.h"
 #include "codefile/codefile.h"
 #include "engine/deviceengine.h"
+#include "engine/messages.h"
 #include "protocol/frames.h"
 #include "startoptions.h"
 
@@ -350,6 +351,11 @@ private slots:
         QStringList shown;
         const auto fits = [&shown](const QLabel *label) {
             shown << label->text();
+            // A label that wraps needs its height at its width; one that does not, its one line.
+            if (!label->wordWrap()) {
+                const QSize hint = label->sizeHint();
+                return hint.width() <= label->width() && hint.height() <= label->height();
+            }
             return label->heightForWidth(label->width()) <= label->height();
         };
         for (const char *family : {"AR PL UMing CN", "WenQuanYi Micro Hei"}) {
@@ -392,6 +398,29 @@ private slots:
                 emit engine.learningCountdown(left);
                 QVERIFY2(fits(prompt), qPrintable(prompt->text()));
             }
+            // A key's learning names the key; the wait after a learnt command counts down.
+            for (int key = 0; key < irlearn::frames::keyNames().size(); ++key) {
+                emit engine.keyPrompt(key);
+                emit engine.learnPromptChanged(true);
+                for (const int left : {15, 9, 0}) {
+                    emit engine.learningCountdown(left);
+                    QVERIFY2(fits(prompt), qPrintable(prompt->text()));
+                }
+            }
+            for (const int left : {15, 9, 1}) {
+                emit engine.learningEndsIn(left);
+                QVERIFY2(fits(prompt), qPrintable(prompt->text()));
+            }
+            // The wizard's button sits beside the learning toggle and covers nothing there.
+            auto *wizard = h.child<QPushButton>("learningWizardButton");
+            QVERIFY(wizard->parentWidget()->rect().contains(wizard->geometry()));
+            QVERIFY(wizard->sizeHint().width() <= wizard->width());
+            for (const QWidget *sibling : wizard->parentWidget()->findChildren<QWidget *>(
+                     QString(), Qt::FindDirectChildrenOnly)) {
+                if (sibling != wizard && !sibling->isHidden())
+                    QVERIFY2(!sibling->geometry().intersects(wizard->geometry()),
+                             qPrintable(sibling->objectName()));
+            }
 
             for (const bool commands : {false, true}) {
                 if (h.deviceInFront() == commands)
@@ -421,6 +450,9 @@ private slots:
         // The texts really were the ones the operator sees.
         QVERIFY(shown.contains(
             QStringLiteral("请将遥控器对准黑色的接收头，按下需要学习指令的按钮... 15秒")));
+        QVERIFY(shown.contains(irlearn::messages::pressKey(irlearn::frames::keyNames().last()) +
+                               QStringLiteral(" 9秒")));
+        QVERIFY(shown.contains(irlearn::messages::learningEndsIn(15)));
     }
 
     // The whole session on disk: each line as it comes, time-stamped, in the day's file under

@@ -2,13 +2,20 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace irlearn {
 
-SessionLog::SessionLog(const QString &folder) : m_folder(folder)
+SessionLog::SessionLog(const QString &folder, Target target)
 {
+    if (target == Target::File) {
+        m_fixedFile = QFileInfo(folder).absoluteFilePath();
+        m_folder = QFileInfo(m_fixedFile).absolutePath();
+        return;
+    }
+    m_folder = folder;
     removeOld(QDate::currentDate());
 }
 
@@ -33,6 +40,8 @@ QString SessionLog::fileName(const QDate &day)
 
 QString SessionLog::currentPath() const
 {
+    if (!m_fixedFile.isEmpty())
+        return m_fixedFile;
     return QDir(m_folder).filePath(fileName(QDate::currentDate()));
 }
 
@@ -53,16 +62,18 @@ void SessionLog::removeOld(const QDate &today)
 
 bool SessionLog::openFor(const QDate &day)
 {
-    if (m_file.isOpen() && m_day == day)
+    if (m_file.isOpen() && (m_day == day || !m_fixedFile.isEmpty()))
         return true;
     m_file.close();
     m_day = day;
-    if (!QDir().mkpath(m_folder)) {
+    // A file named by the caller is written where it says, not in a folder made up for it.
+    if (m_fixedFile.isEmpty() && !QDir().mkpath(m_folder)) {
         m_problem = QStringLiteral("会话日志无法写入：不能建立文件夹 %1")
                         .arg(QDir::toNativeSeparators(m_folder));
         return false;
     }
-    m_file.setFileName(QDir(m_folder).filePath(fileName(day)));
+    m_file.setFileName(m_fixedFile.isEmpty() ? QDir(m_folder).filePath(fileName(day))
+                                             : m_fixedFile);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         m_problem = QStringLiteral("会话日志无法写入：%1：%2")
                         .arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());

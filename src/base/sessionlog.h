@@ -17,7 +17,11 @@ class SessionLog
 public:
     static constexpr int keepDays = 30;
 
-    explicit SessionLog(const QString &folder = standardFolder());
+    // Where the lines go: a day's file in a folder, or one file the caller names (the command
+    // line's --log-file FILE), where no day starts a new file and nothing is removed.
+    enum class Target { Folder, File };
+
+    explicit SessionLog(const QString &folder = standardFolder(), Target target = Target::Folder);
 
     // $XDG_STATE_HOME/irlearn (by default ~/.local/state/irlearn); on Windows the user's local
     // application data, irlearn\log.
@@ -48,6 +52,7 @@ private:
     };
 
     QString m_folder;
+    QString m_fixedFile; // Target::File: the file named
     QFile m_file;
     QDate m_day;
     QList<Piece> m_pieces;

@@ -96,11 +96,10 @@ int CloneRun::start()
         connect(port.job, &PortJob::note, this, [this, p](const QString &text) {
             m_out.say(QStringLiteral("%1: %2").arg(p->label, text));
         });
-        if (r.verbose) {
-            connect(port.job, &PortJob::logLine, this, [this, p](const QString &line) {
-                m_out.say(QStringLiteral("%1: %2").arg(p->label, line));
-            });
-        }
+        connect(port.job, &PortJob::logLine, this,
+                [this, p, verbose = r.verbose](const QString &line) {
+                    m_out.frame(QStringLiteral("%1: %2").arg(p->label, line), verbose);
+                });
         connect(port.job, &PortJob::finished, this, [this, p] {
             const JobResult &result = p->job->result();
             p->line = result.ok() ? QStringLiteral("完成")

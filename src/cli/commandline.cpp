@@ -68,6 +68,8 @@ const QString commonOptionsText = QStringLiteral(
     "  --device NNNN     设备号，4 位十进制数字，如 0001\n"
     "  --json            在标准输出打印一条机器可读的结果（JSON）\n"
     "  -v, --verbose     在标准错误输出每一帧和设备的每个应答\n"
+    "  --log-file [FILE] 每一帧和设备的每个应答加上时间写入 FILE（不给 FILE：与窗口相同的\n"
+    "                    会话日志文件夹）\n"
     "  --settings FILE   从这个设置文件读取端口对应关系（默认与窗口相同的 VexoSet.ini）\n"
     "  -h, --help        显示帮助\n"
     "  --version         显示版本\n");
@@ -82,6 +84,8 @@ const QMap<QString, QCommandLineOption> &options()
          QCommandLineOption(QStringLiteral("device"), {}, QStringLiteral("NNNN"))},
         {QStringLiteral("settings"),
          QCommandLineOption(QStringLiteral("settings"), {}, QStringLiteral("FILE"))},
+        {QStringLiteral("log-file"),
+         QCommandLineOption(QStringLiteral("log-file"), {}, QStringLiteral("FILE"))},
         {QStringLiteral("output"),
          QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, {},
                             QStringLiteral("FILE"))},
@@ -135,7 +139,7 @@ const QCommandLineOption &option(const QString &name)
 const QStringList commonOptions = {QStringLiteral("json"), QStringLiteral("verbose"),
                                    QStringLiteral("help")};
 const QStringList onDevice = {QStringLiteral("port"), QStringLiteral("device"),
-                              QStringLiteral("settings")};
+                              QStringLiteral("settings"), QStringLiteral("log-file")};
 const QStringList labelOptions = {QStringLiteral("label"), QStringLiteral("brand"),
                                   QStringLiteral("model"), QStringLiteral("remote"),
                                   QStringLiteral("notes")};
@@ -687,7 +691,13 @@ Parsed parseCommandLine(const QStringList &arguments)
     QCommandLineParser parser;
     for (const QString &name : commonOptions + info->options)
         parser.addOption(option(name));
-    const QStringList rest = arguments.mid(1);
+    QStringList rest = arguments.mid(1);
+    // --log-file takes its file only when one follows: alone it means the session log folder.
+    for (qsizetype i = 0; i < rest.size() && rest.at(i) != QLatin1String("--"); ++i) {
+        if (rest.at(i) == QLatin1String("--log-file") &&
+            (i + 1 == rest.size() || rest.at(i + 1).startsWith(QLatin1Char('-'))))
+            rest[i] = QStringLiteral("--log-file=");
+    }
     const bool parsed = parser.parse(QStringList{program} + rest);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(*info));
@@ -723,6 +733,10 @@ Parsed parseCommandLine(const QStringList &arguments)
     r.verbose = parser.isSet(QStringLiteral("verbose"));
     if (info->options.contains(QStringLiteral("settings")))
         r.settingsPath = parser.value(QStringLiteral("settings"));
+    if (info->options.contains(QStringLiteral("log-file"))) {
+        r.logFrames = parser.isSet(QStringLiteral("log-file"));
+        r.logFile = parser.value(QStringLiteral("log-file"));
+    }
     if (info->options.contains(QStringLiteral("port"))) {
         r.ports = parser.values(QStringLiteral("port"));
         if (r.ports.isEmpty())

@@ -59,7 +59,9 @@ struct Request
     int retries = 0;     // clone --retry
     bool json = false;
     bool verbose = false;
-    QString settingsPath; // --settings; empty: the window's settings file
+    QString settingsPath;   // --settings; empty: the window's settings file
+    bool logFrames = false; // --log-file
+    QString logFile;        // its file; empty: the session log folder
     // --label NAME=VALUE, --brand, --model, --remote, --notes in the order given: read -o,
     // label, library add.
     QList<QPair<QString, QString>> labelFields;

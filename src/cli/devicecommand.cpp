@@ -186,8 +186,7 @@ int DeviceCommand::start()
     });
     connect(&job, &PortJob::logLine, this, [this](const QString &line) {
         m_lastLog = line;
-        if (m_request.verbose)
-            m_out.say(line);
+        m_out.frame(line, m_request.verbose);
     });
     connect(&job, &PortJob::note, this, [this](const QString &text) {
         // Details are logged and told both; a verbose run has just shown it.

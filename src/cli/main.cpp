@@ -10,6 +10,7 @@
 #include "reporter.h"
 
 #include "base/regularfile.h"
+#include "base/sessionlog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -84,6 +85,21 @@ int main(int argc, char *argv[])
     if (const QString why = settingsProblem(request.settingsPath); !why.isEmpty())
         return usageError(arguments, why);
     Reporter out(request.json);
+    if (request.logFrames) {
+        // Frame lines into a terminal or another device would be read as anything but a log.
+        if (const PathKind kind = pathKind(request.logFile);
+            !request.logFile.isEmpty() && kind != PathKind::Regular && kind != PathKind::Missing)
+            return usageError(arguments, QStringLiteral("日志文件不能用：%1\n%2")
+                                             .arg(QDir::toNativeSeparators(request.logFile),
+                                                  pathKindReason(kind)));
+        auto log = request.logFile.isEmpty()
+                       ? std::make_unique<SessionLog>()
+                       : std::make_unique<SessionLog>(request.logFile, SessionLog::Target::File);
+        // A log that cannot be written is found before anything is sent.
+        if (!log->append(QStringLiteral("irlearn-cli ") + arguments.join(QLatin1Char(' '))))
+            return usageError(arguments, log->problem());
+        out.setFrameLog(std::move(log));
+    }
     const int code = request.run(request, out);
     // A result that did not reach its reader is no success.
     if (out.outputFailed()) {

@@ -1,5 +1,7 @@
 #include "reporter.h"
 
+#include "base/sessionlog.h"
+
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -28,6 +30,24 @@ bool stderrIsTerminal()
 
 Reporter::Reporter(bool json) : m_json(json), m_terminal(stderrIsTerminal())
 {
+}
+
+Reporter::~Reporter() = default;
+
+void Reporter::setFrameLog(std::unique_ptr<SessionLog> log)
+{
+    m_frameLog = std::move(log);
+}
+
+void Reporter::frame(const QString &line, bool verbose)
+{
+    if (verbose)
+        say(line);
+    // A log that stops taking lines is said once; the device's work goes on.
+    if (m_frameLog && !m_frameLog->append(line) && !m_frameLogFailed) {
+        m_frameLogFailed = true;
+        say(m_frameLog->problem());
+    }
 }
 
 void Reporter::write(const QString &text)

@@ -4,6 +4,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+namespace irlearn {
+class SessionLog;
+}
+
 namespace irlearn::cli {
 
 // Everything the command line tells: results on standard output, lines and live progress for
@@ -14,6 +20,7 @@ class Reporter
 {
 public:
     explicit Reporter(bool json);
+    ~Reporter();
     Reporter(const Reporter &) = delete;
     Reporter &operator=(const Reporter &) = delete;
 
@@ -32,6 +39,11 @@ public:
     // A run that ends before anything is sent: says why, and gives `result` with the exit code,
     // the outcome's word and why. Returns the exit code.
     int refuse(QJsonObject result, int code, const QString &why, const QString &word);
+    // --log-file: the frame lines also go, time-stamped, to this log (the window's session log
+    // folder or a file of the operator's).
+    void setFrameLog(std::unique_ptr<SessionLog> log);
+    // One frame line or device answer: to the log when there is one, to standard error with -v.
+    void frame(const QString &line, bool verbose);
     // Something meant for standard output could not be written there (a full disk, a closed pipe).
     bool outputFailed() const { return m_outputFailed; }
 
@@ -46,6 +58,8 @@ private:
     QStringList m_board; // the live lines as last drawn
     bool m_boardOpen = false;
     bool m_outputFailed = false;
+    std::unique_ptr<SessionLog> m_frameLog;
+    bool m_frameLogFailed = false;
 };
 
 } // namespace irlearn::cli

@@ -1,12 +1,13 @@
 // Renders the main window to a PNG for the documentation:
-//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | learn | wizard]]
+//   irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | save | learn | wizard]]
 // With "connect" the window connects to the port the settings name first (a connect that fails
 // shows its explanation, as the operator would see it); with "commands" it then brings the
 // command-table panel forward; with "read N" it reads the device's code table and renders the
-// window once the wait notice shows N of 16 records; with "learn" it starts learning numbered
-// command 1 on the command table and renders the window once the prompt shows; with "wizard" it
-// runs the learning wizard and renders its dialog when it first waits for the operator (a failed
-// key, or the first test).
+// window once the wait notice shows N of 16 records; with "save" it reads the table and renders
+// the save panel that follows, its labels filled in as an operator would; with "learn" it starts
+// learning numbered command 1 on the command table and renders the window once the prompt shows;
+// with "wizard" it runs the learning wizard and renders its dialog when it first waits for the
+// operator (a failed key, or the first test).
 #include "appearance.h"
 #include "base/settings.h"
 #include "mainwindow.h"
@@ -26,8 +27,9 @@ int main(int argc, char *argv[])
     QApplication::setFont(irlearn::appFont()); // styled labels take the application font
     irlearn::installQtTranslations();
     if (args.size() < 3) {
-        qWarning("usage: irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | "
-                 "learn]]");
+        qWarning(
+            "usage: irlearn-screenshot SETTINGS.ini OUT.png [connect [commands | read N | save | "
+            "learn]]");
         return 2;
     }
     irlearn::MainWindow window{irlearn::Settings(args.at(1))};
@@ -75,6 +77,36 @@ int main(int argc, char *argv[])
                 QApplication::exit(wizard->grab().save(args.at(2)) ? 0 : 1);
             } else if (since.elapsed() > 60000) {
                 qWarning("the wizard never waited for the operator");
+                QApplication::exit(1);
+            }
+        });
+        poll->start(20);
+        return QApplication::exec();
+    }
+    if (args.size() > 4 && args.at(4) == QLatin1String("save")) {
+        click("readTableButton");
+        auto *panel = window.findChild<QWidget *>(QStringLiteral("savePanel"));
+        auto *poll = new QTimer(&app);
+        QElapsedTimer since;
+        since.start();
+        QObject::connect(poll, &QTimer::timeout, &app, [=, &window, &since] {
+            if (panel->isVisible()) {
+                poll->stop();
+                const auto fill = [&window](const char *name, const char *text) {
+                    window.findChild<QLineEdit *>(QLatin1String(name))
+                        ->setText(QString::fromUtf8(text));
+                };
+                fill("saveFileEdit", "/home/operator/客厅空调.bin");
+                fill("labelBrandEdit", "海风");
+                fill("labelModelEdit", "KF-26GW");
+                fill("labelRemoteEdit", "HF-R01");
+                fill("labelNotesEdit", "客厅");
+                // As the file dialog leaves it once a file is chosen.
+                window.findChild<QAbstractButton *>(QStringLiteral("saveTableButton"))
+                    ->setEnabled(true);
+                grab();
+            } else if (since.elapsed() > 60000) {
+                qWarning("the read never ended");
                 QApplication::exit(1);
             }
         });
