@@ -256,10 +256,11 @@ void Station::writeLog(const Slot &slot, bool ok)
             failed.append(result.operation.record);
     }
     const QString serial = slot.identity == slot.path ? QString() : slot.identity;
+    // Local time with its offset: a batch's lines read right wherever they are read.
+    const QDateTime now = QDateTime::currentDateTime();
     const QJsonObject line{
-        {QStringLiteral("time"), QDateTime::currentDateTime()
-                                     .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
-                                     .toString(Qt::ISODateWithMs)},
+        {QStringLiteral("time"),
+         now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs)},
         {QStringLiteral("port"), slot.path},
         {QStringLiteral("usb_serial"), serial.isEmpty() ? QJsonValue() : QJsonValue(serial)},
         {QStringLiteral("device"), slot.device},
