@@ -36,15 +36,18 @@ bool isNetworkAddress(const QString &port)
     return port.contains(QLatin1String("://"));
 }
 
-// The entries a pattern names now: the path itself, or the matches of its last part's wildcards.
+// The entries a pattern names now: the path itself, the matches of its last part's wildcards, or
+// a folder's entries.
 QStringList matches(const QString &pattern)
 {
     const QFileInfo info(pattern);
-    const QString name = info.fileName();
+    // A folder stands for every entry in it.
+    const bool folder = info.isDir();
+    const QString name = folder ? QStringLiteral("*") : info.fileName();
     if (!name.contains(QLatin1Char('*')) && !name.contains(QLatin1Char('?')) &&
         !name.contains(QLatin1Char('[')))
         return {pattern};
-    QDir dir(info.path());
+    QDir dir(folder ? pattern : info.path());
     QStringList found;
     const auto entries =
         dir.entryInfoList({name}, QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -225,10 +228,7 @@ void Station::jobEnded(const QString &key)
         if (result.outcome == Outcome::NotOpen)
             code = exitPortOpen;
         m_lastCode[slot.identity] = code;
-        QString message = result.message;
-        if (result.outcome == Outcome::TimedOut)
-            message += noAnswerHint;
-        m_out.print(QStringLiteral("%1  失败（%2）：%3").arg(shown, result.step, message));
+        m_out.print(QStringLiteral("%1  失败（%2）：%3").arg(shown, result.step, result.message));
     }
     writeLog(slot, ok);
     slot.job->deleteLater();
