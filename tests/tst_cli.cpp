@@ -570,7 +570,10 @@ private slots:
                        QStringList{QStringLiteral("station"), table16} +
                            words("--device 0001 --number-from 0101 --watch") +
                            QStringList{folder + QStringLiteral("/*"), QStringLiteral("--log"), log},
-                       QStringLiteral("工作站已就绪"), &err));
+                       QStringLiteral("工作站已就绪"), &err,
+                       // Two devices' opening pauses at once on a loaded machine: longer than the
+                       // other runs', so that no frame runs into the next.
+                       QStringLiteral("0.5")));
         const auto until = [&](const QString &text) {
             return QTest::qWaitFor(
                        [&] {

@@ -304,11 +304,15 @@ QString portNumbersProblem(Request &r)
     r.portDevices.clear();
     for (QString &port : r.ports) {
         const int equals = int(port.lastIndexOf(QLatin1Char('=')));
-        if (equals < 0) {
+        const QString number = port.mid(equals + 1).trimmed();
+        // Only digits after the '=' make it a number: a path may hold an '=' of its own.
+        const bool digits =
+            equals >= 0 && !number.isEmpty() &&
+            std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
+        if (!digits) {
             r.portDevices << QString();
             continue;
         }
-        const QString number = port.mid(equals + 1).trimmed();
         const QString why = deviceNumberProblem(number);
         if (!why.isEmpty())
             return QStringLiteral("--port %1 的设备号无效：%2\n%3").arg(port, number, why);
@@ -729,7 +733,8 @@ Parsed parseCommandLine(const QStringList &arguments)
             return error(QStringLiteral("缺少 --port（COM 名称、设备路径或 auto）"));
     }
     if (info->options.contains(QStringLiteral("device"))) {
-        // clone: every port may carry its device's number instead (--port P=NNNN).
+        // clone: every port may carry its device's number instead (--port P=NNNN); the check
+        // sees whether each really does.
         const bool numberedPorts =
             info->command == Command::Clone && !r.ports.isEmpty() &&
             std::all_of(r.ports.begin(), r.ports.end(),
