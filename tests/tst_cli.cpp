@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -231,11 +232,12 @@ private slots:
     void cloneIntoFourDevices()
     {
         // COM2 is pulled out at record 6; COM3 refuses record 4 ten times, which ends its first
-        // try.
-        startSims({{}, words("--vanish-after 5"), words("--refuse-record 3:10"), {}});
+        // try. COM4's device carries a number of its own.
+        startSims(
+            {{}, words("--vanish-after 5"), words("--refuse-record 3:10"), words("--device 0042")});
         const Run r = cli(QStringList{QStringLiteral("clone"), table16} +
                           words("--device 0001 --numbers 0101,0102,0103,0104 --retry 1 --port COM1 "
-                                "--port COM2 --port COM3 --port COM4"));
+                                "--port COM2 --port COM3 --port COM4=0042"));
         QCOMPARE(r.code, 4);
         const QJsonArray devices = r.value("devices").toArray();
         QCOMPARE(devices.size(), 4);
@@ -249,6 +251,7 @@ private slots:
             QCOMPARE(m_sims.at(i)->received().constLast(), QStringLiteral("FD010%1").arg(i + 1));
         }
         QCOMPARE(devices.at(2).toObject().value(QLatin1String("attempts")).toInt(), 2);
+        QCOMPARE(m_sims.at(3)->received().constFirst().left(4), QStringLiteral("0042"));
         const QJsonObject lost = devices.at(1).toObject();
         QCOMPARE(lost.value(QStringLiteral("result")).toString(), QStringLiteral("port-lost"));
         QCOMPARE(lost.value(QStringLiteral("exit_code")).toInt(), 4);
@@ -277,6 +280,11 @@ private slots:
             {words("learn 200") + dev1, 2, "指令号无效：200（应为 1–108）"},
             {words("clone x --device 0001 --port COM1 --port COM2 --numbers 0101,0101"), 2,
              "设备号重复：0101"},
+            {words("clone x --port COM1=12"), 2, "设备号长度必须为4位"},
+            {words("clone x --port COM1=0001 --port COM2"), 2, "缺少 --device"},
+            {QStringList{QStringLiteral("station"), table16} +
+                 words("--device 0001 --port rfc2217://127.0.0.1:1"),
+             2, "不支持网络端口"},
             // The settings file names the ports: one that cannot be read is no file at all.
             {dev1 + QStringList{settings, m_dir->filePath(QStringLiteral("none.ini"))}, 2,
              "文件不存在"},
@@ -596,6 +604,115 @@ private slots:
         const QJsonObject device = r.value("devices").toArray().at(0).toObject();
         QVERIFY(device.value(QLatin1String("attempts")).toInt() >= 2);
         QCOMPARE(m_sims.at(1)->storedTable(), fileRecords(table16));
+    }
+
+    // The station on a folder of links, as /dev/serial/by-id is: two devices plugged in at once
+    // (one pulled out mid-write, then plugged in again), numbers never given twice, a line per
+    // result in the log, and Ctrl-C letting the device in flight finish before the summary.
+    void stationWritesEveryDevicePluggedIn()
+    {
+        startSims({{}, words("--vanish-after 5"), {}, {}});
+        const QString folder = m_dir->filePath(QStringLiteral("by-id"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString log = m_dir->filePath(QStringLiteral("batch.jsonl"));
+        const auto plug = [&](const char *name, int sim) {
+            return QFile::link(m_sims.at(sim)->linkPath(),
+                               folder + QLatin1Char('/') + QLatin1String(name));
+        };
+        const auto says = [&](const char *name, const char *text) {
+            return QStringLiteral("%1/%2%3").arg(folder, QLatin1String(name),
+                                                 QString::fromUtf8(text));
+        };
+
+        QProcess process;
+        QString err;
+        QVERIFY(
+            startUntil(process,
+                       QStringList{QStringLiteral("station"), table16} +
+                           words("--device 0001 --number-from 0101 --watch") +
+                           QStringList{folder + QStringLiteral("/*"), QStringLiteral("--log"), log},
+                       QStringLiteral("工作站已就绪"), &err,
+                       // Two devices' opening pauses at once on a loaded machine: longer than the
+                       // other runs', so that no frame runs into the next.
+                       QStringLiteral("0.5")));
+        const auto until = [&](const QString &text) {
+            return QTest::qWaitFor(
+                       [&] {
+                           err += QString::fromUtf8(process.readAllStandardError());
+                           return err.contains(text) || process.state() == QProcess::NotRunning;
+                       },
+                       60000) &&
+                   err.contains(text);
+        };
+        QVERIFY(plug("a", 0));
+        QVERIFY(plug("b", 1));
+        QVERIFY2(until(says("a", "  设备号 0101  完成 → 可以拔下")), qPrintable(err));
+        QVERIFY2(until(says("b", "  失败")), qPrintable(err));
+        // Written side by side: each one's frames began before the other's ended.
+        const auto a = m_sims.at(0)->receivedTimed();
+        const auto b = m_sims.at(1)->receivedTimed();
+        QVERIFY(!a.isEmpty() && !b.isEmpty());
+        QVERIFY(a.first().first < b.last().first && b.first().first < a.last().first);
+
+        // Pulled out (its terminal is gone), then plugged in again: written anew, with the next
+        // number.
+        QVERIFY2(until(says("b", ": 已拔下")), qPrintable(err));
+        QVERIFY(QFile::remove(folder + QStringLiteral("/b")));
+        QVERIFY(plug("b", 2));
+        QVERIFY2(until(says("b", "  设备号 0102  完成 → 可以拔下")), qPrintable(err));
+        // A device left in place is not written twice.
+        QCOMPARE(m_sims.at(0)->received().count(QStringLiteral("FD0101")), 1);
+
+        // Ctrl-C while a device is being written: it finishes, then the summary.
+        QVERIFY(plug("d", 3));
+        QVERIFY2(until(says("d", ": 写入")), qPrintable(err));
+        sendSignal(process, SIGINT);
+        const Run r = finish(process, err);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        for (int i : {0, 2, 3}) {
+            QCOMPARE(m_sims.at(i)->storedTable(), fileRecords(table16));
+            QVERIFY(m_sims.at(i)->received().constLast().startsWith(QStringLiteral("FD010")));
+        }
+        QCOMPARE(r.value("written").toInt(), 3);
+        QCOMPARE(r.value("failed").toInt(), 1);
+        QCOMPARE(r.value("unwritten").toArray().size(), 0);
+        QCOMPARE(
+            r.value("numbers").toArray(),
+            QJsonArray({QStringLiteral("0101"), QStringLiteral("0102"), QStringLiteral("0103")}));
+        QVERIFY2(r.err.contains(QStringLiteral("已写入 3 台，失败 1 次")), qPrintable(r.err));
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 4);
+        const QString sum = QString::fromLatin1(
+            QCryptographicHash::hash(
+                (fileRecords(table16).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"))
+                    .toLatin1(),
+                QCryptographicHash::Sha256)
+                .toHex());
+        QMap<QString, QJsonObject> byNumber;
+        for (const QByteArray &line : lines) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            QVERIFY2(
+                QDateTime::fromString(o.value(QLatin1String("time")).toString(), Qt::ISODateWithMs)
+                    .isValid(),
+                line.constData());
+            QCOMPARE(o.value(QLatin1String("sha256")).toString(), sum);
+            QCOMPARE(o.value(QLatin1String("device")).toString(), QStringLiteral("0001"));
+            QVERIFY(o.value(QLatin1String("seconds")).toDouble() > 0);
+            byNumber.insert(o.value(QLatin1String("number")).toString(), o);
+        }
+        const QJsonObject lost = byNumber.value(QString());
+        QCOMPARE(lost.value(QLatin1String("port")).toString(), folder + QStringLiteral("/b"));
+        QCOMPARE(lost.value(QLatin1String("result")).toString(), QStringLiteral("port-lost"));
+        QCOMPARE(lost.value(QLatin1String("failed_records")).toArray(), QJsonArray({6}));
+        for (const QString &n : {QStringLiteral("0101"), QStringLiteral("0102")}) {
+            QCOMPARE(byNumber.value(n).value(QLatin1String("result")).toString(),
+                     QStringLiteral("done"));
+            QCOMPARE(byNumber.value(n).value(QLatin1String("failed_records")).toArray(),
+                     QJsonArray());
+        }
     }
 
     // Labels, then a library in a temporary folder: additions never overwrite, search and the

@@ -55,8 +55,9 @@ int CloneRun::start()
                 QStringLiteral("端口 %1 给了不止一次（%2）").arg(r.ports.at(i), canonical),
                 QStringLiteral("usage"));
         seen << canonical;
-        m_ports.append(
-            {target->label, target->device, r.numbers.value(i), QString(), nullptr, r.ports.at(i)});
+        const QString current = r.portDevices.value(i);
+        m_ports.append({target->label, target->device, r.numbers.value(i), QString(), nullptr,
+                        r.ports.at(i), current.isEmpty() ? r.device : current});
     }
     if (!problems.isEmpty())
         return refuse(exitPortOpen, problems.join(QLatin1Char('\n')),
@@ -74,7 +75,7 @@ int CloneRun::start()
             return target ? target->device : QString();
         });
         port.job->addStep({QStringLiteral("写入"),
-                           [this, device = r.device](DeviceEngine &e) {
+                           [this, device = port.current](DeviceEngine &e) {
                                return e.downloadTable(device, m_table, true);
                            },
                            QStringLiteral("download")});

@@ -47,7 +47,8 @@ private:
         QString number; // the new device number, empty: keep
         QString line;   // its live state
         PortJob *job = nullptr;
-        QString given; // --port as given: the port is found again by it
+        QString given;   // --port as given: the port is found again by it
+        QString current; // the number its device answers to now
     };
 
     void drawBoard();

@@ -5,6 +5,7 @@
 #include "identifyrun.h"
 #include "labelcommands.h"
 #include "offline.h"
+#include "station.h"
 #include "teachcommand.h"
 
 #include "base/numtext.h"
@@ -126,6 +127,11 @@ const QMap<QString, QCommandLineOption> &options()
         {QStringLiteral("retries"),
          QCommandLineOption(QStringLiteral("retries"), {}, QStringLiteral("N"))},
         {QStringLiteral("test"), QCommandLineOption(QStringLiteral("test"))},
+        {QStringLiteral("verify"), QCommandLineOption(QStringLiteral("verify"))},
+        {QStringLiteral("watch"),
+         QCommandLineOption(QStringLiteral("watch"), {}, QStringLiteral("GLOB"))},
+        {QStringLiteral("log"),
+         QCommandLineOption(QStringLiteral("log"), {}, QStringLiteral("FILE"))},
     };
     return table;
 }
@@ -305,9 +311,55 @@ QString checkSend(Request &r, const Given &g)
     return keyProblem(g.arguments.at(0), &r.key);
 }
 
+// --port P=NNNN: the device on P answers to NNNN, not to --device.
+QString portNumbersProblem(Request &r)
+{
+    r.portDevices.clear();
+    for (QString &port : r.ports) {
+        const int equals = int(port.lastIndexOf(QLatin1Char('=')));
+        const QString number = port.mid(equals + 1).trimmed();
+        // Only digits after the '=' make it a number: a path may hold an '=' of its own.
+        const bool digits =
+            equals >= 0 && !number.isEmpty() &&
+            std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
+        if (!digits) {
+            r.portDevices << QString();
+            continue;
+        }
+        const QString why = deviceNumberProblem(number);
+        if (!why.isEmpty())
+            return QStringLiteral("--port %1 的设备号无效：%2\n%3").arg(port, number, why);
+        port = port.left(equals);
+        r.portDevices << number;
+    }
+    if (r.device.isEmpty() && r.portDevices.contains(QString()))
+        return QStringLiteral("缺少 --device（4 位设备号，如 0001），或每个端口写成 --port P=NNNN");
+    return QString();
+}
+
+QString checkStation(Request &r, const Given &g)
+{
+    r.file = g.arguments.at(0);
+    r.ignoreLabels = g.has(QStringLiteral("ignore-labels"));
+    if (g.has(QStringLiteral("verify")) && g.has(QStringLiteral("no-verify")))
+        return QStringLiteral("--verify 与 --no-verify 只能用一个");
+    r.verify = !g.has(QStringLiteral("no-verify"));
+    r.watch = g.parser.values(QStringLiteral("watch"));
+    r.log = g.value(QStringLiteral("log"));
+    if (g.has(QStringLiteral("number-from"))) {
+        r.numberFrom = g.value(QStringLiteral("number-from")).trimmed();
+        const QString why = newNumberProblem(r.numberFrom);
+        if (!why.isEmpty())
+            return QStringLiteral("--number-from 无效：%1\n%2").arg(r.numberFrom, why);
+    }
+    return portNumbersProblem(r);
+}
+
 QString checkClone(Request &r, const Given &g)
 {
     checkFile(r, g);
+    if (const QString why = portNumbersProblem(r); !why.isEmpty())
+        return why;
     const QString retry = g.value(QStringLiteral("retry"));
     if (!retry.isEmpty()) {
         bool ok = false;
@@ -493,7 +545,7 @@ const QList<CommandInfo> &commands()
          checkFile,
          describeFile},
         {QStringLiteral("clone"), Command::Clone,
-         QStringLiteral("clone FILE --device NNNN --port P1 --port P2 ... "
+         QStringLiteral("clone FILE --device NNNN --port P1[=NNNN] --port P2[=NNNN] ... "
                         "[--number-from NNNN | --numbers N1,N2,...] [--retry N]"),
          QStringLiteral("把一个红外指令文件同时写入多台设备"),
          QStringLiteral(
@@ -503,7 +555,8 @@ const QList<CommandInfo> &commands()
              "  --number-from NNNN  按端口顺序依次给设备号 NNNN、NNNN+1、……\n"
              "  --numbers LIST      按端口顺序给出的设备号，逗号分隔，个数与端口相同，不能重复\n"
              "  --retry N           失败的步骤重试 N 次（默认 0）：先等 1 秒，之后逐次加长，\n"
-             "                      断开的端口按原来的设备重新打开\n") +
+             "                      断开的端口按原来的设备重新打开\n"
+             "  --port P=NNNN       端口 P 上的设备现在的设备号是 NNNN（其余端口用 --device）\n") +
              ignoreLabelsText,
          onDevice + QStringList{QStringLiteral("number-from"), QStringLiteral("numbers"),
                                 QStringLiteral("retry"), QStringLiteral("ignore-labels")},
@@ -570,6 +623,30 @@ const QList<CommandInfo> &commands()
                          QStringLiteral("output")} +
              labelOptions,
          0, 0, checkTeach, runTeach},
+        {QStringLiteral("station"), Command::Station,
+         QStringLiteral("station FILE --device NNNN [--number-from NNNN] [--verify|--no-verify] "
+                        "[--watch GLOB ...] [--port P[=NNNN] ...] [--log FILE.jsonl]"),
+         QStringLiteral("工作站：每插上一台设备就写入红外指令文件"),
+         QStringLiteral(
+             "等待串口出现（默认为系统的 USB 串口），每出现一个就下载红外指令文件并读回校验，\n"
+             "给了 --number-from 时再给它下一个设备号（设备号从不重复使用），然后在标准输出\n"
+             "报告“完成 → 可以拔下”和端口的标识（USB 序列号，没有时为路径），等它被拔下。\n"
+             "多台设备同时写入；写到一半被拔下的设备记为失败，插回后重新写入。\n"
+             "按 Ctrl-C 结束：正在写的设备写完（或失败）后列出汇总；没有失败时退出码为 0，\n"
+             "否则取最大的失败退出码。再按一次 Ctrl-C 立即退出。\n"
+             "  --watch GLOB        另外等待这些路径，如 /dev/serial/by-id/* "
+             "或一个放链接的文件夹，\n"
+             "                      可给多次；只看文件系统，不打开任何端口\n"
+             "  --port P[=NNNN]     另外等待端口 P（设备路径），其上的设备号为 NNNN，可给多次\n"
+             "  --number-from NNNN  依次给设备号 NNNN、NNNN+1、……\n"
+             "  --no-verify         下载后不读回校验（默认校验）\n"
+             "  --log FILE.jsonl    每台设备的结果追加为一行 JSON：时间、端口、USB 标识、设备号、\n"
+             "                      SHA-256、结果、失败的记录、用时\n") +
+             ignoreLabelsText,
+         onDevice + QStringList{QStringLiteral("number-from"), QStringLiteral("verify"),
+                                QStringLiteral("no-verify"), QStringLiteral("watch"),
+                                QStringLiteral("log"), QStringLiteral("ignore-labels")},
+         1, 1, checkStation, runStation},
     };
     return table;
 }
@@ -707,9 +784,10 @@ Parsed parseCommandLine(const QStringList &arguments)
 
     for (const QString &name : info->options) {
         const QStringList values = parser.values(name);
-        const bool many = name == QLatin1String("label") ||
+        const bool many = name == QLatin1String("label") || name == QLatin1String("watch") ||
                           (name == QLatin1String("port") &&
-                           (info->command == Command::Clone || info->command == Command::Identify));
+                           (info->command == Command::Clone || info->command == Command::Identify ||
+                            info->command == Command::Station));
         if (values.size() > 1 && !many)
             return error(QStringLiteral("选项 --%1 只能给一次").arg(name));
         // "-o --json" names a file "--json": a value that looks like an option is a slip.
@@ -739,16 +817,25 @@ Parsed parseCommandLine(const QStringList &arguments)
     }
     if (info->options.contains(QStringLiteral("port"))) {
         r.ports = parser.values(QStringLiteral("port"));
-        if (r.ports.isEmpty())
+        // The station waits for ports as they appear: none need be named.
+        if (r.ports.isEmpty() && info->command != Command::Station)
             return error(QStringLiteral("缺少 --port（COM 名称、设备路径或 auto）"));
     }
     if (info->options.contains(QStringLiteral("device"))) {
-        if (!parser.isSet(QStringLiteral("device")))
+        // clone: every port may carry its device's number instead (--port P=NNNN); the check
+        // sees whether each really does.
+        const bool numberedPorts =
+            info->command == Command::Clone && !r.ports.isEmpty() &&
+            std::all_of(r.ports.begin(), r.ports.end(),
+                        [](const QString &p) { return p.contains(QLatin1Char('=')); });
+        if (parser.isSet(QStringLiteral("device"))) {
+            r.device = parser.value(QStringLiteral("device")).trimmed();
+            const QString why = deviceNumberProblem(r.device);
+            if (!why.isEmpty())
+                return error(QStringLiteral("设备号无效：%1\n%2").arg(r.device, why));
+        } else if (!numberedPorts) {
             return error(QStringLiteral("缺少 --device（4 位设备号，如 0001）"));
-        r.device = parser.value(QStringLiteral("device")).trimmed();
-        const QString why = deviceNumberProblem(r.device);
-        if (!why.isEmpty())
-            return error(QStringLiteral("设备号无效：%1\n%2").arg(r.device, why));
+        }
     }
     const QString why = info->check(r, Given{parser, positional});
     if (!why.isEmpty())

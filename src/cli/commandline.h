@@ -22,6 +22,7 @@ enum class Command {
     Library,
     Identify,
     Teach,
+    Station,
 };
 
 // The exit codes every command keeps to (listed in --help and the README).
@@ -57,6 +58,12 @@ struct Request
     bool verify = true;  // download without --no-verify
     QStringList numbers; // clone: the new number for each port, in port order; empty: keep
     int retries = 0;     // clone --retry
+    // clone, station: the number each port's device answers to now (--port P=NNNN), in port
+    // order; empty where --device applies. ports holds the ports without it.
+    QStringList portDevices;
+    QStringList watch;  // station --watch: paths or globs of ports to wait for
+    QString log;        // station --log: the JSON-lines file each result is appended to
+    QString numberFrom; // station --number-from: the first new number; empty: keep
     bool json = false;
     bool verbose = false;
     QString settingsPath;   // --settings; empty: the window's settings file
