@@ -333,6 +333,8 @@ private slots:
         Run r = cli(words("send 1") + dev + words("COM1"));
         QCOMPARE(r.code, 4);
         QCOMPARE(r.value("result").toString(), QStringLiteral("timed-out"));
+        // A silent device: the hint to check the number and the cable, once.
+        QVERIFY2(r.err.count(QStringLiteral("请检查设备号")) == 1, qPrintable(r.err));
 
         // A read that stops half-way leaves the file that was there as it was.
         const QString saved = m_dir->filePath(QStringLiteral("keep.bin"));

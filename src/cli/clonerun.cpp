@@ -159,7 +159,7 @@ int CloneRun::summarise()
         if (result.interrupted)
             message = interruptedText(Command::Clone, result);
         else if (result.outcome == Outcome::TimedOut)
-            message += noAnswerHint;
+            message = withNoAnswerHint(message);
         int portCode = result.interrupted ? SignalWatch::exitCode(m_signal) : result.exitCode();
         if (result.outcome == Outcome::NotOpen)
             portCode = exitPortOpen;

@@ -231,7 +231,7 @@ void DeviceCommand::jobFinished()
         if (r.command == Command::Verify)
             out.print(differences);
     } else if (result.outcome == Outcome::TimedOut) {
-        message += QLatin1Char('\n') + noAnswerHint;
+        message = withNoAnswerHint(message);
     }
     json.insert(QStringLiteral("interrupted"), result.interrupted);
     if (result.ok() && r.command == Command::Read) {

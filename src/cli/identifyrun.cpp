@@ -147,7 +147,7 @@ int IdentifyRun::summarise()
             QString message =
                 result.interrupted ? interruptedText(Command::Identify, result) : result.message;
             if (result.outcome == Outcome::TimedOut)
-                message += noAnswerHint;
+                message = withNoAnswerHint(message);
             entryText = QStringLiteral("未读出：%1").arg(message);
             device.insert(QStringLiteral("match"), QStringLiteral("not-read"));
             device.insert(QStringLiteral("message"), message);

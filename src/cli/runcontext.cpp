@@ -3,6 +3,7 @@
 #include "portjob.h"
 
 #include "base/settings.h"
+#include "engine/messages.h"
 #include "engine/outcomes.h"
 #include "serial/pinnedports.h"
 #include "serial/portchoice.h"
@@ -100,6 +101,14 @@ QJsonArray numbersJson(const QList<int> &numbers)
     for (int n : numbers)
         array.append(n);
     return array;
+}
+
+QString withNoAnswerHint(const QString &message)
+{
+    // Whatever its closing punctuation.
+    if (message.contains(QStringView(messages::checkDevice).chopped(1)))
+        return message;
+    return message.isEmpty() ? messages::checkDevice : message + messages::checkDevice;
 }
 
 } // namespace irlearn::cli

@@ -49,8 +49,9 @@ template <typename Run> int runToTheEnd(std::unique_ptr<Run> run)
     return QCoreApplication::exec();
 }
 
-// Said with every failure where the device did not answer.
-inline const QString noAnswerHint = QStringLiteral("请检查设备号是否正确、连接线是否接好。");
+// Every failure where the device did not answer ends with the hint to check the device number and
+// the cable, once: the engine's own words for a silent device carry it already.
+QString withNoAnswerHint(const QString &message);
 
 // The last result line of read, download and clone: the table's SHA-256 and the time taken.
 QString sumAndTime(const QString &sha256, const QElapsedTimer &clock);

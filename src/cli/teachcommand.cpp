@@ -217,9 +217,9 @@ void TeachCommand::connectSession()
             m_out.say(on ? QStringLiteral("%1 学习模式已打开").arg(m_label)
                          : QStringLiteral("%1 学习模式已关闭").arg(m_label));
         else
-            m_out.say(QStringLiteral("%1 设备没有确认%2学习模式。%3")
-                          .arg(m_label, on ? QStringLiteral("打开") : QStringLiteral("关闭"),
-                               noAnswerHint));
+            m_out.say(withNoAnswerHint(
+                QStringLiteral("%1 设备没有确认%2学习模式。")
+                    .arg(m_label, on ? QStringLiteral("打开") : QStringLiteral("关闭"))));
     });
     connect(&s, &TeachSession::itemStarted, this, [this](int item, int attempt) {
         const TeachItem &it = m_session->items().at(item);
@@ -343,7 +343,7 @@ void TeachCommand::sessionFinished(TeachSession::Ending ending)
         return;
     case TeachSession::Ending::NoLearningMode:
         end(exitLost, outcomes::word(Outcome::TimedOut),
-            QStringLiteral("设备没有确认学习模式。") + noAnswerHint);
+            withNoAnswerHint(QStringLiteral("设备没有确认学习模式。")));
         return;
     case TeachSession::Ending::Stopped:
         end(exitLost, outcomes::word(Outcome::Busy), QStringLiteral("设备的操作被拒绝，未能继续"));
@@ -354,7 +354,7 @@ void TeachCommand::sessionFinished(TeachSession::Ending ending)
     if (m_leftUnconfirmed) {
         // Left in learning mode, the device would learn the next key sent instead of sending it.
         end(exitLost, outcomes::word(Outcome::TimedOut),
-            QStringLiteral("设备没有确认关闭学习模式。") + noAnswerHint);
+            withNoAnswerHint(QStringLiteral("设备没有确认关闭学习模式。")));
         return;
     }
     m_code = allLearnt ? exitDone : exitFailed;
