@@ -355,6 +355,7 @@ private slots:
         r = cli(QStringList{QStringLiteral("download"), table16} + dev + words("COM4"));
         QCOMPARE(r.code, 1);
         QCOMPARE(r.value("result").toString(), QStringLiteral("mismatch"));
+        QVERIFY(r.json.contains(QLatin1String("verified")) && !r.value("verified").toBool());
         QCOMPARE(r.value("differing").toArray(), QJsonArray({7}));
         QVERIFY2(r.err.contains(QStringLiteral("第7条")), qPrintable(r.err));
 
