@@ -6,11 +6,11 @@
 #include "support/ser2netprocess.h"
 #include "support/windowharness.h"
 
-#include "serial/pinnedports.h"
 #include "base/settings.h"
 #include "codefile/codefile.h"
 #include "serial/networkaddress.h"
 #include "serial/networklink.h"
+#include "serial/pinnedports.h"
 #include "serial/portchoice.h"
 #include "serial/portlink.h"
 #include "serial/seriallink.h"
