@@ -26,7 +26,7 @@ QString SessionLog::standardFolder()
            QStringLiteral("/irlearn/log");
 #else
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification: a relative value is invalid and is ignored.
+    // XDG base directories: a relative value is invalid and is ignored.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/irlearn");
