@@ -1,7 +1,7 @@
-// Code files: the atomic write on a filling disk, the load rules and their reasons, the record
-// comparison, and paths that are no regular file, for reading and for saving; the labels beside a
-// code file and the library of labelled files. That nothing but a table the device can take is
-// accepted (binary, CR-only line ends, ...) is the codefile fuzz target's, replayed on every build.
+// Code files: the atomic write on a filling disk and to paths that are no regular file, the load
+// rules and their reasons, the record comparison; the labels beside a code file and the library
+// of labelled files. That nothing but a table the device can take is accepted (binary, CR-only
+// line ends, ...) is the codefile fuzz target's, replayed on every build.
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
 #include "codefile/tablelabels.h"
@@ -15,23 +15,23 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "base/settings.h"
-
 #include <algorithm>
+#include <functional>
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace irlearn;
 
 namespace {
+
+const QString fixture = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
 
 // Record k, byte j is (k * 31 + j * 7) & 0xFF: the pattern of tests/data/table16.bin.
 QStringList patternRecords(int count, int bytes)
@@ -63,6 +63,7 @@ bool put(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The pattern's records shift to shift + 15.
 CodeTable patternTable(int shift = 0)
 {
     const QStringList records = patternRecords(tableRecords + shift, 257).mid(shift);
@@ -74,6 +75,13 @@ CodeTable patternTable(int shift = 0)
 QJsonObject jsonAt(const QString &path)
 {
     return QJsonDocument::fromJson(contents(path)).object();
+}
+
+void editJson(const QString &codePath, const std::function<void(QJsonObject &)> &edit)
+{
+    QJsonObject json = jsonAt(labels::pathFor(codePath));
+    edit(json);
+    QVERIFY(put(labels::pathFor(codePath), QJsonDocument(json).toJson()));
 }
 
 QString sha256Hex(const QByteArray &bytes)
@@ -96,35 +104,42 @@ TableLabels someLabels(const QString &brand, const QString &model)
     return labels;
 }
 
+using Edit = std::function<void(const QString &codePath)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Edit)
 
 class TstCodeFile : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // Paths that are no code file to read, made once for every row of load() that names one.
+    void initTestCase()
+    {
+        QCOMPARE(mkfifo(QFile::encodeName(at("fifo.bin")).constData(), 0600), 0);
+        QVERIFY(QFile::link(at("loop.bin"), at("loop.bin")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), at("zero.bin")));
+        QVERIFY(QFile::copy(fixture, at("locked.bin")));
+        QVERIFY(QFile::setPermissions(at("locked.bin"), QFileDevice::WriteOwner));
+    }
+
     void write()
     {
-        QTemporaryDir dir;
-        const QStringList records = patternRecords(tableRecords, 257);
-        CodeTable table;
-        std::copy(records.begin(), records.end(), table.begin());
+        CodeTable table = patternTable();
         table[16] = QStringLiteral("0BAD"); // never saved
-        const QString missing = dir.filePath(QStringLiteral("no-such-folder"));
-        QString error;
-        QVERIFY(!codefile::write(missing + QStringLiteral("/x.bin"), table, &error));
-        QVERIFY(!error.isEmpty());
-        QVERIFY(!QFileInfo::exists(missing));
 
         // The new file runs out of room halfway, as on a filling disk: the old one survives whole.
+        QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("saved.bin"));
         const QByteArray old(20000, 'F');
         QVERIFY(put(path, old));
+        QString error;
         bool written = true;
         {
             const FileSizeLimit limit(4096);
             QVERIFY(limit.active());
-            error.clear();
             written = codefile::write(path, table, &error);
         }
         QVERIFY(!written);
@@ -133,16 +148,51 @@ private slots:
 
         // With room, it is replaced by exactly the fixture, and nothing else is left behind.
         QVERIFY2(codefile::write(path, table, &error), qPrintable(error));
-        QCOMPARE(contents(path), contents(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin")));
+        QCOMPARE(contents(path), contents(fixture));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("saved.bin")});
+
+        // A pipe is refused even with a reader waiting, who would otherwise get the table (and
+        // without one the open would block for good); so are a socket, a folder, a missing
+        // folder and a device that fails.
+        const QString fifo = at("out.fifo");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        QLocalServer socket;
+        QVERIFY(socket.listen(at("out.sock")));
+        const struct
+        {
+            QString path;
+            QString error; // empty: the system's words
+        } refusals[] = {
+            {fifo, QStringLiteral("这是命名管道，不能保存到这里")},
+            {at("out.sock"), QStringLiteral("这是套接字，不能保存到这里")},
+            {m_dir.path(), QStringLiteral("这是文件夹，不能保存为文件")},
+            {at("no-such-folder/x.bin"), QString()},
+            {QStringLiteral("/dev/full"), QString()},
+        };
+        for (const auto &r : refusals) {
+            error.clear();
+            QVERIFY2(!codefile::write(r.path, table, &error), qPrintable(r.path));
+            QVERIFY(!error.isEmpty() && (r.error.isEmpty() || error == r.error));
+        }
+        char byte = 0;
+        QCOMPARE(::read(reader, &byte, 1), ssize_t(0)); // nothing came through
+        ::close(reader);
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(fifo).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        // A device that takes the bytes is written in place.
+        QVERIFY2(codefile::write(QStringLiteral("/dev/null"), table, &error), qPrintable(error));
     }
 
     void load_data()
     {
-        // records: what a good file yields; badLine: the first bad line of a refused one (0: the
-        // file as a whole); reason: the operator's words, where they are pinned down.
+        // bytes: the file's contents, or path: a path made by initTestCase(); records: what a
+        // good file yields; badLine: the first bad line of a refused one (0: the file as a
+        // whole); reason: the operator's words, where they are pinned down.
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("path");
         QTest::addColumn<QStringList>("records");
         QTest::addColumn<int>("badLine");
         QTest::addColumn<QString>("reason");
@@ -157,55 +207,82 @@ private slots:
                 records[line - 1] = text;
             return joined(records, "\r\n");
         };
+        const QString file;
         const QString any;
-        QTest::newRow("LF") << joined(sixteen, "\n") << sixteen << 0 << any;
+        QTest::newRow("LF") << joined(sixteen, "\n") << file << sixteen << 0 << any;
         QTest::newRow("CR LF, no last end")
-            << joined(sixteen, "\r\n", false) << sixteen << 0 << any;
+            << joined(sixteen, "\r\n", false) << file << sixteen << 0 << any;
         QTest::newRow("lower case, LF, no last end")
-            << joined(lower, "\n", false) << lower << 0 << any;
+            << joined(lower, "\n", false) << file << lower << 0 << any;
         const QStringList seventeen = patternRecords(17, 257);
-        QTest::newRow("17 lines") << joined(seventeen, "\r\n") << seventeen << 0 << any;
+        QTest::newRow("17 lines") << joined(seventeen, "\r\n") << file << seventeen << 0 << any;
         // The 17th line is never sent: any even run of digits will do, up to the 1 MiB cap.
-        QTest::newRow("short 17th") << with(17, QStringLiteral("0bad"))
+        QTest::newRow("short 17th") << with(17, QStringLiteral("0bad")) << file
                                     << sixteen + QStringList{QStringLiteral("0bad")} << 0 << any;
         const QString filler(1024 * 1024 - 16 * 516 - 2, u'A');
-        QTest::newRow("1 MiB") << with(17, filler) << sixteen + QStringList{filler} << 0 << any;
+        QTest::newRow("1 MiB") << with(17, filler) << file << sixteen + QStringList{filler} << 0
+                               << any;
 
         const QStringList none;
-        QTest::newRow("empty") << QByteArray() << none << 0 << QStringLiteral("文件为空");
-        QTest::newRow("10 lines") << joined(patternRecords(10, 257), "\r\n") << none << 0
+        QTest::newRow("empty") << QByteArray() << file << none << 0 << QStringLiteral("文件为空");
+        QTest::newRow("10 lines") << joined(patternRecords(10, 257), "\r\n") << file << none << 0
                                   << QStringLiteral("行数为10，应为16或17行");
         // A file that is no table at all is told so before its records are measured.
-        QTest::newRow("10 short lines") << joined(patternRecords(10, 4), "\r\n") << none << 0
-                                        << QStringLiteral("行数为10，应为16或17行");
-        QTest::newRow("18 lines") << joined(patternRecords(18, 257), "\r\n") << none << 0 << any;
-        QTest::newRow("over 1 MiB") << with(17, filler + QStringLiteral("AA")) << none << 0
+        QTest::newRow("10 short lines") << joined(patternRecords(10, 4), "\r\n") << file << none
+                                        << 0 << QStringLiteral("行数为10，应为16或17行");
+        QTest::newRow("18 lines") << joined(patternRecords(18, 257), "\r\n") << file << none << 0
+                                  << any;
+        QTest::newRow("over 1 MiB") << with(17, filler + QStringLiteral("AA")) << file << none << 0
                                     << QStringLiteral("文件过大（超过1 MiB）");
         QTest::newRow("record short")
-            << with(3, sixteen.at(2).left(512)) << none << 3
+            << with(3, sixteen.at(2).left(512)) << file << none << 3
             << QStringLiteral("第3行有512个十六进制数字，应为514个（257字节）");
         QTest::newRow("record long")
-            << with(16, sixteen.at(15) + QStringLiteral("00")) << none << 16
+            << with(16, sixteen.at(15) + QStringLiteral("00")) << file << none << 16
             << QStringLiteral("第16行有516个十六进制数字，应为514个（257字节）");
-        QTest::newRow("odd 17th") << with(17, QStringLiteral("ABC")) << none << 17
+        QTest::newRow("odd 17th") << with(17, QStringLiteral("ABC")) << file << none << 17
                                   << QStringLiteral("第17行不是偶数个十六进制数字");
         // Letters past F in either case: read as digits they would send bytes nobody wrote.
         for (const char16_t letter : {u'G', u'g', u'n', u'z', u'Z'})
             QTest::addRow("non-hex %c", char(letter))
-                << with(5, sixteen.at(4).left(512) + u'0' + QChar(letter)) << none << 5
+                << with(5, sixteen.at(4).left(512) + u'0' + QChar(letter)) << file << none << 5
                 << QStringLiteral("第5行含有非十六进制字符");
         QTest::newRow("two last ends") << joined(sixteen, "\r\n") + "\r\n"
-                                       << none << 17 << QStringLiteral("第17行为空");
+                                       << file << none << 17 << QStringLiteral("第17行为空");
+
+        // Neither a pipe without writer nor a device without end may hold the window.
+        const struct
+        {
+            const char *row;
+            QString path;
+            QString reason;
+        } odd[] = {
+            {"pipe", at("fifo.bin"), QStringLiteral("这是命名管道，不是普通文件")},
+            {"device", QStringLiteral("/dev/zero"), QStringLiteral("这是设备文件，不是普通文件")},
+            {"link to a device", at("zero.bin"), QStringLiteral("这是设备文件，不是普通文件")},
+            {"link loop", at("loop.bin"), QStringLiteral("符号链接循环，找不到文件")},
+            {"missing", at("missing.bin"), QStringLiteral("文件不存在")},
+            {"folder", m_dir.path(), QStringLiteral("这是文件夹，不是文件")},
+        };
+        for (const auto &o : odd)
+            QTest::newRow(o.row) << QByteArray() << o.path << none << 0 << o.reason;
+        // Permissions do not bind root, who reads the file as it is.
+        if (::geteuid() != 0)
+            QTest::newRow("unreadable")
+                << QByteArray() << at("locked.bin") << none << 0 << QStringLiteral("没有读取权限");
     }
 
     void load()
     {
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, path);
         QFETCH(QStringList, records);
         QFETCH(int, badLine);
         QFETCH(QString, reason);
-        const QString path = m_dir.filePath(QStringLiteral("in.bin"));
-        QVERIFY(put(path, bytes));
+        if (path.isEmpty()) {
+            path = at("in.bin");
+            QVERIFY(put(path, bytes));
+        }
         const codefile::Loaded loaded = codefile::load(path);
         QVERIFY2(loaded.ok == !records.isEmpty(), qPrintable(loaded.reason));
         QCOMPARE(loaded.lines, records);
@@ -226,22 +303,15 @@ private slots:
     void compareTables()
     {
         const QStringList upper = patternRecords(16, 257);
-        const QString path = m_dir.filePath(QStringLiteral("lower.bin"));
-        QVERIFY(put(path, joined(upper, "\r\n").toLower()));
-        const codefile::Loaded loaded = codefile::load(path);
-        QVERIFY2(loaded.ok, qPrintable(loaded.reason));
         CodeTable fromFile;
         CodeTable device;
-        codefile::fill(fromFile, loaded.lines);
+        codefile::fill(fromFile, codefile::parse(joined(upper, "\r\n").toLower()).lines);
         codefile::fill(device, upper);
-        QVERIFY(fromFile[0] != device[0]); // the twins differ as text
         QCOMPARE(tables::compare(fromFile, device).size(), 0);
         QCOMPARE(tables::sha256(fromFile), tables::sha256(device));
 
         CodeTable changed = device;
-        changed[2].replace(10, 2,
-                           changed[2].mid(10, 2) == QStringLiteral("00") ? QStringLiteral("01")
-                                                                         : QStringLiteral("00"));
+        changed[2].replace(10, 2, QStringLiteral("00")); // the pattern has 61 there
         changed[6].chop(4);
         changed[15].clear();
         changed[16] = QStringLiteral("FF"); // never sent, never compared
@@ -251,84 +321,6 @@ private slots:
         QCOMPARE(std::make_pair(found[1].record, found[1].firstByte), std::make_pair(7, 255));
         QCOMPARE(std::make_pair(found[2].record, found[2].firstByte), std::make_pair(16, 0));
         QVERIFY(tables::sha256(changed) != tables::sha256(device));
-    }
-
-    void loadRefusesWhatCannotBeRead()
-    {
-        const QString fifo = m_dir.filePath(QStringLiteral("fifo.bin"));
-        const QString loop = m_dir.filePath(QStringLiteral("loop.bin"));
-        const QString zero = m_dir.filePath(QStringLiteral("zero.bin"));
-        const QString locked = m_dir.filePath(QStringLiteral("locked.bin"));
-        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QVERIFY(QFile::link(loop, loop));
-        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
-        QVERIFY(QFile::copy(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin"), locked));
-        QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
-
-        const struct
-        {
-            QString path;
-            QString reason;
-        } cases[] = {
-            // Neither a pipe without writer nor a device without end may hold the window.
-            {fifo, QStringLiteral("这是命名管道，不是普通文件")},
-            {QStringLiteral("/dev/zero"), QStringLiteral("这是设备文件，不是普通文件")},
-            {zero, QStringLiteral("这是设备文件，不是普通文件")},
-            {loop, QStringLiteral("符号链接循环，找不到文件")},
-            {m_dir.filePath(QStringLiteral("missing.bin")), QStringLiteral("文件不存在")},
-            {m_dir.path(), QStringLiteral("这是文件夹，不是文件")},
-            // Permissions do not bind root, who reads the file as it is.
-            {locked, geteuid() == 0 ? QString() : QStringLiteral("没有读取权限")},
-        };
-        for (const auto &c : cases) {
-            const codefile::Loaded loaded = codefile::load(c.path);
-            QVERIFY2(loaded.ok == c.reason.isEmpty(), qPrintable(c.path));
-            QCOMPARE(loaded.reason, c.reason);
-            QCOMPARE(loaded.badLine, 0);
-        }
-    }
-
-    void writeRefusesWhatIsNoFile()
-    {
-        const CodeTable table;
-        QString error;
-        // A pipe is refused whether or not a reader waits: without one the open would block for
-        // good, with one the table would go to whoever reads.
-        const QString fifo = m_dir.filePath(QStringLiteral("out.fifo"));
-        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-        QVERIFY(reader >= 0);
-        QVERIFY(!codefile::write(fifo, table, &error));
-        QCOMPARE(error, QStringLiteral("这是命名管道，不能保存到这里"));
-        char byte = 0;
-        QCOMPARE(::read(reader, &byte, 1), ssize_t(0)); // nothing came through
-        ::close(reader);
-        error.clear();
-        QVERIFY(!codefile::write(fifo, table, &error));
-        QCOMPARE(error, QStringLiteral("这是命名管道，不能保存到这里"));
-
-        const QString socketPath = m_dir.filePath(QStringLiteral("out.sock"));
-        const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray native = QFile::encodeName(socketPath);
-        QVERIFY(size_t(native.size()) < sizeof(address.sun_path));
-        std::copy(native.begin(), native.end(), address.sun_path);
-        QCOMPARE(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
-        QVERIFY(!codefile::write(socketPath, table, &error));
-        QCOMPARE(error, QStringLiteral("这是套接字，不能保存到这里"));
-        ::close(sock);
-
-        QVERIFY(!codefile::write(m_dir.path(), table, &error));
-        QCOMPARE(error, QStringLiteral("这是文件夹，不能保存为文件"));
-        struct stat st;
-        QVERIFY(::stat(QFile::encodeName(fifo).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
-
-        // Devices are written in place.
-        QVERIFY2(codefile::write(QStringLiteral("/dev/null"), table, &error), qPrintable(error));
-        error.clear();
-        QVERIFY(!codefile::write(QStringLiteral("/dev/full"), table, &error));
-        QVERIFY(!error.isEmpty());
     }
 
     // A save writes the code file exactly as before and the labels beside it: every field as
@@ -342,44 +334,45 @@ private slots:
         const labels::Saved saved = labels::save(
             path, table, someLabels(QStringLiteral("格力"), QStringLiteral("KFR-35GW")));
         QVERIFY2(saved.tableWritten && saved.labelsWritten, qPrintable(saved.error));
-        QCOMPARE(contents(path), contents(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin")));
+        QCOMPARE(contents(path), contents(fixture));
 
         const QString jsonPath = path + QStringLiteral(".json");
         QJsonObject json = jsonAt(jsonPath);
-        QCOMPARE(json.value(QStringLiteral("format")).toString(), QStringLiteral("irlearn-table"));
-        QCOMPARE(json.value(QStringLiteral("version")).toInt(), 1);
-        QCOMPARE(json.value(QStringLiteral("brand")).toString(), QStringLiteral("格力"));
-        QCOMPARE(json.value(QStringLiteral("notes")).toString(), QStringLiteral("三楼会议室"));
-        QCOMPARE(json.value(QStringLiteral("device")).toString(), QStringLiteral("0001"));
         QVERIFY(QRegularExpression(
                     QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$"))
-                    .match(json.value(QStringLiteral("saved")).toString())
+                    .match(json.take(QStringLiteral("saved")).toString())
                     .hasMatch());
-        QCOMPARE(json.value(QStringLiteral("keys")).toObject(),
-                 (QJsonObject{{QStringLiteral("开机"), QStringLiteral("tested")},
-                              {QStringLiteral("关机"), QStringLiteral("learned")},
-                              {QStringLiteral("制冷"), QStringLiteral("failed")}}));
-        QCOMPARE(json.value(QStringLiteral("commands")).toObject(),
-                 (QJsonObject{{QStringLiteral("12"), QStringLiteral("learned")}}));
-        QCOMPARE(json.value(QStringLiteral("sha256")).toString(), sha256Hex(contents(path)));
-        const QJsonArray records = json.value(QStringLiteral("records")).toArray();
-        QCOMPARE(records.size(), 16);
+        QJsonArray records;
         for (int r = 0; r < 16; ++r)
-            QCOMPARE(records.at(r).toString(),
-                     sha256Hex(QByteArray::fromHex(table[std::size_t(r)].toLatin1())));
+            records << sha256Hex(QByteArray::fromHex(table[std::size_t(r)].toLatin1()));
+        const QJsonObject keys{{QStringLiteral("开机"), QStringLiteral("tested")},
+                               {QStringLiteral("关机"), QStringLiteral("learned")},
+                               {QStringLiteral("制冷"), QStringLiteral("failed")}};
+        QCOMPARE(json, (QJsonObject{
+                           {QStringLiteral("format"), QStringLiteral("irlearn-table")},
+                           {QStringLiteral("version"), 1},
+                           {QStringLiteral("brand"), QStringLiteral("格力")},
+                           {QStringLiteral("model"), QStringLiteral("KFR-35GW")},
+                           {QStringLiteral("remote"), QStringLiteral("YB0F2")},
+                           {QStringLiteral("notes"), QStringLiteral("三楼会议室")},
+                           {QStringLiteral("device"), QStringLiteral("0001")},
+                           {QStringLiteral("keys"), keys},
+                           {QStringLiteral("commands"),
+                            QJsonObject{{QStringLiteral("12"), QStringLiteral("learned")}}},
+                           {QStringLiteral("records"), records},
+                           {QStringLiteral("sha256"), sha256Hex(contents(path))},
+                       }));
 
-        labels::Labelled loaded = labels::load(path);
+        // Read back, the labels write the very same file again.
+        const labels::Labelled loaded = labels::load(path);
         QVERIFY(loaded.file.ok);
         QCOMPARE(loaded.labels.state, labels::Check::Valid);
-        QCOMPARE(loaded.labels.labels.model, QStringLiteral("KFR-35GW"));
-        QCOMPARE(loaded.labels.labels.keysLearnt(), 2);
-        QCOMPARE(loaded.labels.labels.keysTested(), 1);
-        QCOMPARE(loaded.labels.labels.commands.value(12), KeyStatus::Learned);
         QCOMPARE(labels::toJson(loaded.labels.labels), contents(jsonPath));
 
         // Another tool's field, then the labels changed: the field stays, the change lands.
-        json.insert(QStringLiteral("x-installer"), QJsonObject{{QStringLiteral("site"), 7}});
-        QVERIFY(put(jsonPath, QJsonDocument(json).toJson()));
+        editJson(path, [](QJsonObject &json) {
+            json.insert(QStringLiteral("x-installer"), QJsonObject{{QStringLiteral("site"), 7}});
+        });
         TableLabels changed = labels::load(path).labels.labels;
         changed.unknown = {};
         changed.brand = QStringLiteral("美的");
@@ -401,88 +394,76 @@ private slots:
         }
         QVERIFY(!failed.tableWritten && !failed.labelsWritten);
         QCOMPARE(contents(jsonPath), before);
-        const QString nowhere = dir.filePath(QStringLiteral("none/x.bin"));
-        QVERIFY(!labels::save(nowhere, table, {}).tableWritten);
-        QVERIFY(!QFileInfo::exists(nowhere + QStringLiteral(".json")));
     }
 
     void labelRefusals_data()
     {
         // edit: what happens to the labelled pair; state: what the check says; changed: the
-        // records it names.
-        QTest::addColumn<QString>("edit");
+        // records it names; fileMatches: whether the whole file's hash still agrees.
+        QTest::addColumn<Edit>("edit");
         QTest::addColumn<int>("state");
         QTest::addColumn<QList<int>>("changed");
         QTest::addColumn<bool>("fileMatches");
-        QTest::newRow("untouched") << "" << int(labels::Check::Valid) << QList<int>() << true;
-        QTest::newRow("records 3 and 16 changed")
-            << "records" << int(labels::Check::Mismatch) << QList<int>{3, 16} << false;
-        QTest::newRow("same records, LF ends")
-            << "lf" << int(labels::Check::Mismatch) << QList<int>() << false;
-        QTest::newRow("labels' hash edited")
-            << "hash" << int(labels::Check::Mismatch) << QList<int>{5} << true;
+        const auto json = [](const std::function<void(QJsonObject &)> &change) {
+            return Edit([change](const QString &path) { editJson(path, change); });
+        };
+        QTest::newRow("untouched")
+            << Edit([](const QString &) {}) << int(labels::Check::Valid) << QList<int>() << true;
+        QTest::newRow("records 3 and 16 changed") << Edit([](const QString &path) {
+            CodeTable table = patternTable();
+            table[2][100] = table[2][100] == u'0' ? u'1' : u'0';
+            table[15] = patternTable(1)[15];
+            QVERIFY(codefile::write(path, table, nullptr));
+        }) << int(labels::Check::Mismatch) << QList<int>{3, 16}
+                                                  << false;
+        QTest::newRow("same records, LF ends") << Edit([](const QString &path) {
+            QVERIFY(put(path, contents(path).replace("\r\n", "\n")));
+        }) << int(labels::Check::Mismatch) << QList<int>()
+                                               << false;
+        QTest::newRow("labels' hash edited") << json([](QJsonObject &j) {
+            QJsonArray records = j.value(QStringLiteral("records")).toArray();
+            records[4] = QString(64, u'0');
+            j.insert(QStringLiteral("records"), records);
+        }) << int(labels::Check::Mismatch) << QList<int>{5}
+                                             << true;
         QTest::newRow("no label file")
-            << "missing" << int(labels::Check::None) << QList<int>() << false;
-        QTest::newRow("damaged JSON")
-            << "truncated" << int(labels::Check::Damaged) << QList<int>() << false;
-        QTest::newRow("foreign JSON")
-            << "foreign" << int(labels::Check::Damaged) << QList<int>() << false;
-        QTest::newRow("15 records")
-            << "short" << int(labels::Check::Damaged) << QList<int>() << false;
-        QTest::newRow("unknown status")
-            << "status" << int(labels::Check::Damaged) << QList<int>() << false;
-        QTest::newRow("folder") << "folder" << int(labels::Check::Damaged) << QList<int>() << false;
+            << Edit([](const QString &path) { QVERIFY(QFile::remove(labels::pathFor(path))); })
+            << int(labels::Check::None) << QList<int>() << false;
+        QTest::newRow("damaged JSON") << Edit([](const QString &path) {
+            QVERIFY(put(labels::pathFor(path), contents(labels::pathFor(path)).left(100)));
+        }) << int(labels::Check::Damaged)
+                                      << QList<int>() << false;
+        QTest::newRow("foreign JSON") << json([](QJsonObject &j) {
+            j.insert(QStringLiteral("format"), QStringLiteral("other-tool"));
+        }) << int(labels::Check::Damaged)
+                                      << QList<int>() << false;
+        QTest::newRow("unknown status") << json([](QJsonObject &j) {
+            j.insert(QStringLiteral("keys"),
+                     QJsonObject{{QStringLiteral("开机"), QStringLiteral("maybe")}});
+        }) << int(labels::Check::Damaged)
+                                        << QList<int>() << false;
+        QTest::newRow("folder") << Edit([](const QString &path) {
+            QVERIFY(QFile::remove(labels::pathFor(path)));
+            QVERIFY(QDir().mkdir(labels::pathFor(path)));
+        }) << int(labels::Check::Damaged)
+                                << QList<int>() << false;
     }
 
     // However the labels disagree or fail, the code file itself stays usable.
     void labelRefusals()
     {
-        QFETCH(QString, edit);
+        QFETCH(Edit, edit);
         QFETCH(int, state);
         QFETCH(QList<int>, changed);
         QFETCH(bool, fileMatches);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("t.bin"));
-        const QString jsonPath = labels::pathFor(path);
         QVERIFY(
             labels::save(path, patternTable(), someLabels(QStringLiteral("A"), {})).labelsWritten);
-        QJsonObject json = jsonAt(jsonPath);
-        if (edit == QLatin1String("records")) {
-            CodeTable table = patternTable();
-            table[2][100] = table[2][100] == u'0' ? u'1' : u'0';
-            table[15] = patternTable(1)[15];
-            QVERIFY(codefile::write(path, table, nullptr));
-        } else if (edit == QLatin1String("lf")) {
-            QVERIFY(put(path, contents(path).replace("\r\n", "\n")));
-        } else if (edit == QLatin1String("hash")) {
-            QJsonArray records = json.value(QStringLiteral("records")).toArray();
-            records[4] = QString(64, u'0');
-            json.insert(QStringLiteral("records"), records);
-        } else if (edit == QLatin1String("missing")) {
-            QVERIFY(QFile::remove(jsonPath));
-        } else if (edit == QLatin1String("truncated")) {
-            QVERIFY(put(jsonPath, contents(jsonPath).left(100)));
-        } else if (edit == QLatin1String("foreign")) {
-            json.insert(QStringLiteral("format"), QStringLiteral("other-tool"));
-        } else if (edit == QLatin1String("short")) {
-            QJsonArray records = json.value(QStringLiteral("records")).toArray();
-            records.removeLast();
-            json.insert(QStringLiteral("records"), records);
-        } else if (edit == QLatin1String("status")) {
-            json.insert(QStringLiteral("keys"),
-                        QJsonObject{{QStringLiteral("开机"), QStringLiteral("maybe")}});
-        } else if (edit == QLatin1String("folder")) {
-            QVERIFY(QFile::remove(jsonPath));
-            QVERIFY(QDir().mkdir(jsonPath));
-        }
-        if (QStringList{QStringLiteral("hash"), QStringLiteral("foreign"), QStringLiteral("short"),
-                        QStringLiteral("status")}
-                .contains(edit))
-            QVERIFY(put(jsonPath, QJsonDocument(json).toJson()));
+        edit(path);
 
         const labels::Labelled loaded = labels::load(path);
         QVERIFY(loaded.file.ok);
-        QCOMPARE(loaded.file.lines.size(), 16);
         QCOMPARE(int(loaded.labels.state), state);
         QCOMPARE(loaded.labels.changedRecords, changed);
         if (state == labels::Check::Valid || state == labels::Check::Mismatch) {
@@ -505,9 +486,7 @@ private slots:
         QVERIFY(labels::save(gree, patternTable(),
                              someLabels(QStringLiteral("Gree"), QStringLiteral("KFR-35GW/I")))
                     .labelsWritten);
-        const TableLibrary::Added first = lib.add(gree);
-        QVERIFY2(first.ok, qPrintable(first.error));
-        QCOMPARE(first.entry.id, QStringLiteral("gree-kfr-35gw-i"));
+        QCOMPARE(lib.add(gree).entry.id, QStringLiteral("gree-kfr-35gw-i"));
         const TableLibrary::Added second = lib.add(gree);
         QCOMPARE(second.entry.id, QStringLiteral("gree-kfr-35gw-i-2"));
         QCOMPARE(contents(second.entry.path), contents(gree));
@@ -551,7 +530,6 @@ private slots:
 
         QCOMPARE(lib.search(QStringLiteral("gree 35GW")).size(), 3);
         QCOMPARE(lib.search(QStringLiteral("会议室 美的")).size(), 0);
-        QCOMPARE(lib.search(QStringLiteral("1.5匹")).size(), 1);
         QCOMPARE(lib.search(QStringLiteral("yb0f2")).size(), 3);
         QVERIFY(lib.find(QStringLiteral("gree-kfr-35gw-i-2")).has_value());
         QVERIFY(!lib.find(QStringLiteral("../gree")).has_value());
@@ -570,16 +548,11 @@ private slots:
         QCOMPARE(match.differing.at(0).record, 2);
         QCOMPARE(match.differing.at(1).record, 10);
         QCOMPARE(lib.identify(patternTable(20)).kind, TableLibrary::Match::Unknown);
-
-        // The settings file names the folder; without it, the user's data folder.
-        const QString ini = dir.filePath(QStringLiteral("VexoSet.ini"));
-        QVERIFY(put(ini, "[Library]\r\nPath=" + folder.toUtf8() + "\r\n"));
-        QCOMPARE(TableLibrary::folderIn(Settings(ini)), folder);
-        QVERIFY(TableLibrary::folderIn(Settings(dir.filePath(QStringLiteral("none.ini"))))
-                    .endsWith(QStringLiteral("/irlearn/library")));
     }
 
 private:
+    QString at(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+
     QTemporaryDir m_dir;
 };
 

@@ -10,7 +10,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLockFile>
 #include <QProcess>
 #include <QPushButton>
@@ -84,6 +83,14 @@ struct OpenWatch
     QHash<int, QString> names;
 };
 
+// Another program holding the terminal open.
+bool startHolder(QProcess &holder, const QString &tty)
+{
+    holder.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>\"$0\""), tty});
+    return holder.waitForStarted();
+}
+
 } // namespace
 
 class PortInfoTest : public QObject
@@ -97,21 +104,25 @@ private slots:
         const QString missing = tmp.filePath(QStringLiteral("ttyUSB9"));
         const QString dangling = tmp.filePath(QStringLiteral("gone"));
         QVERIFY(QFile::link(missing, dangling));
-        // The file system outranks the error: a permission error on nothing is a missing port.
-        for (const QString &path : {missing, dangling}) {
-            const OpenFailure f = explainOpenFailure(path, QSerialPort::PermissionError);
-            QCOMPARE(f.kind, PortState::Missing);
-            QCOMPARE(f.message, QStringLiteral("端口不存在：%1（设备未连接或已拔出）").arg(path));
-            QCOMPARE(describePort(path).state, PortState::Missing);
-        }
-
         const QString file = tmp.filePath(QStringLiteral("codes.bin"));
         QVERIFY(QFile(file).open(QIODevice::WriteOnly));
-        for (const QString &path : {tmp.path(), file}) {
-            const OpenFailure failure = explainOpenFailure(path, QSerialPort::PermissionError);
-            QCOMPARE(failure.kind, PortState::NotASerialPort);
-            QCOMPARE(failure.message, QStringLiteral("不是串口设备：%1").arg(path));
-            QCOMPARE(describePort(path).state, PortState::NotASerialPort);
+        const QString gone = QStringLiteral("端口不存在：%1（设备未连接或已拔出）");
+        const QString notSerial = QStringLiteral("不是串口设备：%1");
+        const struct
+        {
+            QString path;
+            PortState kind;
+            QString message;
+        } cases[] = {{missing, PortState::Missing, gone},
+                     {dangling, PortState::Missing, gone},
+                     {tmp.path(), PortState::NotASerialPort, notSerial},
+                     {file, PortState::NotASerialPort, notSerial}};
+        // The file system outranks the error: a permission error on nothing is a missing port.
+        for (const auto &c : cases) {
+            const OpenFailure f = explainOpenFailure(c.path, QSerialPort::PermissionError);
+            QCOMPARE(f.kind, c.kind);
+            QCOMPARE(f.message, c.message.arg(c.path));
+            QCOMPARE(describePort(c.path).state, c.kind);
         }
 
         // A terminal nobody holds: free, and failures it cannot explain stay general.
@@ -173,9 +184,7 @@ private slots:
         Pty pty;
         QVERIFY(!pty.slave.isEmpty());
         QProcess holder;
-        holder.start(QStringLiteral("sh"),
-                     {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>\"$0\""), pty.slave});
-        QVERIFY(holder.waitForStarted());
+        QVERIFY(startHolder(holder, pty.slave));
         // Until the exec the holder is still called sh.
         QTRY_COMPARE(describePort(pty.slave).holderName, QStringLiteral("sleep"));
         const PortDetails d = describePort(pty.slave);
@@ -214,8 +223,8 @@ private slots:
 
     // The window lists the ports that are free from what the system tells, opening none of them
     // (an open raises the control lines and resets what hangs on them), and opens only the one
-    // connected to; one that will not open says why on connect. The simulator keeps its terminal's
-    // slave side open as the far end of the line: that is no rival holding the port.
+    // connected to (why one will not open is said on connect: the window test). The simulator keeps
+    // its terminal's slave side open as the far end of the line: that is no rival holding the port.
     void listingOpensNothing()
     {
         QTemporaryDir tmp;
@@ -226,9 +235,7 @@ private slots:
         Pty busy;
         QVERIFY(!busy.slave.isEmpty());
         QProcess holder;
-        holder.start(QStringLiteral("sh"),
-                     {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>\"$0\""), busy.slave});
-        QVERIFY(holder.waitForStarted());
+        QVERIFY(startHolder(holder, busy.slave));
         QTRY_COMPARE(describePort(busy.slave).state, PortState::Busy);
         const QString missing = tmp.filePath(QStringLiteral("ttyGone"));
         const QString plain = tmp.filePath(QStringLiteral("ttyFile"));
@@ -245,8 +252,7 @@ private slots:
         window.show();
         auto *selector = window.findChild<QComboBox *>(QStringLiteral("portSelector"));
         auto *connect = window.findChild<QPushButton *>(QStringLiteral("connectButton"));
-        auto *status = window.findChild<QLabel *>(QStringLiteral("creditLabel"));
-        QVERIFY(selector && connect && status);
+        QVERIFY(selector && connect);
         for (int drop = 0; drop < 2; ++drop) { // at start-up, then each time the list drops down
             if (drop > 0) {
                 selector->showPopup();
@@ -261,29 +267,12 @@ private slots:
             QCOMPARE(opens.opened(), QStringList());
         }
 
-        // Typed in although not listed, each says on connect why it cannot be used.
-        const QString refusals[] = {
-            QString(),
-            QString(),
-            QStringLiteral("端口不存在：%1（设备未连接或已拔出）").arg(missing),
-            QStringLiteral("不是串口设备：%1").arg(plain),
-        };
-        for (int port : {3, 4}) {
-            selector->setEditText(comName(port));
-            QTest::mouseClick(connect, Qt::LeftButton);
-            QCOMPARE(connect->text(), QStringLiteral("连 接"));
-            QCOMPARE(status->toolTip(), refusals[port - 1]);
-        }
-        opens.opened();
-
         // Connecting opens the chosen port, and only that one.
         selector->setEditText(QStringLiteral("COM1"));
         QTest::mouseClick(connect, Qt::LeftButton);
         QCOMPARE(connect->text(), QStringLiteral("断 开"));
         QCOMPARE(opens.opened(), QStringList{simTty});
         QTest::mouseClick(connect, Qt::LeftButton);
-        holder.kill();
-        QVERIFY(holder.waitForFinished());
     }
 
     void linksResolveToTheDevice()
