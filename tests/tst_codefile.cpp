@@ -207,69 +207,58 @@ private slots:
                 records[line - 1] = text;
             return joined(records, "\r\n");
         };
-        const QString file;
-        const QString any;
-        QTest::newRow("LF") << joined(sixteen, "\n") << file << sixteen << 0 << any;
-        QTest::newRow("CR LF, no last end")
-            << joined(sixteen, "\r\n", false) << file << sixteen << 0 << any;
-        QTest::newRow("lower case, LF, no last end")
-            << joined(lower, "\n", false) << file << lower << 0 << any;
-        const QStringList seventeen = patternRecords(17, 257);
-        QTest::newRow("17 lines") << joined(seventeen, "\r\n") << file << seventeen << 0 << any;
+        const auto good = [](const char *row, const QByteArray &bytes, const QStringList &lines) {
+            QTest::newRow(row) << bytes << QString() << lines << 0 << QString();
+        };
+        const auto bad = [](const char *row, const QByteArray &bytes, int line,
+                            const QString &reason = {}) {
+            QTest::newRow(row) << bytes << QString() << QStringList() << line << reason;
+        };
+        const auto odd = [](const char *row, const QString &path, const QString &reason) {
+            QTest::newRow(row) << QByteArray() << path << QStringList() << 0 << reason;
+        };
+        good("LF", joined(sixteen, "\n"), sixteen);
+        good("CR LF, no last end", joined(sixteen, "\r\n", false), sixteen);
+        good("lower case, LF, no last end", joined(lower, "\n", false), lower);
+        good("17 lines", joined(patternRecords(17, 257), "\r\n"), patternRecords(17, 257));
         // The 17th line is never sent: any even run of digits will do, up to the 1 MiB cap.
-        QTest::newRow("short 17th") << with(17, QStringLiteral("0bad")) << file
-                                    << sixteen + QStringList{QStringLiteral("0bad")} << 0 << any;
+        good("short 17th", with(17, QStringLiteral("0bad")),
+             sixteen + QStringList{QStringLiteral("0bad")});
         const QString filler(1024 * 1024 - 16 * 516 - 2, u'A');
-        QTest::newRow("1 MiB") << with(17, filler) << file << sixteen + QStringList{filler} << 0
-                               << any;
+        good("1 MiB", with(17, filler), sixteen + QStringList{filler});
 
-        const QStringList none;
-        QTest::newRow("empty") << QByteArray() << file << none << 0 << QStringLiteral("文件为空");
-        QTest::newRow("10 lines") << joined(patternRecords(10, 257), "\r\n") << file << none << 0
-                                  << QStringLiteral("行数为10，应为16或17行");
+        bad("empty", QByteArray(), 0, QStringLiteral("文件为空"));
+        const QString tenLines = QStringLiteral("行数为10，应为16或17行");
+        bad("10 lines", joined(patternRecords(10, 257), "\r\n"), 0, tenLines);
         // A file that is no table at all is told so before its records are measured.
-        QTest::newRow("10 short lines") << joined(patternRecords(10, 4), "\r\n") << file << none
-                                        << 0 << QStringLiteral("行数为10，应为16或17行");
-        QTest::newRow("18 lines") << joined(patternRecords(18, 257), "\r\n") << file << none << 0
-                                  << any;
-        QTest::newRow("over 1 MiB") << with(17, filler + QStringLiteral("AA")) << file << none << 0
-                                    << QStringLiteral("文件过大（超过1 MiB）");
-        QTest::newRow("record short")
-            << with(3, sixteen.at(2).left(512)) << file << none << 3
-            << QStringLiteral("第3行有512个十六进制数字，应为514个（257字节）");
-        QTest::newRow("record long")
-            << with(16, sixteen.at(15) + QStringLiteral("00")) << file << none << 16
-            << QStringLiteral("第16行有516个十六进制数字，应为514个（257字节）");
-        QTest::newRow("odd 17th") << with(17, QStringLiteral("ABC")) << file << none << 17
-                                  << QStringLiteral("第17行不是偶数个十六进制数字");
+        bad("10 short lines", joined(patternRecords(10, 4), "\r\n"), 0, tenLines);
+        bad("18 lines", joined(patternRecords(18, 257), "\r\n"), 0);
+        bad("over 1 MiB", with(17, filler + QStringLiteral("AA")), 0,
+            QStringLiteral("文件过大（超过1 MiB）"));
+        bad("record short", with(3, sixteen.at(2).left(512)), 3,
+            QStringLiteral("第3行有512个十六进制数字，应为514个（257字节）"));
+        bad("record long", with(16, sixteen.at(15) + QStringLiteral("00")), 16,
+            QStringLiteral("第16行有516个十六进制数字，应为514个（257字节）"));
+        bad("odd 17th", with(17, QStringLiteral("ABC")), 17,
+            QStringLiteral("第17行不是偶数个十六进制数字"));
         // Letters past F in either case: read as digits they would send bytes nobody wrote.
-        for (const char16_t letter : {u'G', u'g', u'n', u'z', u'Z'})
-            QTest::addRow("non-hex %c", char(letter))
-                << with(5, sixteen.at(4).left(512) + u'0' + QChar(letter)) << file << none << 5
-                << QStringLiteral("第5行含有非十六进制字符");
-        QTest::newRow("two last ends") << joined(sixteen, "\r\n") + "\r\n"
-                                       << file << none << 17 << QStringLiteral("第17行为空");
+        for (const char letter : {'G', 'g', 'n', 'z', 'Z'})
+            bad(QByteArray("non-hex ").append(letter).constData(),
+                with(5, sixteen.at(4).left(512) + u'0' + QLatin1Char(letter)), 5,
+                QStringLiteral("第5行含有非十六进制字符"));
+        bad("two last ends", joined(sixteen, "\r\n") + "\r\n", 17, QStringLiteral("第17行为空"));
 
         // Neither a pipe without writer nor a device without end may hold the window.
-        const struct
-        {
-            const char *row;
-            QString path;
-            QString reason;
-        } odd[] = {
-            {"pipe", at("fifo.bin"), QStringLiteral("这是命名管道，不是普通文件")},
-            {"device", QStringLiteral("/dev/zero"), QStringLiteral("这是设备文件，不是普通文件")},
-            {"link to a device", at("zero.bin"), QStringLiteral("这是设备文件，不是普通文件")},
-            {"link loop", at("loop.bin"), QStringLiteral("符号链接循环，找不到文件")},
-            {"missing", at("missing.bin"), QStringLiteral("文件不存在")},
-            {"folder", m_dir.path(), QStringLiteral("这是文件夹，不是文件")},
-        };
-        for (const auto &o : odd)
-            QTest::newRow(o.row) << QByteArray() << o.path << none << 0 << o.reason;
+        const QString device = QStringLiteral("这是设备文件，不是普通文件");
+        odd("pipe", at("fifo.bin"), QStringLiteral("这是命名管道，不是普通文件"));
+        odd("device", QStringLiteral("/dev/zero"), device);
+        odd("link to a device", at("zero.bin"), device);
+        odd("link loop", at("loop.bin"), QStringLiteral("符号链接循环，找不到文件"));
+        odd("missing", at("missing.bin"), QStringLiteral("文件不存在"));
+        odd("folder", m_dir.path(), QStringLiteral("这是文件夹，不是文件"));
         // Permissions do not bind root, who reads the file as it is.
         if (::geteuid() != 0)
-            QTest::newRow("unreadable")
-                << QByteArray() << at("locked.bin") << none << 0 << QStringLiteral("没有读取权限");
+            odd("unreadable", at("locked.bin"), QStringLiteral("没有读取权限"));
     }
 
     void load()
@@ -404,49 +393,52 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<QList<int>>("changed");
         QTest::addColumn<bool>("fileMatches");
+        using Check = labels::Check;
+        const auto row = [](const char *name, const Edit &edit, Check::State state,
+                            const QList<int> &changed = {}, bool fileMatches = false) {
+            QTest::newRow(name) << edit << int(state) << changed << fileMatches;
+        };
         const auto json = [](const std::function<void(QJsonObject &)> &change) {
             return Edit([change](const QString &path) { editJson(path, change); });
         };
-        QTest::newRow("untouched")
-            << Edit([](const QString &) {}) << int(labels::Check::Valid) << QList<int>() << true;
-        QTest::newRow("records 3 and 16 changed") << Edit([](const QString &path) {
+        const auto labelFile = [](const Edit &change) {
+            return Edit([change](const QString &path) { change(labels::pathFor(path)); });
+        };
+        row("untouched", Edit(), Check::Valid, {}, true);
+        const auto changeRecords = [](const QString &path) {
             CodeTable table = patternTable();
             table[2][100] = table[2][100] == u'0' ? u'1' : u'0';
             table[15] = patternTable(1)[15];
             QVERIFY(codefile::write(path, table, nullptr));
-        }) << int(labels::Check::Mismatch) << QList<int>{3, 16}
-                                                  << false;
-        QTest::newRow("same records, LF ends") << Edit([](const QString &path) {
+        };
+        row("records 3 and 16 changed", changeRecords, Check::Mismatch, {3, 16});
+        const auto lineFeeds = [](const QString &path) {
             QVERIFY(put(path, contents(path).replace("\r\n", "\n")));
-        }) << int(labels::Check::Mismatch) << QList<int>()
-                                               << false;
-        QTest::newRow("labels' hash edited") << json([](QJsonObject &j) {
+        };
+        row("same records, LF ends", lineFeeds, Check::Mismatch);
+        const auto zeroHash = [](QJsonObject &j) {
             QJsonArray records = j.value(QStringLiteral("records")).toArray();
             records[4] = QString(64, u'0');
             j.insert(QStringLiteral("records"), records);
-        }) << int(labels::Check::Mismatch) << QList<int>{5}
-                                             << true;
-        QTest::newRow("no label file")
-            << Edit([](const QString &path) { QVERIFY(QFile::remove(labels::pathFor(path))); })
-            << int(labels::Check::None) << QList<int>() << false;
-        QTest::newRow("damaged JSON") << Edit([](const QString &path) {
-            QVERIFY(put(labels::pathFor(path), contents(labels::pathFor(path)).left(100)));
-        }) << int(labels::Check::Damaged)
-                                      << QList<int>() << false;
-        QTest::newRow("foreign JSON") << json([](QJsonObject &j) {
-            j.insert(QStringLiteral("format"), QStringLiteral("other-tool"));
-        }) << int(labels::Check::Damaged)
-                                      << QList<int>() << false;
-        QTest::newRow("unknown status") << json([](QJsonObject &j) {
-            j.insert(QStringLiteral("keys"),
-                     QJsonObject{{QStringLiteral("开机"), QStringLiteral("maybe")}});
-        }) << int(labels::Check::Damaged)
-                                        << QList<int>() << false;
-        QTest::newRow("folder") << Edit([](const QString &path) {
-            QVERIFY(QFile::remove(labels::pathFor(path)));
-            QVERIFY(QDir().mkdir(labels::pathFor(path)));
-        }) << int(labels::Check::Damaged)
-                                << QList<int>() << false;
+        };
+        row("labels' hash edited", json(zeroHash), Check::Mismatch, {5}, true);
+        row("no label file", labelFile([](const QString &p) { QVERIFY(QFile::remove(p)); }),
+            Check::None);
+        row("damaged JSON",
+            labelFile([](const QString &p) { QVERIFY(put(p, contents(p).left(100))); }),
+            Check::Damaged);
+        row("foreign JSON", json([](QJsonObject &j) {
+                j.insert(QStringLiteral("format"), QStringLiteral("other-tool"));
+            }),
+            Check::Damaged);
+        row("unknown status", json([](QJsonObject &j) {
+                j.insert(QStringLiteral("keys"),
+                         QJsonObject{{QStringLiteral("开机"), QStringLiteral("maybe")}});
+            }),
+            Check::Damaged);
+        row("folder",
+            labelFile([](const QString &p) { QVERIFY(QFile::remove(p) && QDir().mkdir(p)); }),
+            Check::Damaged);
     }
 
     // However the labels disagree or fail, the code file itself stays usable.
@@ -460,7 +452,8 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("t.bin"));
         QVERIFY(
             labels::save(path, patternTable(), someLabels(QStringLiteral("A"), {})).labelsWritten);
-        edit(path);
+        if (edit)
+            edit(path);
 
         const labels::Labelled loaded = labels::load(path);
         QVERIFY(loaded.file.ok);
