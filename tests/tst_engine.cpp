@@ -1,4 +1,4 @@
-// The engine's state machines on a scripted line: every command's frames, numbered learning
+// The engine's state machines on a scripted line: what it refuses, numbered learning
 // around the operator's box, late and repeated answers, bytes that trail a record, the transfers'
 // pauses and every way a transfer ends. Whatever the device sends outside a prompt answer comes at
 // a step of the dialogue the test waited for, never at a moment of the clock.
@@ -36,33 +36,28 @@ CodeTable recordsTable()
 
 // A device that does all it is asked: echoes learning mode on and off, answers other commands
 // with 00, a read's requests with records 1 to 16 (then silence), a download's "50" with DD and
-// its records with 00. Keeps every answer it gave.
+// its records with 00.
 struct Device
 {
     bool reading = true;
     int served = 0; // records answered to the current read
-    QStringList answers;
 
     QByteArray answer(const QString &f)
     {
-        QByteArray a;
-        if (f.size() == 2 * recordBytes) {
-            a = ack;
-        } else if (f == QLatin1String("0001ED") || f == QLatin1String("0001DD")) {
+        if (f.size() == 2 * recordBytes)
+            return ack;
+        if (f == QLatin1String("0001ED") || f == QLatin1String("0001DD")) {
             reading = f.endsWith(QLatin1String("ED"));
             served = 0;
-        } else if (f == QLatin1String("50") && !reading) {
-            a = QByteArray("\xDD", 1);
-        } else if (f == QLatin1String("50") || f == QLatin1String("00")) {
-            a = ++served <= tableRecords ? record(served) : QByteArray();
-        } else if (f.endsWith(QLatin1String("F0")) || f.endsWith(QLatin1String("F2"))) {
-            a = QByteArray::fromHex(f.right(2).toLatin1());
-        } else if (f != QLatin1String("40")) {
-            a = ack;
+            return {};
         }
-        if (!a.isEmpty())
-            answers << QString::fromLatin1(a.toHex()).toUpper();
-        return a;
+        if (f == QLatin1String("50") && !reading)
+            return QByteArray("\xDD", 1);
+        if (f == QLatin1String("50") || f == QLatin1String("00"))
+            return ++served <= tableRecords ? record(served) : QByteArray();
+        if (f.endsWith(QLatin1String("F0")) || f.endsWith(QLatin1String("F2")))
+            return QByteArray::fromHex(f.right(2).toLatin1());
+        return f == QLatin1String("40") ? QByteArray() : ack;
     }
 };
 
@@ -74,7 +69,6 @@ struct Rig
     QSignalSpy finished{&engine, &DeviceEngine::finished};
     QSignalSpy messages{&engine, &DeviceEngine::message};
     QStringList log;
-    bool closeBoxes = false; // as a front end that shows messages in passing
 
     explicit Rig(FakeLink::Responder responder = {}, const Timings &timings = fast)
         : link(new FakeLink), engine(link, timings)
@@ -84,10 +78,6 @@ struct Rig
         };
         engine.open(QStringLiteral("fake"));
         QObject::connect(&engine, &DeviceEngine::logLine, [this](const QString &l) { log << l; });
-        QObject::connect(&engine, &DeviceEngine::message, [this] {
-            if (closeBoxes)
-                QTimer::singleShot(0, &engine, [this] { engine.messageClosed(); });
-        });
     }
     OperationResult result(int i = -1) const
     {
@@ -119,57 +109,24 @@ class TestEngine : public QObject
     Q_OBJECT
 
 private slots:
-    // Every command's frames in order, each logged as it went out and every answer as it came;
-    // input that cannot go on the wire, a second operation and a closed port are refused with
-    // nothing sent.
-    void commandFrames()
+    // Input that cannot go on the wire, a second operation while one runs and a closed port are
+    // refused at once, with nothing sent. (Every command's frames on the wire: tst_cli.)
+    void refusalsSendNothing()
     {
         Rig rig;
-        rig.closeBoxes = true;
-        QSignalSpy confirmed(&rig.engine, &DeviceEngine::learningModeConfirmed);
-        QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
         QVERIFY(!rig.engine.learnCommand(dev, 109));
         QVERIFY(!rig.engine.sendKey(dev, 10));
         QVERIFY(!rig.engine.learnKey(QStringLiteral("12ab"), 0));
         QCOMPARE(rig.result().outcome, Outcome::Invalid);
         QCOMPARE(rig.told(), (QStringList{messages::commandNumber, messages::deviceNumberLength}));
-        rig.messages.clear();
-
         QVERIFY(rig.engine.switchLearningMode(dev, true));
         QVERIFY(!rig.engine.readTable(dev));
         QCOMPARE(rig.result().outcome, Outcome::Busy);
         QVERIFY(rig.ran(true));
-        QVERIFY(rig.ran(rig.engine.learnKey(dev, 0)));
-        QVERIFY(rig.ran(rig.engine.learnKey(dev, 9)));
-        QVERIFY(rig.ran(rig.engine.switchLearningMode(dev, false)));
-        QCOMPARE(confirmed.size(), 2);
-        QCOMPARE(confirmed.at(1).at(0).toBool(), false);
-        QVERIFY(rig.ran(rig.engine.sendKey(dev, 3)));
-        QVERIFY(rig.ran(rig.engine.learnCommand(dev, 1)));
-        QVERIFY(rig.ran(rig.engine.learnCommand(dev, 108)));
-        QCOMPARE(learnt.size(), 4);
-        QCOMPARE(rig.told(), QStringList(4, messages::learnt));
-        QVERIFY(rig.ran(rig.engine.setDeviceNumber(QStringLiteral("0002"))));
-
-        const QStringList expected{
-            QStringLiteral("0001F0"), QStringLiteral("000140"), QStringLiteral("000149"),
-            QStringLiteral("0001F2"), QStringLiteral("000143"), QStringLiteral("0001F0"),
-            QStringLiteral("000140"), QStringLiteral("0001F2"), QStringLiteral("0001F0"),
-            QStringLiteral("0001AB"), QStringLiteral("0001F2"), QStringLiteral("FD0002")};
-        QCOMPARE(rig.link->written, expected);
-        QStringList lines;
-        for (const QString &frame : expected)
-            lines << QStringLiteral("--== 输出指令[%1] ==--").arg(frame);
-        QCOMPARE(rig.log.filter(QStringLiteral("输出指令")), lines);
-        QStringList answers;
-        for (const QString &a : std::as_const(rig.device.answers))
-            answers << QStringLiteral("收到参数：") + a;
-        QCOMPARE(rig.log.filter(QStringLiteral("收到参数：")), answers);
-
         rig.engine.close();
-        QVERIFY(!rig.engine.readTable(dev));
+        QVERIFY(!rig.engine.sendKey(dev, 1));
         QCOMPARE(rig.result().outcome, Outcome::NotOpen);
-        QCOMPARE(rig.link->written.size(), expected.size());
+        QCOMPARE(rig.link->written, QStringList{QStringLiteral("0001F0")});
     }
 
     // Numbered learning: the learning window runs in full after the success box is closed, and
@@ -676,7 +633,8 @@ private slots:
         QFETCH(int, readable);
         QFETCH(Outcome, outcome);
         QFETCH(QString, detail);
-        Rig rig;
+        // The notice's own time-out stays out of the way: it is the end that takes it down.
+        Rig rig({}, {60, 80, 2, 5, 120, 9000});
         rig.link->responder = [&](const QString &f) -> QByteArray {
             QByteArray a = rig.device.answer(f);
             if (a.size() == recordBytes && rig.device.served == 5)
