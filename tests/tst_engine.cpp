@@ -166,6 +166,7 @@ private slots:
             },
             timings);
         QSignalSpy countdown(&rig.engine, &DeviceEngine::learningCountdown);
+        QSignalSpy endsIn(&rig.engine, &DeviceEngine::learningEndsIn);
         QSignalSpy prompt(&rig.engine, &DeviceEngine::learnPromptChanged);
         QObject::connect(&rig.engine, &DeviceEngine::learningCountdown, [&](int left) {
             if (inWindow && left > 0 && countdown.size() == 1)
@@ -177,7 +178,7 @@ private slots:
         if (outcome == Outcome::Done) {
             QTRY_COMPARE(rig.messages.size(), 1);
             // The box is open: the window has not begun.
-            QVERIFY(countdown.isEmpty());
+            QVERIFY(countdown.isEmpty() && endsIn.isEmpty());
             QCOMPARE(rig.link->written.size(), 2);
             clock.restart();
             rig.engine.messageClosed();
@@ -402,9 +403,9 @@ private slots:
         QTest::addColumn<int>("openingMs");
         QTest::addColumn<int>("pacingMs");
         QTest::newRow("read, the opening longer") << false << 30 << 3;
-        QTest::newRow("read, the pacing longer") << false << 4 << 20;
+        QTest::newRow("read, the pacing longer") << false << 4 << 45;
         QTest::newRow("download, the opening longer") << true << 31 << 6;
-        QTest::newRow("download, the pacing longer") << true << 7 << 21;
+        QTest::newRow("download, the pacing longer") << true << 7 << 46;
     }
     void transfersPause()
     {
@@ -508,10 +509,11 @@ private slots:
                  QStringList{number ? QStringLiteral("FD0002") : QStringLiteral("000140")});
     }
 
-    // A read stops at the record that is not one, says which and why, hands over no table and asks
-    // nothing more of the device.
+    // A read stops at the record that is not one, or that a device pulled out will never send,
+    // says which and why, hands over no table and asks nothing more of the device.
     void readGivesUp_data()
     {
+        QTest::addColumn<bool>("unplug"); // in the pause before request `at`
         QTest::addColumn<int>("at");
         QTest::addColumn<QByteArray>("instead"); // the answer to request `at`; empty: silence
         QTest::addColumn<QByteArray>("after");   // bytes right behind it
@@ -519,21 +521,25 @@ private slots:
         QTest::addColumn<QString>("detail");
         const QString length = QStringLiteral("第%1条记录长度为%2字节，应为257字节，读取中止。");
         QTest::newRow("no record at all")
-            << 1 << QByteArray() << QByteArray() << Outcome::TimedOut
+            << false << 1 << QByteArray() << QByteArray() << Outcome::TimedOut
             << QStringLiteral("读取第1条记录时设备无应答，读取中止。请检查设备号和连线。");
-        QTest::newRow("258 bytes") << 1 << QByteArray(258, 'x') << QByteArray() << Outcome::Refused
-                                   << length.arg(1).arg(258);
+        QTest::newRow("258 bytes") << false << 1 << QByteArray(258, 'x') << QByteArray()
+                                   << Outcome::Refused << length.arg(1).arg(258);
         for (int bytes : {128, 129, 256})
             QTest::addRow("16th of %d bytes", bytes)
-                << 16 << QByteArray(bytes, 'x') << QByteArray() << Outcome::TimedOut
+                << false << 16 << QByteArray(bytes, 'x') << QByteArray() << Outcome::TimedOut
                 << length.arg(16).arg(bytes);
         // Bytes after record 16 was taken, before the pacing is over: caught before the next
         // request.
-        QTest::newRow("16th goes on") << 16 << record(16) << QByteArray(43, 'x') << Outcome::Refused
-                                      << length.arg(16).arg(300);
+        QTest::newRow("16th goes on") << false << 16 << record(16) << QByteArray(43, 'x')
+                                      << Outcome::Refused << length.arg(16).arg(300);
+        QTest::newRow("pulled out after the 4th")
+            << true << 5 << QByteArray() << QByteArray() << Outcome::PortLost
+            << QStringLiteral("读取第5条记录时与设备的连接中断，读取中止。");
     }
     void readGivesUp()
     {
+        QFETCH(bool, unplug);
         QFETCH(int, at);
         QFETCH(QByteArray, instead);
         QFETCH(QByteArray, after);
@@ -548,6 +554,13 @@ private slots:
             }
             return a;
         };
+        QObject::connect(&rig.engine, &DeviceEngine::progress, [&](int done) {
+            if (unplug && done == at - 1)
+                QTimer::singleShot(0, rig.link, [&] {
+                    rig.link->close();
+                    emit rig.link->lost();
+                });
+        });
         QSignalSpy read(&rig.engine, &DeviceEngine::tableRead);
         rig.engine.readTable(dev);
         QVERIFY(rig.waitFinished());
@@ -557,7 +570,7 @@ private slots:
         QCOMPARE(rig.told(), QStringList{detail});
         QCOMPARE(rig.log.constLast(), detail);
         QCOMPARE(read.size(), 0);
-        QCOMPARE(rig.link->written.size(), 2 + at);
+        QCOMPARE(rig.link->written.size(), 2 + at - (unplug ? 1 : 0));
     }
 
     // A download gets over a refused record and a request to start over, and gives up on too many
