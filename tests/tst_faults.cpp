@@ -93,10 +93,6 @@ private slots:
         // The device gone once the sixteenth record is in: the table is whole, and is kept.
         QTest::newRow("lost after the 16th")
             << QStringList() << false << false << QString() << readFrames(15) << 0 << 16;
-        // The extra request after the last record meets a whole record: still a good read, and no
-        // request follows.
-        QTest::newRow("record after the 16th") << args("--repeat-after-end") << false << false
-                                               << QString() << readFrames(16) << 0 << 0;
         QTest::newRow("lost mid-download")
             << QStringList() << false << true
             << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。")
