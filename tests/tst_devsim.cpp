@@ -1,5 +1,5 @@
 // The device simulator where the product's tests do not reach it, through a real pseudo-terminal:
-// a table loaded from a file, the download's length checks, the fault modes, other device numbers,
+// a table loaded from a file, other device numbers, the download's length checks, the fault modes,
 // and pinning a port in the settings. (Refused, restarted and wrongly stored records, endless
 // refusals and restarts, record lengths, vanishing and pacing are pinned by the wire, fault and
 // real-time tests that use them.)
@@ -74,9 +74,10 @@ QStringList logged(const QString &logPath, const QString &kind)
     return texts;
 }
 
+// The opening of a transfer (device number and select code, as hex text).
 void openTransfer(QSerialPort &port, const QByteArray &select, int quietMs)
 {
-    QCOMPARE(ask(port, "0001" + select, 1, quietMs), select);
+    QCOMPARE(ask(port, select, 1, quietMs), select.right(2));
     QCOMPARE(ask(port, "40", 1, quietMs), QByteArray("40"));
 }
 
@@ -95,7 +96,9 @@ class TstDevsim : public QObject
     Q_OBJECT
 
 private slots:
-    void loadedTable()
+    // One device through its modes: a table loaded from a file, frames for other device numbers
+    // ignored, a new number, and a download that takes only whole records.
+    void tableNumbersAndDownload()
     {
         // Records of assorted lengths in either case with CR LF and LF: nothing like a generated
         // table.
@@ -111,50 +114,51 @@ private slots:
         }
         file.close();
 
-        SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile}, instant);
+        SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile,
+                                           QStringLiteral("--device"), QStringLiteral("0012")},
+                       instant);
         QVERIFY(sim.start());
         QCOMPARE(sim.storedTable(), loaded);
         QSerialPort port(sim.linkPath());
         QVERIFY(port.open(QIODevice::ReadWrite));
-        openTransfer(port, "ED", quickQuietMs);
+        QCOMPARE(ask(port, "0001ED", 0, quickQuietMs), QByteArray());
+        openTransfer(port, "0012ED", quickQuietMs);
         QCOMPARE(ask(port, "50", 130, quickQuietMs), loaded.at(0).toLatin1());
         QCOMPARE(ask(port, "00", 131, quickQuietMs), loaded.at(1).toLatin1());
-    }
 
-    void downloadTakesOnlyWholeRecords()
-    {
-        SimProcess sim(quick, instant);
-        QVERIFY(sim.start());
-        const QStringList before = sim.storedTable();
-        QSerialPort port(sim.linkPath());
-        QVERIFY(port.open(QIODevice::ReadWrite));
-        openTransfer(port, "DD", quickQuietMs);
+        QCOMPARE(ask(port, "0001F0", 0, quickQuietMs), QByteArray());
+        QCOMPARE(ask(port, "0012F0", 1, quickQuietMs), QByteArray("F0"));
+        // The new number's last byte looks like a command code; it is still a number.
+        QCOMPARE(ask(port, "FD0042", 1, quickQuietMs), QByteArray("FD"));
+        QCOMPARE(ask(port, "0012F2", 0, quickQuietMs), QByteArray());
+        QCOMPARE(ask(port, "0042F2", 1, quickQuietMs), QByteArray("F2"));
+
+        openTransfer(port, "0042DD", quickQuietMs);
         QCOMPARE(ask(port, "50", 1, quickQuietMs), QByteArray("DD"));
         const QStringList records = hexRecords(2, 0x31);
         QCOMPARE(ask(port, records.at(0).toLatin1(), 1, quickQuietMs), QByteArray("00"));
-
         // Frames 10 ms apart are separate frames on a 3 ms gap: a record one byte short, one byte
         // long, a stray command. None is answered or stored, and record 1 is still the one
         // expected.
         const QList<QByteArray> wrong{QByteArray(256, 'x'), QByteArray(258, 'y'),
-                                      QByteArray::fromHex("0001F0")};
+                                      QByteArray::fromHex("0042F0")};
+        const int before = int(sim.received().size());
         port.clear();
         for (const QByteArray &frame : wrong) {
             port.write(frame);
             port.waitForBytesWritten(1000);
             QTest::qWait(10);
         }
-        QVERIFY(sim.waitForReceived(4 + wrong.size()));
+        QVERIFY(sim.waitForReceived(before + int(wrong.size())));
         QCOMPARE(settle(port, quickQuietMs), QByteArray());
         QCOMPARE(
             logged(sim.logPath(), QStringLiteral("BAD")),
             (QStringList{QStringLiteral("record 1: 256 bytes, expected 257"),
                          QStringLiteral("record 1: 258 bytes, expected 257"),
-                         QStringLiteral("not a record, during download of record 1: 0001F0")}));
-        QCOMPARE(sim.storedTable(), QStringList{records.at(0)} + before.mid(1));
-
+                         QStringLiteral("not a record, during download of record 1: 0042F0")}));
+        QCOMPARE(sim.storedTable(), QStringList{records.at(0)} + loaded.mid(1));
         QCOMPARE(ask(port, records.at(1).toLatin1(), 1, quickQuietMs), QByteArray("00"));
-        QCOMPARE(sim.storedTable(), records + before.mid(2));
+        QCOMPARE(sim.storedTable(), records + loaded.mid(2));
     }
 
     void garbage()
@@ -223,21 +227,6 @@ private slots:
         QVERIFY(sim.waitForReceived(2));
         QCOMPARE(sim.sent(), QStringList());
         ::close(fd);
-    }
-
-    void otherDeviceNumbersAreIgnored()
-    {
-        SimProcess sim({QStringLiteral("--device"), QStringLiteral("0012")}, instant);
-        QVERIFY(sim.start());
-        QSerialPort port(sim.linkPath());
-        QVERIFY(port.open(QIODevice::ReadWrite));
-        QCOMPARE(ask(port, "0001F0", 0), QByteArray());
-        QCOMPARE(ask(port, "0012F0"), QByteArray("F0"));
-        // The new number's last byte looks like a command code; it is still a number.
-        QCOMPARE(ask(port, "FD0042"), QByteArray("FD"));
-        QCOMPARE(ask(port, "0012F2", 0), QByteArray());
-        QCOMPARE(ask(port, "0042F2"), QByteArray("F2"));
-        QCOMPARE(ask(port, "0012ED", 0), QByteArray());
     }
 
     void pinSettings()

@@ -8,7 +8,6 @@
 #include "codefile/codefile.h"
 #include "engine/deviceengine.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 
@@ -69,56 +68,38 @@ private slots:
         QTest::addColumn<QString>("box"); // empty: no fault, the table is read whole
         QTest::addColumn<QStringList>("frames");
         QTest::addColumn<int>("stored");   // download: leading records of the file the device took
-        QTest::addColumn<int>("unplugAt"); // read: the device pulled out once this record is in
+        QTest::addColumn<int>("unplugAt"); // the device pulled out once this record is done
         const auto args = [](const char *option, const char *value = nullptr) {
             QStringList list{QLatin1String(option)};
             if (value)
                 list << QLatin1String(value);
             return list;
         };
-        const QString tooShort = QStringLiteral("第16条记录长度为%1字节，应为257字节，读取中止。");
 
-        // Rows that read fifteen or more records answer at once: at line speed each would cost four
-        // seconds more, for a fault that lies in the sixteenth record or after it. So does the
-        // device that never answers: there is nothing to pace. A read loses its device at the
+        // One row meets records in pieces at the line's speed; the others answer at once, as a
+        // fault that lies in the sixteenth record or after it would cost four seconds more at line
+        // speed, and a download's answers are single bytes. The device is pulled out at the
         // test's hand: a simulator that vanishes by itself can, on a busy machine, hang up before
-        // its last record has crossed the terminal.
-        QTest::newRow("lost mid-read")
-            << QStringList() << true << false
-            << QStringLiteral("读取第3条记录时与设备的连接中断，读取中止。") << readFrames(1) << 0
-            << 2;
+        // its last answer has crossed the terminal. (How the engine meets every other fault is
+        // pinned on the scripted line.)
         QTest::newRow("258-byte record")
             << args("--record-len", "258") << true << false
             << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。") << readFrames(0)
             << 0 << 0;
-        QTest::newRow("no record at all")
-            << args("--stop-after", "0") << false << false
-            << QStringLiteral("读取第1条记录时设备无应答，读取中止。请检查设备号和连线。")
-            << readFrames(0) << 0 << 0;
-        for (const char *length : {"128", "129", "256"}) {
-            QTest::addRow("16th of %s bytes", length)
-                << args("--short-record", QByteArray("16:").append(length).constData()) << false
-                << false << tooShort.arg(QLatin1String(length)) << readFrames(15) << 0 << 0;
-        }
+        QTest::newRow("16th of 129 bytes")
+            << args("--short-record", "16:129") << false << false
+            << QStringLiteral("第16条记录长度为129字节，应为257字节，读取中止。") << readFrames(15)
+            << 0 << 0;
         // The device gone once the sixteenth record is in: the table is whole, and is kept.
         QTest::newRow("lost after the 16th")
             << QStringList() << false << false << QString() << readFrames(15) << 0 << 16;
-        // The extra request after the last record meets a whole record: still a good read, and no
-        // request follows.
-        QTest::newRow("record after the 16th") << args("--repeat-after-end") << false << false
-                                               << QString() << readFrames(16) << 0 << 0;
-
         QTest::newRow("lost mid-download")
-            << args("--vanish-after", "4") << true << true
+            << QStringList() << false << true
             << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。")
-            << downloadFrames({0, 1, 2, 3, 4}) << 4 << 0;
-        QTest::newRow("endless refusal") << args("--refuse-all") << true << true
+            << downloadFrames({0, 1, 2, 3}) << 4 << 4;
+        QTest::newRow("endless refusal") << args("--refuse-all") << false << true
                                          << QStringLiteral("第1条记录被设备拒绝10次，下载中止。")
                                          << downloadFrames(QList<int>(10, 0)) << 0 << 0;
-        QTest::newRow("endless restarts")
-            << args("--restart-all") << true << true
-            << QStringLiteral("设备在第1条记录处第3次要求重新开始，下载中止。")
-            << downloadFrames({0, 0, 0}) << 0 << 0;
     }
 
     void eachFaultIsToldAndStopsTheTransfer()
@@ -169,9 +150,7 @@ private slots:
         if (!box.isEmpty())
             QCOMPARE(h.logLines().constLast(), box);
         QCOMPARE(sim.received(), frames);
-        const bool lost = unplugAt > 0 || args.contains(QStringLiteral("--vanish-after"));
-
-        QCOMPARE(h.connected(), !lost);
+        QCOMPARE(h.connected(), unplugAt == 0);
         if (download) {
             QVERIFY(!panelSeen);
             QCOMPARE(sim.storedTable(), fileRecords().mid(0, stored) + before.mid(stored));
@@ -197,30 +176,22 @@ private slots:
         QVERIFY(residentAtStart > 0);
 
         qint64 residentMost = residentAtStart;
-        qint64 longestGapMs = 0;
-        int ticks = 0;
-        QElapsedTimer sinceTick;
-        sinceTick.start();
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            ++ticks;
-            longestGapMs = qMax(longestGapMs, sinceTick.restart());
-            residentMost = qMax(residentMost, residentKiB());
-        });
-        tick.start(50);
+        QTimer sample;
+        QObject::connect(&sample, &QTimer::timeout,
+                         [&] { residentMost = qMax(residentMost, residentKiB()); });
+        sample.start(50);
         h.click("readTableButton");
         QVERIFY(h.idle());
-        QTest::qWait(1000);
+        // Megabytes keep coming meanwhile; a window that read them in one endless go would never
+        // come back from this wait.
+        QTest::qWait(500);
         // The panels still change hands at a click.
         h.click("panelSwitchButton");
         QVERIFY(!h.deviceInFront());
         h.click("panelSwitchButton");
         QVERIFY(h.deviceInFront());
-        tick.stop();
+        sample.stop();
 
-        QVERIFY2(
-            ticks >= 10 && longestGapMs < 1000,
-            qPrintable(QStringLiteral("%1 ticks, longest gap %2 ms").arg(ticks).arg(longestGapMs)));
         QVERIFY2(
             !residentTells || residentMost - residentAtStart < 10 * 1024,
             qPrintable(QStringLiteral("VmRSS grew by %1 KiB").arg(residentMost - residentAtStart)));

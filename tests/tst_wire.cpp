@@ -1,65 +1,45 @@
-// The engine on the wire: every operation's frames, in order and byte for byte, as the simulated
-// device receives them over a pseudo-terminal, the log lines and boxes that go with them, records
-// of the wrong length, a device that vanishes, two engines at once; and beneath them the frame
-// texts, port names and log pane. Timings are shortened, and the simulator ends a frame on 5 ms of
-// silence, so the shortened opening pauses still keep the frames apart.
+// The engine on the wire, where the pseudo-terminal and the simulated device show what a scripted
+// line cannot: a whole read byte for byte from two devices side by side, the discard that reaches
+// the driver's buffer, and a device that vanishes; and beneath them the frame texts, port names
+// and log pane. The pacing is shortened, and the simulator ends a frame on 5 ms of silence.
 #include "support/enginerig.h"
 
 #include "base/logbuffer.h"
-#include "engine/messages.h"
 #include "protocol/frames.h"
 #include "serial/portnames.h"
 #include "serial/seriallink.h"
 
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace irlearn;
 
 namespace {
 
+// Wide windows, as simulators may be slow to answer on a busy machine; the opening pauses are the
+// device's own, as one starved there would read frames less far apart as one.
 Timings quick()
 {
-    return {250, 400, 25, 30, 200, 2000};
+    return {1500, 2000, 100, 10, 200, 3000};
 }
 
-const QStringList readOpening{QStringLiteral("0001ED"), QStringLiteral("40"), QStringLiteral("50")};
-const QStringList readFrames = readOpening + QStringList(16, QStringLiteral("00"));
+// The simulator answers 5 ms after a frame, not 20.
+const QStringList gap{QStringLiteral("--frame-gap"), QStringLiteral("5")};
 
-// Sixteen distinct 257-byte records, none of them the simulator's own.
-CodeTable downloadTable()
-{
-    CodeTable table;
-    for (int r = 0; r < tableRecords; ++r) {
-        QByteArray bytes(recordBytes, '\0');
-        for (int i = 0; i < bytes.size(); ++i)
-            bytes[i] = char((i * 31 + r * 17 + 5) & 0xFF);
-        table[std::size_t(r)] = QString::fromLatin1(bytes.toHex().toUpper());
-    }
-    return table;
-}
+const QStringList readFrames =
+    QStringList{QStringLiteral("0001ED"), QStringLiteral("40"), QStringLiteral("50")} +
+    QStringList(16, QStringLiteral("00"));
 
 QStringList records(const CodeTable &table)
 {
     return QStringList(table.begin(), table.begin() + tableRecords);
-}
-
-// The log lines of frames written.
-QStringList written(const EngineRig &rig)
-{
-    return rig.log.filter(QStringLiteral("输出指令"));
-}
-
-QStringList writtenLines(const QStringList &frames)
-{
-    QStringList lines;
-    for (const QString &frame : frames)
-        lines << QStringLiteral("--== 输出指令[%1] ==--").arg(frame);
-    return lines;
 }
 
 double cpuSeconds()
@@ -119,95 +99,28 @@ private slots:
         QCOMPARE(restarted.count(), 1);
     }
 
-    void commandFrames()
-    {
-        EngineRig rig({QStringLiteral("--learn-delay"), QStringLiteral("0")}, quick());
-        QVERIFY(rig.start());
-        const QString dev = QStringLiteral("0001");
-        QSignalSpy confirmed(&rig.engine, &DeviceEngine::learningModeConfirmed);
-        QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
-
-        // Refused before anything goes out: the frames compared below are all the device gets.
-        QVERIFY(!rig.engine.learnCommand(dev, 109));
-        QVERIFY(!rig.engine.sendKey(dev, 10));
-        QVERIFY(!rig.engine.learnKey(QStringLiteral("12ab"), 0));
-        QCOMPARE(rig.results.constLast().outcome, Outcome::Invalid);
-        QCOMPARE(rig.messages,
-                 (QStringList{messages::commandNumber, messages::deviceNumberLength}));
-        rig.messages.clear();
-
-        QVERIFY(rig.engine.switchLearningMode(dev, true));
-        // One operation at a time: a second is refused while the first waits for its answer.
-        QVERIFY(!rig.engine.readTable(dev));
-        QCOMPARE(rig.results.constLast().outcome, Outcome::Busy);
-        QVERIFY(rig.waitIdle()->ok());
-        QCOMPARE(confirmed.takeFirst().at(0).toBool(), true);
-        QVERIFY(rig.engine.learnKey(dev, 0));
-        QVERIFY(rig.waitIdle()->ok());
-        QCOMPARE(learnt.count(), 1);
-        QVERIFY(rig.engine.learnKey(dev, 9));
-        QVERIFY(rig.waitIdle()->ok());
-        QVERIFY(rig.engine.switchLearningMode(dev, false));
-        QVERIFY(rig.waitIdle()->ok());
-        QCOMPARE(confirmed.takeFirst().at(0).toBool(), false);
-        QVERIFY(rig.engine.sendKey(dev, 3));
-        QVERIFY(rig.waitIdle()->ok());
-        // Numbered learning: on, the command, the learning window, off.
-        QVERIFY(rig.engine.learnCommand(dev, 1));
-        QVERIFY(rig.waitIdle()->ok());
-        QVERIFY(rig.engine.learnCommand(dev, 108));
-        QVERIFY(rig.waitIdle()->ok());
-        QCOMPARE(learnt.count(), 4);
-        QCOMPARE(rig.messages, QStringList(4, messages::learnt));
-        // Last: the device answers to its new number from now on.
-        QVERIFY(rig.engine.setDeviceNumber(QStringLiteral("0002")));
-        QVERIFY(rig.waitIdle()->ok());
-
-        const QStringList expected{
-            QStringLiteral("0001F0"), QStringLiteral("000140"), QStringLiteral("000149"),
-            QStringLiteral("0001F2"), QStringLiteral("000143"), QStringLiteral("0001F0"),
-            QStringLiteral("000140"), QStringLiteral("0001F2"), QStringLiteral("0001F0"),
-            QStringLiteral("0001AB"), QStringLiteral("0001F2"), QStringLiteral("FD0002")};
-        QVERIFY(rig.sim.waitForReceived(int(expected.size())));
-        QCOMPARE(rig.sim.received(), expected);
-        QCOMPARE(written(rig), writtenLines(expected));
-        // Every answer is logged as it came.
-        QStringList answers;
-        for (const QString &reply : rig.sim.sent())
-            answers << QStringLiteral("收到参数：") + reply;
-        QCOMPARE(rig.replies(), answers);
-        QCOMPARE(rig.replies().constFirst(), QStringLiteral("收到参数：F0"));
-
-        rig.engine.close();
-        QVERIFY(!rig.engine.readTable(dev));
-        QCOMPARE(rig.results.constLast().outcome, Outcome::NotOpen);
-    }
-
-    // Two devices read side by side, neither engine waiting for the other. (A record answering the
-    // request after the last one is the fault test's.)
+    // Two devices read side by side, neither engine waiting for the other, each table byte for byte
+    // as stored. (A record answering the request after the last one is the fault test's.)
     void twoReadsAtOnce()
     {
-        EngineRig a({QStringLiteral("--seed"), QStringLiteral("7")}, quick());
-        EngineRig b({QStringLiteral("--seed"), QStringLiteral("8")}, quick());
+        EngineRig a(gap + QStringList{QStringLiteral("--seed"), QStringLiteral("7")}, quick());
+        EngineRig b(gap + QStringList{QStringLiteral("--seed"), QStringLiteral("8")}, quick());
         QVERIFY(a.start());
         QVERIFY(b.start());
         QSignalSpy readA(&a.engine, &DeviceEngine::tableRead);
+        QSignalSpy readB(&b.engine, &DeviceEngine::tableRead);
         QVERIFY(a.engine.readTable(QStringLiteral("1")));
         QVERIFY(b.engine.readTable(QStringLiteral("0001")));
-        QVERIFY(a.sim.waitForReceived(4));
-        // A key pressed during a read is refused, not sent between records.
-        QVERIFY(!a.engine.sendKey(QStringLiteral("0001"), 0));
-        QCOMPARE(a.results.constLast().outcome, Outcome::Busy);
-        const auto ra = a.waitIdle();
-        const auto rb = b.waitIdle();
-        QVERIFY(ra && rb);
-        QVERIFY2(ra->ok() && rb->ok(), qPrintable(ra->detail + QLatin1Char('/') + rb->detail));
+        // The table is handed over as the request after the last record goes out; the wait for
+        // that request's answer is no part of it.
+        QTRY_VERIFY_WITH_TIMEOUT(readA.count() == 1 && readB.count() == 1, 10000);
+        QVERIFY(a.sim.waitForReceived(int(readFrames.size())));
+        QVERIFY(b.sim.waitForReceived(int(readFrames.size())));
 
         const QStringList stored = a.sim.storedTable();
         QVERIFY(stored != b.sim.storedTable());
-        QCOMPARE(records(ra->table), stored);
         QCOMPARE(records(readA.at(0).at(0).value<CodeTable>()), stored);
-        QCOMPARE(records(rb->table), b.sim.storedTable());
+        QCOMPARE(records(readB.at(0).at(0).value<CodeTable>()), b.sim.storedTable());
         QCOMPARE(a.sim.received(), readFrames);
         QCOMPARE(b.sim.received(), readFrames);
         QVERIFY(b.sim.receivedTimed().constFirst().first < a.sim.receivedTimed().constLast().first);
@@ -222,139 +135,50 @@ private slots:
         QVERIFY(a.messages.isEmpty());
     }
 
-    void readStopsOnBadRecord_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("record");
-        QTest::addColumn<Outcome>("outcome");
-        QTest::addColumn<QString>("detail");
-        const auto args = [](const char *option, const char *value) {
-            return QStringList{QLatin1String(option), QLatin1String(value)};
-        };
-        QTest::newRow("short 4th")
-            << args("--short-record", "4:200") << 4 << Outcome::TimedOut
-            << QStringLiteral("第4条记录长度为200字节，应为257字节，读取中止。");
-        // Short at the sixteenth record, and no record at all, are pinned by the fault test.
-        QTest::newRow("258 bytes")
-            << args("--record-len", "258") << 1 << Outcome::Refused
-            << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。");
-    }
-
-    void readStopsOnBadRecord()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(int, record);
-        QFETCH(Outcome, outcome);
-        QFETCH(QString, detail);
-        EngineRig rig(args, quick());
-        QVERIFY(rig.start());
-        QSignalSpy read(&rig.engine, &DeviceEngine::tableRead);
-        QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
-        const auto result = rig.waitIdle();
-        QVERIFY(result);
-        QCOMPARE(result->outcome, outcome);
-        QCOMPARE(result->record, record);
-        QCOMPARE(result->detail, detail);
-        QCOMPARE(rig.log.constLast(), detail);
-        QCOMPARE(rig.messages, QStringList{detail});
-        QCOMPARE(read.count(), 0);
-        QCOMPARE(rig.log.count(QStringLiteral("收到字符数:257")), record - 1);
-        // Nothing more is asked of the device once the read stopped.
-        QTest::qWait(100);
-        QCOMPARE(rig.sim.received(), readFrames.mid(0, 2 + record));
-    }
-
-    void downloadAndVerify_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QList<int>>("order"); // the records sent, by index
-        QTest::addColumn<QString>("detail");
-        QList<int> all;
-        for (int r = 0; r < tableRecords; ++r)
-            all << r;
-        // Record 3 refused once, the device asking to start over at record 6: both are got over.
-        QTest::newRow("setbacks") << QStringList{QStringLiteral("--refuse-record"),
-                                                 QStringLiteral("3"),
-                                                 QStringLiteral("--restart-at"),
-                                                 QStringLiteral("6")}
-                                  << QList<int>{0, 1, 2, 3, 3, 4, 5, 6} + all
-                                  << QStringLiteral("校验完成：16条记录全部一致。");
-        // Record 4 stored with one byte changed though answered 00: the read-back names it.
-        QTest::newRow("stored wrongly")
-            << QStringList{QStringLiteral("--wrong-record"), QStringLiteral("4")} << all
-            << QStringLiteral("校验失败：第5条记录与文件不一致。");
-    }
-
-    void downloadAndVerify()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QList<int>, order);
-        QFETCH(QString, detail);
-        EngineRig rig(args, quick());
-        QVERIFY(rig.start());
-        const CodeTable table = downloadTable();
-        QVERIFY(rig.engine.downloadTable(QStringLiteral("1"), table, true));
-        const auto result = rig.waitIdle();
-        QVERIFY(result);
-        const bool intact = order.size() > tableRecords;
-        QCOMPARE(result->outcome, intact ? Outcome::Done : Outcome::Mismatch);
-        QCOMPARE(result->differing, intact ? QList<int>() : QList<int>{5});
-        QCOMPARE(result->detail, detail);
-        QCOMPARE(rig.messages, QStringList{detail});
-        QStringList stored = rig.sim.storedTable();
-        if (!intact) {
-            QVERIFY(stored.at(4) != table[4]);
-            stored[4] = table[4];
-        }
-        QCOMPARE(stored, records(table));
-
-        // The download, then the read-back, every frame logged as it went out.
-        QStringList expected{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")};
-        QStringList lines;
-        for (int r : std::as_const(order)) {
-            expected << table[std::size_t(r)];
-            lines << QStringLiteral("输出第%1行指令！").arg(r);
-        }
-        lines << QStringLiteral("下载记录完成！");
-        expected += readFrames;
-        QCOMPARE(rig.sim.received(), expected);
-        QCOMPARE(written(rig), writtenLines(expected));
-        QCOMPARE(rig.log.filter(QRegularExpression(QStringLiteral("^(输出第|下载记录)"))), lines);
-    }
-
-    // The device goes as an unplugged adapter would, once record 4 is out. (The same in a
-    // download is pinned, frames and stored records, by the fault test.)
     // The discard before a write reaches the driver's buffer: an answer that came while the
     // program was not reading is thrown away, not read as the next frame's answer.
     void discardReachesTheDriver()
     {
         SimProcess sim({}, SimProcess::Pace::Instant);
         QVERIFY(sim.start());
+        // A second reader that only looks: how many bytes wait in the terminal's input queue.
+        // Opened first, as the link takes the terminal for itself.
+        const int watch =
+            ::open(QFile::encodeName(sim.linkPath()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(watch >= 0);
         SerialLink link;
         QVERIFY(link.open(sim.linkPath(), nullptr));
         QByteArray got;
         connect(&link, &DeviceLink::received, this, [&](const QByteArray &bytes) { got += bytes; });
         QVERIFY(link.write(QByteArray::fromHex("0001F0")));
         // No events processed: the echo waits in the driver.
-        QDeadlineTimer deadline(5000);
-        while (sim.sent().isEmpty() && !deadline.hasExpired())
-            QThread::msleep(5);
-        QCOMPARE(sim.sent(), QStringList{QStringLiteral("F0")});
-        QThread::msleep(50);
+        int waiting = 0;
+        for (QDeadlineTimer deadline(5000); waiting == 0 && !deadline.hasExpired();) {
+            if (::ioctl(watch, FIONREAD, &waiting) != 0)
+                break;
+            QThread::msleep(1);
+        }
+        ::close(watch);
+        QCOMPARE(waiting, 1);
         QVERIFY(link.discardPending());
-        QTest::qWait(100);
-        QCOMPARE(got, QByteArray());
-        // The line itself still works both ways.
+        // The line itself still works both ways, and brings the new answer alone.
         QVERIFY(link.write(QByteArray::fromHex("0001F2")));
         QTRY_COMPARE(got, QByteArray("\xF2", 1));
     }
 
+    // The device goes as an unplugged adapter would, once record 4 is in. (The same in a download
+    // is pinned, frames and stored records, by the fault test.)
     void unplugEndsOperation()
     {
-        EngineRig rig({QStringLiteral("--vanish-after"), QStringLiteral("3")}, quick());
+        EngineRig rig(gap, quick());
         QVERIFY(rig.start());
-        const QStringList before = rig.sim.storedTable();
         QSignalSpy lost(&rig.engine, &DeviceEngine::connectionLost);
+        // At the test's hand: a simulator that vanishes by itself can, on a busy machine, hang up
+        // before its last record has crossed the terminal.
+        QObject::connect(&rig.engine, &DeviceEngine::progress, &rig.engine, [&](int done) {
+            if (done == 4)
+                rig.sim.kill();
+        });
         QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
 
         const auto result = rig.waitIdle();
@@ -369,12 +193,11 @@ private slots:
         QCOMPARE(lost.count(), 1);
         QVERIFY(!rig.engine.isOpen());
         QCOMPARE(rig.progressAtMs.constLast().first, 4);
-        QCOMPARE(rig.sim.storedTable(), before);
 
         // A port left open on a hung-up terminal reports its error again and again: nothing may
         // spin once the device is gone.
         const double cpu = cpuSeconds();
-        QTest::qWait(700);
+        QTest::qWait(500);
         const double used = cpuSeconds() - cpu;
         QVERIFY2(used < 0.2, qPrintable(QStringLiteral("CPU seconds used: %1").arg(used)));
         QCOMPARE(lost.count(), 1);

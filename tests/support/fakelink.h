@@ -10,8 +10,10 @@
 #include <functional>
 
 // A scripted line for engine tests: records every frame written (as upper-case hex text) and
-// answers through a responder, after the event loop has run once, as a real line would. No
-// pseudo-terminal, no simulator: the engine's state machines alone.
+// answers through a responder once the event loop has run, as a real line would. Anything else
+// the device sends comes when the test says so (arrive), at a step of the dialogue the test
+// waited for: no wall-clock moment that a busy machine could miss. No pseudo-terminal, no
+// simulator: the engine's state machines alone.
 class FakeLink : public irlearn::DeviceLink
 {
 public:
@@ -26,6 +28,8 @@ public:
     QByteArray waiting;
     // What each discard threw away, in order (empty entries included).
     QList<QByteArray> discarded;
+    // Set by a responder: bytes that follow its answer, in a piece of their own.
+    QByteArray trailing;
 
     bool open(const QString &, irlearn::OpenFailure *) override { return m_open = true; }
     void close() override { m_open = false; }
@@ -48,21 +52,24 @@ public:
         if (responder)
             answer += responder(frame);
         deliver(answer);
+        deliver(trailing);
+        trailing.clear();
         return true;
     }
 
-    // Bytes from the device, a moment later; none: silence.
-    void deliver(const QByteArray &bytes, int afterMs = 0)
+    // Bytes from the device once the event loop has run, each call's in a piece of its own and
+    // in the order of the calls; none: silence.
+    void deliver(const QByteArray &bytes)
     {
-        if (bytes.isEmpty())
-            return;
-        QTimer::singleShot(afterMs, this, [this, bytes] {
-            if (m_open)
-                emit received(bytes);
-        });
+        if (!bytes.isEmpty())
+            QTimer::singleShot(0, this, [this, bytes] { arrive(bytes); });
     }
-
-    qint64 elapsedMs() const { return m_clock.elapsed(); }
+    // Bytes from the device now: the engine has handled them when this returns.
+    void arrive(const QByteArray &bytes)
+    {
+        if (m_open)
+            emit received(bytes);
+    }
 
 private:
     bool m_open = false;
