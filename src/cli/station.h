@@ -7,9 +7,15 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+
+namespace irlearn {
+class NetworkPresence;
+struct NetworkAddress;
+} // namespace irlearn
 
 namespace irlearn::cli {
 
@@ -18,10 +24,12 @@ class Reporter;
 class PortJob;
 
 // A preparation bench: every serial port that appears gets the code file (and the next device
-// number), one PortJob per device, all side by side in this one event loop. Ports are found by
-// looking at the file system only (the system's USB serial ports, --watch globs, --port paths),
-// so a port is never opened just to see whether it is there. A port that was written waits to be
-// unplugged before it counts as new again; one lost mid-way is written again when it is back.
+// number), one PortJob per device, all side by side in this one event loop. Local ports are found
+// by looking at the file system only (the system's USB serial ports, --watch globs, --port
+// paths), so a port is never opened just to see whether it is there; a port server's address
+// (--port rfc2217://…) counts as there once the server accepts a connection. A port that was
+// written waits to be unplugged (its server's connection dropped) before it counts as new again;
+// one lost mid-way is written again when it is back.
 class Station : public QObject
 {
     Q_OBJECT
@@ -52,20 +60,23 @@ private:
     // One device on one port, from its appearing until it goes away.
     struct Slot
     {
-        QString path;     // as found (a link keeps its name)
+        QString path;     // as found (a link keeps its name), or the server's address
         QString identity; // the USB serial number where there is one, else the path
         QString device;
         QString number; // the new number, once its step started
         PortJob *job = nullptr;
         bool present = true;
-        bool wentAway = false; // missing at some look while its job ran
-        bool settled = false;  // its job ended: it waits to be unplugged
+        bool wentAway = false;             // missing at some look while its job ran
+        bool settled = false;              // its job ended: it waits to be unplugged
+        NetworkPresence *server = nullptr; // a port server's address: tells when it goes
         QElapsedTimer clock;
     };
 
     void look();
+    void watchServer(const NetworkAddress &address, const QString &device);
     void begin(const QString &key, const QString &path, const QString &device);
     void jobEnded(const QString &key);
+    bool serverNotThere(const Slot &slot) const;
     void writeLog(const Slot &slot, bool ok);
     void maybeFinish();
     int summarise();
@@ -75,11 +86,13 @@ private:
     CodeTable m_table;
     QString m_sum;
     QList<Source> m_sources;
+    QList<NetworkPresence *> m_servers;
     QMap<QString, Slot> m_slots; // by the port's canonical path
     QTimer m_poll;
     QFile m_log;
     int m_nextNumber = 0; // 0: keep numbers
     QStringList m_numbersUsed;
+    QSet<QString> m_unanswered;    // port servers whose device did not answer its last try
     QMap<QString, int> m_lastCode; // by identity: the code of its last result (0: written)
     int m_written = 0;
     int m_failures = 0;
