@@ -312,6 +312,10 @@ private slots:
              3, "不是串口设备"},
             {QStringList{QStringLiteral("verify"), table16, QStringLiteral("--bogus")}, 2,
              "没有选项"},
+            // Two port servers are two ports, however alike their addresses look on disk.
+            {words("identify --device 0001 --port rfc2217://127.0.0.1:1 --port "
+                   "rfc2217://127.0.0.1:2"),
+             3, "127.0.0.1:2"},
         };
         for (auto [args, code, says] : cases) {
             // The settings rows are a read of COM1.

@@ -55,7 +55,7 @@ QStringList matches(const QString &pattern)
 
 } // namespace
 
-Station::Station(const Request &request, Reporter &out) : m_request(request), m_out(out)
+Station::Station(const Request &request, Reporter &out) : PortRun(request, out)
 {
     m_poll.setInterval(pollMs);
     connect(&m_poll, &QTimer::timeout, this, &Station::look);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "portrun.h"
+
 #include "codefile/codetable.h"
 
 #include <QElapsedTimer>
@@ -19,10 +21,6 @@ struct NetworkAddress;
 
 namespace irlearn::cli {
 
-struct Request;
-class Reporter;
-class PortJob;
-
 // A preparation bench: every serial port that appears gets the code file (and the next device
 // number), one PortJob per device, all side by side in this one event loop. Local ports are found
 // by looking at the file system only (the system's USB serial ports, --watch globs, --port
@@ -30,7 +28,7 @@ class PortJob;
 // (--port rfc2217://…) counts as there once the server accepts a connection. A port that was
 // written waits to be unplugged (its server's connection dropped) before it counts as new again;
 // one lost mid-way is written again when it is back.
-class Station : public QObject
+class Station : public PortRun
 {
     Q_OBJECT
 
@@ -38,16 +36,11 @@ public:
     Station(const Request &request, Reporter &out);
     ~Station() override;
 
-    static constexpr int started = -1;
-
     // Checks the file and the log, then starts watching: the exit code when refused, else
     // `started`; finished() tells the exit code after Ctrl-C.
-    int start();
+    int start() override;
     // Ctrl-C or SIGTERM: no new device is started; those being written finish first.
-    void interrupt(int signal);
-
-signals:
-    void finished(int exitCode);
+    void interrupt(int signal) override;
 
 private:
     // Where ports may appear, and the number their devices answer to.
@@ -79,10 +72,8 @@ private:
     bool serverNotThere(const Slot &slot) const;
     void writeLog(const Slot &slot, bool ok);
     void maybeFinish();
-    int summarise();
+    int summarise() override;
 
-    const Request &m_request;
-    Reporter &m_out;
     CodeTable m_table;
     QString m_sum;
     QList<Source> m_sources;
