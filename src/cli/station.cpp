@@ -122,7 +122,7 @@ void Station::watchServer(const NetworkAddress &address, const QString &device)
                             ? QStringLiteral("rfc2217://%1").arg(address.hostAndPort())
                             : QStringLiteral("tcp://%1").arg(address.hostAndPort());
     // A refused connection only means "not there yet": tried again, said nothing.
-    auto *server = new NetworkPresence(address, pollMs, this);
+    auto *server = new NetworkPresence(address, pollMs, serverGraceMs(), this);
     m_servers << server;
     connect(server, &NetworkPresence::appeared, this, [this, server, key, device] {
         if (m_stopping)

@@ -4,8 +4,9 @@
 
 namespace irlearn {
 
-NetworkPresence::NetworkPresence(NetworkAddress address, int pollMs, QObject *parent)
-    : QObject(parent), m_address(std::move(address)), m_socket(new QTcpSocket(this))
+NetworkPresence::NetworkPresence(NetworkAddress address, int pollMs, int graceMs, QObject *parent)
+    : QObject(parent), m_address(std::move(address)), m_graceMs(graceMs),
+      m_socket(new QTcpSocket(this))
 {
     m_next.setSingleShot(true);
     m_next.setInterval(pollMs);
@@ -78,9 +79,9 @@ void NetworkPresence::dropped()
     }
     // A hold that had settled, or one still turned away past the grace time: the device or its
     // server is gone.
-    const bool settled = m_held && m_up.elapsed() >= holdSettleMs;
+    const bool settled = m_held && m_up.elapsed() >= m_graceMs / 6;
     m_held = false;
-    if (settled || m_holding.elapsed() >= holdGraceMs) {
+    if (settled || m_holding.elapsed() >= m_graceMs) {
         m_mode = Mode::Idle;
         m_socket->abort();
         emit gone();

@@ -21,12 +21,12 @@ class NetworkPresence : public QObject
 
 public:
     // A server mostly hangs up at once on a connection that comes while it is still letting the
-    // last one go: within holdGraceMs of the hold's start, a connection that dropped before it
-    // was up holdSettleMs is tried again, not taken for the device being gone.
-    static constexpr int holdGraceMs = 3000;
-    static constexpr int holdSettleMs = 500;
+    // last one go: within graceMs of the hold's start, a connection that dropped before it was
+    // up a sixth of that is tried again, not taken for the device being gone.
+    static constexpr int defaultGraceMs = 3000;
 
-    NetworkPresence(NetworkAddress address, int pollMs, QObject *parent = nullptr);
+    NetworkPresence(NetworkAddress address, int pollMs, int graceMs = defaultGraceMs,
+                    QObject *parent = nullptr);
     ~NetworkPresence() override;
 
     const NetworkAddress &address() const { return m_address; }
@@ -47,6 +47,7 @@ private:
     void dropped();
 
     NetworkAddress m_address;
+    int m_graceMs;
     Mode m_mode = Mode::Idle;
     QTcpSocket *m_socket;
     QTimer m_next;
