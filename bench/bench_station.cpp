@@ -30,7 +30,8 @@ private slots:
         station.start(QStringLiteral(IRLEARN_CLI_PATH),
                       {QStringLiteral("station"), QStringLiteral(IRLEARN_TEST_DATA "/table16.bin"),
                        QStringLiteral("--device"), QStringLiteral("0001"),
-                       QStringLiteral("--watch"), dir.filePath(QStringLiteral("*"))});
+                       QStringLiteral("--no-system-ports"), QStringLiteral("--watch"),
+                       dir.filePath(QStringLiteral("*"))});
         QString err;
         const auto until = [&](const QString &text) {
             return QTest::qWaitFor(

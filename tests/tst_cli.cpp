@@ -1,6 +1,7 @@
 // irlearn-cli as a script runs it: the real binary in its own process against simulated devices on
 // pseudo-terminals (one simulator process each), pinned through a settings file. Every command's
 // frames are read back from the simulators' logs; timings are scaled through IRLEARN_TIME_SCALE.
+#include "support/ser2netprocess.h"
 #include "support/simprocess.h"
 
 #include "codefile/codefile.h"
@@ -283,8 +284,11 @@ private slots:
             {words("clone x --port COM1=12"), 2, "设备号长度必须为4位"},
             {words("clone x --port COM1=0001 --port COM2"), 2, "缺少 --device"},
             {QStringList{QStringLiteral("station"), table16} +
-                 words("--device 0001 --port rfc2217://127.0.0.1:1"),
-             2, "不支持网络端口"},
+                 words("--device 0001 --port rfc2217://127.0.0.1"),
+             2, "端口"},
+            {QStringList{QStringLiteral("station"), table16} +
+                 words("--device 0001 --no-system-ports"),
+             2, "--watch 或 --port"},
             // The settings file names the ports: one that cannot be read is no file at all.
             {dev1 + QStringList{settings, m_dir->filePath(QStringLiteral("none.ini"))}, 2,
              "文件不存在"},
@@ -308,6 +312,10 @@ private slots:
              3, "不是串口设备"},
             {QStringList{QStringLiteral("verify"), table16, QStringLiteral("--bogus")}, 2,
              "没有选项"},
+            // Two port servers are two ports, however alike their addresses look on disk.
+            {words("identify --device 0001 --port rfc2217://127.0.0.1:1 --port "
+                   "rfc2217://127.0.0.1:2"),
+             3, "127.0.0.1:2"},
         };
         for (auto [args, code, says] : cases) {
             // The settings rows are a read of COM1.
@@ -611,10 +619,12 @@ private slots:
 
     // The station on a folder of links, as /dev/serial/by-id is: two devices plugged in at once
     // (one pulled out mid-write, then plugged in again), numbers never given twice, a line per
-    // result in the log, and Ctrl-C letting the device in flight finish before the summary.
+    // result in the log, and Ctrl-C letting the device in flight finish before the summary. A
+    // port server's address beside them is written once its server is up, and again when the
+    // server has gone and come back.
     void stationWritesEveryDevicePluggedIn()
     {
-        startSims({{}, words("--vanish-after 5"), {}, {}});
+        startSims({{}, words("--vanish-after 5"), {}, {}, {}, {}});
         const QString folder = m_dir->filePath(QStringLiteral("by-id"));
         QVERIFY(QDir().mkpath(folder));
         const QString log = m_dir->filePath(QStringLiteral("batch.jsonl"));
@@ -626,14 +636,21 @@ private slots:
             return QStringLiteral("%1/%2%3").arg(folder, QLatin1String(name),
                                                  QString::fromUtf8(text));
         };
+        // The device behind the server, by a link: another one is plugged in there later.
+        const QString behind = m_dir->filePath(QStringLiteral("served"));
+        QVERIFY(QFile::link(m_sims.at(4)->linkPath(), behind));
+        const bool served = !Ser2netProcess::program().isEmpty();
+        Ser2netProcess server(behind);
+        const QString address = server.rfc2217Address();
 
         QProcess process;
         QString err;
         QVERIFY(
             startUntil(process,
                        QStringList{QStringLiteral("station"), table16} +
-                           words("--device 0001 --number-from 0101 --watch") +
-                           QStringList{folder + QStringLiteral("/*"), QStringLiteral("--log"), log},
+                           words("--device 0001 --number-from 0101 --no-system-ports --port") +
+                           QStringList{address, QStringLiteral("--watch"),
+                                       folder + QStringLiteral("/*"), QStringLiteral("--log"), log},
                        QStringLiteral("工作站已就绪"), &err,
                        // Two devices' opening pauses at once on a loaded machine: longer than the
                        // other runs', so that no frame runs into the next.
@@ -666,6 +683,27 @@ private slots:
         // A device left in place is not written twice.
         QCOMPARE(m_sims.at(0)->received().count(QStringLiteral("FD0101")), 1);
 
+        QStringList numbers{QStringLiteral("0101"), QStringLiteral("0102")};
+        if (served) {
+            QVERIFY(m_sims.at(4)->received().isEmpty());
+            QVERIFY(server.start());
+            QVERIFY2(until(address + QStringLiteral("  设备号 0103  完成 → 可以拔下")),
+                     qPrintable(err));
+            server.kill();
+            QVERIFY2(until(address + QStringLiteral(": 连接已断开")), qPrintable(err));
+            QVERIFY(QFile::remove(behind));
+            QVERIFY(QFile::link(m_sims.at(5)->linkPath(), behind));
+            QVERIFY(server.start());
+            QVERIFY2(until(address + QStringLiteral("  设备号 0104  完成 → 可以拔下")),
+                     qPrintable(err));
+            for (int i : {4, 5})
+                QCOMPARE(m_sims.at(i)->storedTable(), fileRecords(table16));
+            numbers << QStringLiteral("0103") << QStringLiteral("0104");
+        }
+        const QString last =
+            QStringLiteral("%1").arg(numbers.size() + 101, 4, 10, QLatin1Char('0'));
+        numbers << last;
+
         // Ctrl-C while a device is being written: it finishes, then the summary.
         QVERIFY(plug("d", 3));
         QVERIFY2(until(says("d", ": 写入")), qPrintable(err));
@@ -676,18 +714,17 @@ private slots:
             QCOMPARE(m_sims.at(i)->storedTable(), fileRecords(table16));
             QVERIFY(m_sims.at(i)->received().constLast().startsWith(QStringLiteral("FD010")));
         }
-        QCOMPARE(r.value("written").toInt(), 3);
+        QCOMPARE(r.value("written").toInt(), numbers.size());
         QCOMPARE(r.value("failed").toInt(), 1);
         QCOMPARE(r.value("unwritten").toArray().size(), 0);
-        QCOMPARE(
-            r.value("numbers").toArray(),
-            QJsonArray({QStringLiteral("0101"), QStringLiteral("0102"), QStringLiteral("0103")}));
-        QVERIFY2(r.err.contains(QStringLiteral("已写入 3 台，失败 1 次")), qPrintable(r.err));
+        QCOMPARE(r.value("numbers").toArray(), QJsonArray::fromStringList(numbers));
+        QVERIFY2(r.err.contains(QStringLiteral("已写入 %1 台，失败 1 次").arg(numbers.size())),
+                 qPrintable(r.err));
 
         QFile file(log);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
-        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.size(), numbers.size() + 1);
         const QString sum = QString::fromLatin1(
             QCryptographicHash::hash(
                 (fileRecords(table16).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"))
@@ -710,12 +747,15 @@ private slots:
         QCOMPARE(lost.value(QLatin1String("port")).toString(), folder + QStringLiteral("/b"));
         QCOMPARE(lost.value(QLatin1String("result")).toString(), QStringLiteral("port-lost"));
         QCOMPARE(lost.value(QLatin1String("failed_records")).toArray(), QJsonArray({6}));
-        for (const QString &n : {QStringLiteral("0101"), QStringLiteral("0102")}) {
+        for (const QString &n : std::as_const(numbers)) {
             QCOMPARE(byNumber.value(n).value(QLatin1String("result")).toString(),
                      QStringLiteral("done"));
             QCOMPARE(byNumber.value(n).value(QLatin1String("failed_records")).toArray(),
                      QJsonArray());
         }
+        if (served)
+            QCOMPARE(byNumber.value(QStringLiteral("0104")).value(QLatin1String("port")).toString(),
+                     address);
     }
 
     // Labels, then a library in a temporary folder: additions never overwrite, search and the

@@ -15,7 +15,7 @@
 
 namespace irlearn::cli {
 
-CloneRun::CloneRun(const Request &request, Reporter &out) : m_request(request), m_out(out)
+CloneRun::CloneRun(const Request &request, Reporter &out) : PortRun(request, out)
 {
 }
 
@@ -23,7 +23,6 @@ CloneRun::~CloneRun() = default;
 
 int CloneRun::start()
 {
-    m_clock.start();
     const Request &r = m_request;
     QJsonObject json{{QStringLiteral("command"), r.name}, {QStringLiteral("file"), r.file}};
     auto refuse = [&](int code, const QString &why, const QString &word) {
@@ -39,108 +38,30 @@ int CloneRun::start()
     codefile::fill(m_table, file.lines);
 
     // Every port is looked at before any is opened: a wrong one stops the clone with nothing sent.
-    QStringList problems;
-    QStringList seen;
-    for (int i = 0; i < r.ports.size(); ++i) {
-        QString why;
-        const std::optional<Target> target = resolveTarget(r, r.ports.at(i), &why);
-        if (!target) {
-            problems << QStringLiteral("%1：%2").arg(r.ports.at(i), why);
-            continue;
-        }
-        const QString canonical = canonicalPath(target->device);
-        if (seen.contains(canonical))
-            return refuse(
-                exitUsage,
-                QStringLiteral("端口 %1 给了不止一次（%2）").arg(r.ports.at(i), canonical),
-                QStringLiteral("usage"));
-        seen << canonical;
-        const QString current = r.portDevices.value(i);
-        m_ports.append({target->label, target->device, r.numbers.value(i), QString(), nullptr,
-                        r.ports.at(i), current.isEmpty() ? r.device : current});
-    }
-    if (!problems.isEmpty())
-        return refuse(exitPortOpen, problems.join(QLatin1Char('\n')),
-                      outcomeWord(Outcome::NotOpen));
-
-    const Timings timings = timingsFromEnvironment();
-    m_running = int(m_ports.size());
-    for (Port &port : m_ports) {
-        port.job = new PortJob(port.device, timings, this);
-        port.job->setRetries(r.retries);
-        // Reopened by the name the operator gave: a COM name or link finds the device anew.
-        port.job->setRetryPacing(firstRetryMs(), [&r, given = port.given] {
-            QString why;
-            const std::optional<Target> target = resolveTarget(r, given, &why);
-            return target ? target->device : QString();
-        });
-        port.job->addStep({QStringLiteral("写入"),
-                           [this, device = port.current](DeviceEngine &e) {
-                               return e.downloadTable(device, m_table, true);
-                           },
-                           QStringLiteral("download")});
-        if (!port.number.isEmpty())
-            port.job->addStep(
-                {QStringLiteral("设备号 %1").arg(port.number),
-                 [number = port.number](DeviceEngine &e) { return e.setDeviceNumber(number); },
-                 QStringLiteral("set-number")});
-        Port *p = &port;
-        connect(port.job, &PortJob::stepStarted, this, [this, p](const QString &step, int attempt) {
-            p->line = attempt > 1 ? QStringLiteral("%1（第%2次）").arg(step).arg(attempt) : step;
-            drawBoard();
-        });
-        connect(port.job, &PortJob::progress, this,
-                [this, p](const QString &step, int done, int total) {
-                    p->line = QStringLiteral("%1 %2/%3").arg(step).arg(done).arg(total);
-                    drawBoard();
-                });
-        connect(port.job, &PortJob::note, this, [this, p](const QString &text) {
-            m_out.say(QStringLiteral("%1: %2").arg(p->label, text));
-        });
-        connect(port.job, &PortJob::logLine, this,
-                [this, p, verbose = r.verbose](const QString &line) {
-                    m_out.frame(QStringLiteral("%1: %2").arg(p->label, line), verbose);
-                });
-        connect(port.job, &PortJob::finished, this, [this, p] {
-            const JobResult &result = p->job->result();
-            p->line = result.ok() ? QStringLiteral("完成")
-                                  : QStringLiteral("失败：%1").arg(result.message);
-            drawBoard();
-            if (--m_running == 0) {
-                m_out.settle();
-                emit finished(summarise());
-            }
-        });
-    }
-    drawBoard();
-    for (Port &port : m_ports)
-        port.job->start();
+    if (const int refused = takePorts(json); refused != 0)
+        return refused;
+    startJobs(
+        [this, &r](Port &port, PortJob &job) {
+            job.setRetries(r.retries);
+            // Reopened by the name the operator gave: a COM name or link finds the device anew.
+            job.setRetryPacing(firstRetryMs(), [&r, given = port.given] {
+                QString why;
+                const std::optional<Target> target = resolveTarget(r, given, &why);
+                return target ? target->device : QString();
+            });
+            job.addStep({QStringLiteral("写入"),
+                         [this, device = port.current](DeviceEngine &e) {
+                             return e.downloadTable(device, m_table, true);
+                         },
+                         QStringLiteral("download")});
+            if (!port.number.isEmpty())
+                job.addStep(
+                    {QStringLiteral("设备号 %1").arg(port.number),
+                     [number = port.number](DeviceEngine &e) { return e.setDeviceNumber(number); },
+                     QStringLiteral("set-number")});
+        },
+        QStringLiteral("完成"));
     return started;
-}
-
-void CloneRun::interrupt(int signal)
-{
-    if (m_signal != 0)
-        return;
-    m_signal = signal;
-    m_out.say(stoppingText);
-    for (Port &port : m_ports) {
-        if (port.job)
-            port.job->cancel();
-    }
-}
-
-void CloneRun::drawBoard()
-{
-    int width = 0;
-    for (const Port &port : std::as_const(m_ports))
-        width = qMax(width, int(port.label.size()));
-    QStringList lines;
-    for (const Port &port : std::as_const(m_ports))
-        lines << QStringLiteral("%1  %2").arg(port.label.leftJustified(width),
-                                              port.line.isEmpty() ? QStringLiteral("等待")
-                                                                  : port.line);
-    m_out.board(lines);
 }
 
 int CloneRun::summarise()
@@ -155,14 +76,8 @@ int CloneRun::summarise()
                           .arg(QStringLiteral("端口").leftJustified(width - 2))};
     for (const Port &port : std::as_const(m_ports)) {
         const JobResult &result = port.job->result();
-        QString message = result.message;
-        if (result.interrupted)
-            message = interruptedText(Command::Clone, result);
-        else if (result.outcome == Outcome::TimedOut)
-            message = withNoAnswerHint(message);
-        int portCode = result.interrupted ? SignalWatch::exitCode(m_signal) : result.exitCode();
-        if (result.outcome == Outcome::NotOpen)
-            portCode = exitPortOpen;
+        const QString message = failureText(Command::Clone, result);
+        const int portCode = exitCodeOf(result);
         code = qMax(code, portCode);
         if (result.ok())
             ++done;

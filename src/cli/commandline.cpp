@@ -132,6 +132,7 @@ const QMap<QString, QCommandLineOption> &options()
          QCommandLineOption(QStringLiteral("watch"), {}, QStringLiteral("GLOB"))},
         {QStringLiteral("log"),
          QCommandLineOption(QStringLiteral("log"), {}, QStringLiteral("FILE"))},
+        {QStringLiteral("no-system-ports"), QCommandLineOption(QStringLiteral("no-system-ports"))},
     };
     return table;
 }
@@ -345,6 +346,9 @@ QString checkStation(Request &r, const Given &g)
         return QStringLiteral("--verify 与 --no-verify 只能用一个");
     r.verify = !g.has(QStringLiteral("no-verify"));
     r.watch = g.parser.values(QStringLiteral("watch"));
+    r.systemPorts = !g.has(QStringLiteral("no-system-ports"));
+    if (!r.systemPorts && r.watch.isEmpty() && r.ports.isEmpty())
+        return QStringLiteral("--no-system-ports 之外还要给 --watch 或 --port：否则没有要等的端口");
     r.log = g.value(QStringLiteral("log"));
     if (g.has(QStringLiteral("number-from"))) {
         r.numberFrom = g.value(QStringLiteral("number-from")).trimmed();
@@ -625,7 +629,8 @@ const QList<CommandInfo> &commands()
          0, 0, checkTeach, runTeach},
         {QStringLiteral("station"), Command::Station,
          QStringLiteral("station FILE --device NNNN [--number-from NNNN] [--verify|--no-verify] "
-                        "[--watch GLOB ...] [--port P[=NNNN] ...] [--log FILE.jsonl]"),
+                        "[--watch GLOB ...] [--port P[=NNNN] ...] [--no-system-ports] "
+                        "[--log FILE.jsonl]"),
          QStringLiteral("工作站：每插上一台设备就写入红外指令文件"),
          QStringLiteral(
              "等待串口出现（默认为系统的 USB 串口），每出现一个就下载红外指令文件并读回校验，\n"
@@ -637,7 +642,10 @@ const QList<CommandInfo> &commands()
              "  --watch GLOB        另外等待这些路径，如 /dev/serial/by-id/* "
              "或一个放链接的文件夹，\n"
              "                      可给多次；只看文件系统，不打开任何端口\n"
-             "  --port P[=NNNN]     另外等待端口 P（设备路径），其上的设备号为 NNNN，可给多次\n"
+             "  --port P[=NNNN]     另外等待端口 P，其上的设备号为 NNNN，可给多次；P 为设备路径，\n"
+             "                      或串口服务器地址 rfc2217://主机:端口、tcp://主机:端口：\n"
+             "                      服务器接受连接、设备应答时写入，连接断开后再连上时重新写入\n"
+             "  --no-system-ports   不等待系统的 USB 串口，只等 --watch 和 --port 给的端口\n"
              "  --number-from NNNN  依次给设备号 NNNN、NNNN+1、……\n"
              "  --no-verify         下载后不读回校验（默认校验）\n"
              "  --log FILE.jsonl    每台设备的结果追加为一行 JSON：时间、端口、USB 标识、设备号、\n"
@@ -645,7 +653,8 @@ const QList<CommandInfo> &commands()
              ignoreLabelsText,
          onDevice + QStringList{QStringLiteral("number-from"), QStringLiteral("verify"),
                                 QStringLiteral("no-verify"), QStringLiteral("watch"),
-                                QStringLiteral("log"), QStringLiteral("ignore-labels")},
+                                QStringLiteral("no-system-ports"), QStringLiteral("log"),
+                                QStringLiteral("ignore-labels")},
          1, 1, checkStation, runStation},
     };
     return table;

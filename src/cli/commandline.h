@@ -61,9 +61,10 @@ struct Request
     // clone, station: the number each port's device answers to now (--port P=NNNN), in port
     // order; empty where --device applies. ports holds the ports without it.
     QStringList portDevices;
-    QStringList watch;  // station --watch: paths or globs of ports to wait for
-    QString log;        // station --log: the JSON-lines file each result is appended to
-    QString numberFrom; // station --number-from: the first new number; empty: keep
+    QStringList watch;       // station --watch: paths or globs of ports to wait for
+    bool systemPorts = true; // station: the system's USB serial ports too (--no-system-ports)
+    QString log;             // station --log: the JSON-lines file each result is appended to
+    QString numberFrom;      // station --number-from: the first new number; empty: keep
     bool json = false;
     bool verbose = false;
     QString settingsPath;   // --settings; empty: the window's settings file

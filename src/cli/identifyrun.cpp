@@ -7,13 +7,12 @@
 #include "runcontext.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
 namespace irlearn::cli {
 
-IdentifyRun::IdentifyRun(const Request &request, Reporter &out) : m_request(request), m_out(out)
+IdentifyRun::IdentifyRun(const Request &request, Reporter &out) : PortRun(request, out)
 {
 }
 
@@ -21,7 +20,6 @@ IdentifyRun::~IdentifyRun() = default;
 
 int IdentifyRun::start()
 {
-    m_clock.start();
     const Request &r = m_request;
     QJsonObject json{{QStringLiteral("command"), r.name}};
 
@@ -37,91 +35,16 @@ int IdentifyRun::start()
             QStringLiteral("码库中没有条目：%1").arg(QDir::toNativeSeparators(library.folder())));
 
     // Every port is looked at before any is opened, as a clone does.
-    QStringList portProblems;
-    QStringList seen;
-    for (const QString &given : r.ports) {
-        QString why;
-        const std::optional<Target> target = resolveTarget(r, given, &why);
-        if (!target) {
-            portProblems << QStringLiteral("%1：%2").arg(given, why);
-            continue;
-        }
-        const QString canonical = QFileInfo(target->device).canonicalFilePath();
-        if (seen.contains(canonical))
-            return m_out.refuse(json, exitUsage,
-                                QStringLiteral("端口 %1 给了不止一次（%2）").arg(given, canonical),
-                                QStringLiteral("usage"));
-        seen << canonical;
-        m_ports.append({target->label, target->device, QString(), nullptr});
-    }
-    if (!portProblems.isEmpty())
-        return m_out.refuse(json, exitPortOpen, portProblems.join(QLatin1Char('\n')),
-                            outcomeWord(Outcome::NotOpen));
-
-    const Timings timings = timingsFromEnvironment();
-    m_running = int(m_ports.size());
-    for (Port &port : m_ports) {
-        port.job = new PortJob(port.device, timings, this);
-        port.job->addStep({QStringLiteral("读取"),
-                           [device = r.device](DeviceEngine &e) { return e.readTable(device); },
-                           QStringLiteral("read")});
-        Port *p = &port;
-        connect(port.job, &PortJob::stepStarted, this, [this, p](const QString &step, int) {
-            p->line = step;
-            drawBoard();
-        });
-        connect(port.job, &PortJob::progress, this,
-                [this, p](const QString &step, int done, int total) {
-                    p->line = QStringLiteral("%1 %2/%3").arg(step).arg(done).arg(total);
-                    drawBoard();
-                });
-        connect(port.job, &PortJob::note, this, [this, p](const QString &text) {
-            m_out.say(QStringLiteral("%1: %2").arg(p->label, text));
-        });
-        connect(port.job, &PortJob::logLine, this,
-                [this, p, verbose = r.verbose](const QString &line) {
-                    m_out.frame(QStringLiteral("%1: %2").arg(p->label, line), verbose);
-                });
-        connect(port.job, &PortJob::finished, this, [this, p] {
-            const JobResult &result = p->job->result();
-            p->line = result.ok() ? QStringLiteral("已读取")
-                                  : QStringLiteral("失败：%1").arg(result.message);
-            drawBoard();
-            if (--m_running == 0) {
-                m_out.settle();
-                emit finished(summarise());
-            }
-        });
-    }
-    drawBoard();
-    for (Port &port : m_ports)
-        port.job->start();
+    if (const int refused = takePorts(json); refused != 0)
+        return refused;
+    startJobs(
+        [&r](Port &, PortJob &job) {
+            job.addStep({QStringLiteral("读取"),
+                         [device = r.device](DeviceEngine &e) { return e.readTable(device); },
+                         QStringLiteral("read")});
+        },
+        QStringLiteral("已读取"));
     return started;
-}
-
-void IdentifyRun::interrupt(int signal)
-{
-    if (m_signal != 0)
-        return;
-    m_signal = signal;
-    m_out.say(stoppingText);
-    for (Port &port : m_ports) {
-        if (port.job)
-            port.job->cancel();
-    }
-}
-
-void IdentifyRun::drawBoard()
-{
-    int width = 0;
-    for (const Port &port : std::as_const(m_ports))
-        width = qMax(width, int(port.label.size()));
-    QStringList lines;
-    for (const Port &port : std::as_const(m_ports))
-        lines << QStringLiteral("%1  %2").arg(port.label.leftJustified(width),
-                                              port.line.isEmpty() ? QStringLiteral("等待")
-                                                                  : port.line);
-    m_out.board(lines);
 }
 
 int IdentifyRun::summarise()
@@ -141,13 +64,8 @@ int IdentifyRun::summarise()
         QString differingText = QStringLiteral("-");
         int portCode = exitDone;
         if (!result.ok()) {
-            portCode = result.interrupted ? SignalWatch::exitCode(m_signal) : result.exitCode();
-            if (result.outcome == Outcome::NotOpen)
-                portCode = exitPortOpen;
-            QString message =
-                result.interrupted ? interruptedText(Command::Identify, result) : result.message;
-            if (result.outcome == Outcome::TimedOut)
-                message = withNoAnswerHint(message);
+            portCode = exitCodeOf(result);
+            const QString message = failureText(Command::Identify, result);
             entryText = QStringLiteral("未读出：%1").arg(message);
             device.insert(QStringLiteral("match"), QStringLiteral("not-read"));
             device.insert(QStringLiteral("message"), message);

@@ -1,21 +1,16 @@
 #pragma once
 
+#include "portrun.h"
+
 #include "codefile/tablelibrary.h"
 
-#include <QElapsedTimer>
 #include <QList>
-#include <QObject>
-#include <QString>
 
 namespace irlearn::cli {
 
-struct Request;
-class Reporter;
-class PortJob;
-
 // Which library table each device holds: a PortJob per port reads the device's table, all in
 // one event loop as a clone runs, and each table read is matched against the library's entries.
-class IdentifyRun : public QObject
+class IdentifyRun : public PortRun
 {
     Q_OBJECT
 
@@ -23,36 +18,15 @@ public:
     IdentifyRun(const Request &request, Reporter &out);
     ~IdentifyRun() override;
 
-    static constexpr int started = -1;
-
     // Loads the library and checks every port, then starts every read: the exit code when the
     // run is refused before anything is sent; otherwise `started`, and finished() tells the exit
     // code once the last device is done.
-    int start();
-    void interrupt(int signal);
-
-signals:
-    void finished(int exitCode);
+    int start() override;
 
 private:
-    struct Port
-    {
-        QString label;
-        QString device;
-        QString line;
-        PortJob *job = nullptr;
-    };
+    int summarise() override;
 
-    void drawBoard();
-    int summarise();
-
-    const Request &m_request;
-    Reporter &m_out;
     QList<TableLibrary::Entry> m_entries;
-    QList<Port> m_ports;
-    int m_running = 0;
-    QElapsedTimer m_clock;
-    int m_signal = 0;
 };
 
 // Runs the command to its end (a Runner).

@@ -183,16 +183,7 @@ QString columnsText(const QList<QStringList> &rows)
 
 QStringList labelLines(const TableLabels &labels)
 {
-    QStringList lines;
-    const auto add = [&lines](const QString &name, const QString &value) {
-        if (!value.trimmed().isEmpty())
-            lines << name + value.trimmed();
-    };
-    add(QStringLiteral("品牌："), labels.brand);
-    add(QStringLiteral("型号："), labels.model);
-    add(QStringLiteral("遥控器型号："), labels.remote);
-    add(QStringLiteral("备注："), labels.notes);
-    add(QStringLiteral("设备号："), labels.device);
+    QStringList lines = labels::namedFields(labels);
     if (labels.saved.isValid())
         lines << QStringLiteral("保存时间：") + savedText(labels.saved);
     lines << QStringLiteral("空调键：已学 %1，已测 %2（共10个）")

@@ -1,5 +1,7 @@
 #include "runcontext.h"
 
+#include "serial/networkpresence.h"
+
 #include "portjob.h"
 
 #include "base/settings.h"
@@ -30,6 +32,11 @@ Timings timingsFromEnvironment()
 int firstRetryMs()
 {
     return int(1000 * timeScale());
+}
+
+int serverGraceMs()
+{
+    return int(NetworkPresence::defaultGraceMs * timeScale());
 }
 
 std::optional<Target> resolveTarget(const Request &request, const QString &port, QString *why)

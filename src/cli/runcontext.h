@@ -21,6 +21,9 @@ namespace irlearn::cli {
 Timings timingsFromEnvironment();
 // The first wait before a retry: a second, scaled as the timings are.
 int firstRetryMs();
+// How long a port server is given to let the last connection go before a hang-up means its
+// device is gone: NetworkPresence's own time, scaled as the timings are.
+int serverGraceMs();
 
 // A port ready to open: the name to show (COMn when it has one, else the path) and its device.
 struct Target

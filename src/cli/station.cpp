@@ -9,6 +9,8 @@
 #include "base/regularfile.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
+#include "serial/networkaddress.h"
+#include "serial/networkpresence.h"
 #include "serial/portinfo.h"
 
 #include <QDateTime>
@@ -29,11 +31,6 @@ constexpr int pollMs = 150;
 QString numberText(int number)
 {
     return QStringLiteral("%1").arg(number, 4, 10, QLatin1Char('0'));
-}
-
-bool isNetworkAddress(const QString &port)
-{
-    return port.contains(QLatin1String("://"));
 }
 
 // The entries a pattern names now: the path itself, the matches of its last part's wildcards, or
@@ -58,7 +55,7 @@ QStringList matches(const QString &pattern)
 
 } // namespace
 
-Station::Station(const Request &request, Reporter &out) : m_request(request), m_out(out)
+Station::Station(const Request &request, Reporter &out) : PortRun(request, out)
 {
     m_poll.setInterval(pollMs);
     connect(&m_poll, &QTimer::timeout, this, &Station::look);
@@ -81,18 +78,23 @@ int Station::start()
     codefile::fill(m_table, labelled.file.lines);
     m_sum = QString::fromLatin1(tables::sha256(m_table).toHex());
 
+    QList<std::pair<NetworkAddress, QString>> servers;
     for (int i = 0; i < r.ports.size(); ++i) {
-        if (isNetworkAddress(r.ports.at(i)))
-            return refuse(exitUsage,
-                          QStringLiteral("工作站暂不支持网络端口：%1").arg(r.ports.at(i)),
+        const QString &port = r.ports.at(i);
+        if (!isNetworkAddress(port)) {
+            m_sources.append({port, r.portDevices.value(i), false});
+            continue;
+        }
+        QString why;
+        const std::optional<NetworkAddress> address = parseNetworkAddress(port, &why);
+        if (!address)
+            return refuse(exitUsage, QStringLiteral("%1：%2").arg(port, why),
                           QStringLiteral("usage"));
-        m_sources.append({r.ports.at(i), r.portDevices.value(i), false});
+        servers.append({*address, r.portDevices.value(i)});
     }
     for (const QString &glob : r.watch)
         m_sources.append({glob, QString(), false});
-    // Named ports and folders replace the system's listing: a bench that names its ports
-    // leaves the machine's other adapters alone.
-    if (m_sources.isEmpty())
+    if (r.systemPorts)
         m_sources.append({QString(), QString(), true});
 
     if (!r.log.isEmpty()) {
@@ -109,7 +111,32 @@ int Station::start()
                   .arg(m_sum.left(12)));
     m_poll.start();
     QTimer::singleShot(0, this, &Station::look);
+    for (const auto &[address, device] : std::as_const(servers))
+        watchServer(address, device);
     return started;
+}
+
+void Station::watchServer(const NetworkAddress &address, const QString &device)
+{
+    const QString key = address.protocol == NetworkAddress::Rfc2217
+                            ? QStringLiteral("rfc2217://%1").arg(address.hostAndPort())
+                            : QStringLiteral("tcp://%1").arg(address.hostAndPort());
+    // A refused connection only means "not there yet": tried again, said nothing.
+    auto *server = new NetworkPresence(address, pollMs, serverGraceMs(), this);
+    m_servers << server;
+    connect(server, &NetworkPresence::appeared, this, [this, server, key, device] {
+        if (m_stopping)
+            return;
+        begin(key, key, device);
+        m_slots[key].server = server;
+    });
+    connect(server, &NetworkPresence::gone, this, [this, server, key] {
+        m_out.say(QStringLiteral("%1: 连接已断开").arg(key));
+        m_slots.remove(key);
+        if (!m_stopping)
+            server->watch();
+    });
+    server->watch();
 }
 
 void Station::look()
@@ -140,6 +167,10 @@ void Station::look()
 
     for (auto it = m_slots.begin(); it != m_slots.end();) {
         Slot &slot = it.value();
+        if (slot.server) {
+            ++it;
+            continue;
+        }
         slot.present = present.contains(it.key());
         if (!slot.present)
             slot.wentAway = true;
@@ -188,15 +219,18 @@ void Station::begin(const QString &key, const QString &path, const QString &devi
                       },
                       QStringLiteral("set-number")});
     }
-    connect(job, &PortJob::stepStarted, this, [this, key](const QString &step, int) {
-        const Slot &s = m_slots[key];
-        m_out.say(
-            QStringLiteral("%1: %2%3")
-                .arg(s.path, step, s.number.isEmpty() ? QString() : QLatin1Char(' ') + s.number));
-    });
-    connect(job, &PortJob::note, this, [this, path](const QString &text) {
-        m_out.say(QStringLiteral("%1: %2").arg(path, text));
-    });
+    // A port server's silent device is tried again and again: its steps are said once.
+    if (!m_unanswered.contains(key)) {
+        connect(job, &PortJob::stepStarted, this, [this, key](const QString &step, int) {
+            const Slot &s = m_slots[key];
+            m_out.say(QStringLiteral("%1: %2%3")
+                          .arg(s.path, step,
+                               s.number.isEmpty() ? QString() : QLatin1Char(' ') + s.number));
+        });
+        connect(job, &PortJob::note, this, [this, path](const QString &text) {
+            m_out.say(QStringLiteral("%1: %2").arg(path, text));
+        });
+    }
     if (r.verbose)
         connect(job, &PortJob::logLine, this, [this, path](const QString &line) {
             m_out.say(QStringLiteral("%1: %2").arg(path, line));
@@ -204,9 +238,10 @@ void Station::begin(const QString &key, const QString &path, const QString &devi
     connect(job, &PortJob::finished, this, [this, key] { jobEnded(key); });
     job->start();
     // Looked up after the first frame is on its way: it may read /proc and sysfs.
-    const QString serial = describePort(path).serialNumber;
+    const QString serial = isNetworkAddress(path) ? QString() : describePort(path).serialNumber;
     slot.identity = serial.isEmpty() ? path : serial;
-    m_out.say(QStringLiteral("%1: 新设备（%2）").arg(path, slot.identity));
+    if (!m_unanswered.contains(key))
+        m_out.say(QStringLiteral("%1: 新设备（%2）").arg(path, slot.identity));
 }
 
 void Station::jobEnded(const QString &key)
@@ -214,9 +249,24 @@ void Station::jobEnded(const QString &key)
     Slot &slot = m_slots[key];
     const JobResult &result = slot.job->result();
     const bool ok = result.ok();
+    if (slot.server && serverNotThere(slot)) {
+        // Said once: it is tried again and again until the device is there.
+        if (!m_unanswered.contains(key))
+            m_out.say(
+                QStringLiteral("%1: 未连上设备（%2），稍后再试").arg(slot.path, result.message));
+        m_unanswered.insert(key);
+        slot.job->deleteLater();
+        NetworkPresence *server = slot.server;
+        m_slots.remove(key);
+        if (!m_stopping)
+            server->watch();
+        maybeFinish();
+        return;
+    }
     const QString shown = slot.identity == slot.path
                               ? slot.path
                               : QStringLiteral("%1（%2）").arg(slot.path, slot.identity);
+    m_unanswered.remove(key);
     if (ok) {
         ++m_written;
         m_lastCode[slot.identity] = exitDone;
@@ -234,6 +284,13 @@ void Station::jobEnded(const QString &key)
     slot.job->deleteLater();
     slot.job = nullptr;
     slot.settled = true;
+    // Behind a port server, the device counts as gone when the server drops a connection held
+    // open (sending nothing) from now on.
+    if (slot.server) {
+        slot.server->hold();
+        maybeFinish();
+        return;
+    }
     // Gone and back while it was being written: a new device on that port, or the same one
     // plugged in again, is written anew.
     if (!slot.present)
@@ -241,6 +298,18 @@ void Station::jobEnded(const QString &key)
     if (slot.wentAway || !slot.present)
         m_slots.remove(key);
     maybeFinish();
+}
+
+bool Station::serverNotThere(const Slot &slot) const
+{
+    // The server took the connection but let it go at once (its device is not plugged in), or
+    // the device behind it never answered the first frame: nothing was written, so nothing
+    // failed. A line lost later is a failure like an adapter pulled out mid-way.
+    const JobResult &result = slot.job->result();
+    if (result.outcome == Outcome::NotOpen)
+        return result.stepWord == QLatin1String("open");
+    return result.outcome == Outcome::TimedOut && result.stepWord == QLatin1String("download") &&
+           result.done == 0 && result.operation.reply.isEmpty();
 }
 
 void Station::writeLog(const Slot &slot, bool ok)
@@ -282,6 +351,8 @@ void Station::interrupt(int)
         return;
     m_stopping = true;
     m_poll.stop();
+    for (NetworkPresence *server : std::as_const(m_servers))
+        server->stop();
     m_out.say(
         QStringLiteral("收到中断信号，等正在写入的设备完成后结束…（再按一次 Ctrl-C 立即退出）"));
     maybeFinish();

@@ -420,18 +420,24 @@ QDateTime now()
     return withOffset(seconds);
 }
 
-QString summary(const TableLabels &labels)
+QStringList namedFields(const TableLabels &labels)
 {
-    QStringList parts;
-    const auto add = [&parts](const QString &name, const QString &value) {
+    QStringList fields;
+    const auto add = [&fields](const QString &name, const QString &value) {
         if (!value.trimmed().isEmpty())
-            parts << name + value.trimmed();
+            fields << name + value.trimmed();
     };
     add(QStringLiteral("品牌："), labels.brand);
     add(QStringLiteral("型号："), labels.model);
     add(QStringLiteral("遥控器型号："), labels.remote);
     add(QStringLiteral("备注："), labels.notes);
     add(QStringLiteral("设备号："), labels.device);
+    return fields;
+}
+
+QString summary(const TableLabels &labels)
+{
+    QStringList parts = namedFields(labels);
     if (labels.saved.isValid())
         parts << QStringLiteral("保存于") + isoText(labels.saved);
     if (!labels.keys.isEmpty())

@@ -122,6 +122,9 @@ Saved save(const QString &codePath, const CodeTable &table, const TableLabels &l
 // Now, with the local offset, to the second: "2026-12-07T14:03:07+08:00".
 QDateTime now();
 
+// The free-text labels that are set, each as "名称：值" (brand, model, remote, notes, device).
+QStringList namedFields(const TableLabels &labels);
+
 // One line for a log: the free-text labels that are set and the save time; empty when none.
 QString summary(const TableLabels &labels);
 

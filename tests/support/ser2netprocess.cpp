@@ -6,15 +6,23 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
-// A port nobody listens on now (the system's choice for a listener closed again at once).
-quint16 freePort()
+// Ports nobody listens on now (the system's choices for listeners closed again at once), all
+// different.
+QList<quint16> freePorts(qsizetype count)
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
+    QList<QTcpServer *> probes;
+    QList<quint16> ports;
+    for (qsizetype i = 0; i < count; ++i) {
+        auto *probe = new QTcpServer;
+        probes << probe;
+        ports << (probe->listen(QHostAddress::LocalHost, 0) ? probe->serverPort() : 0);
+    }
+    qDeleteAll(probes);
+    return ports;
 }
 
 // Whether something listens on 127.0.0.1:port, from the kernel's table: a trial connection
@@ -38,8 +46,16 @@ bool listening(quint16 port)
 } // namespace
 
 Ser2netProcess::Ser2netProcess(QString device, bool charDelay)
-    : m_device(std::move(device)), m_charDelay(charDelay)
+    : Ser2netProcess(QStringList{std::move(device)}, charDelay)
 {
+}
+
+Ser2netProcess::Ser2netProcess(QStringList devices, bool charDelay)
+    : m_devices(std::move(devices)), m_charDelay(charDelay)
+{
+    const QList<quint16> ports = freePorts(2 * m_devices.size());
+    m_rfc2217Ports = ports.mid(0, m_devices.size());
+    m_tcpPorts = ports.mid(m_devices.size());
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
@@ -60,26 +76,25 @@ QString Ser2netProcess::program()
 bool Ser2netProcess::start()
 {
     const QString exe = program();
-    if (exe.isEmpty() || !m_dir.isValid())
-        return false;
-    m_rfc2217Port = freePort();
-    m_tcpPort = freePort();
-    if (m_rfc2217Port == 0 || m_tcpPort == 0 || m_rfc2217Port == m_tcpPort)
+    if (exe.isEmpty() || !m_dir.isValid() || m_rfc2217Ports.contains(0) || m_tcpPorts.contains(0))
         return false;
     // The terminal has no modem lines ("local"); ser2net sets the line to 9600 8N1 itself for
     // the plain port, and takes the client's settings on the RFC 2217 one.
-    const QString config = QStringLiteral("connection: &rfc2217\n"
-                                          "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                                          "  connector: serialdev,%3,9600n81,local\n"
-                                          "  options:\n"
-                                          "    chardelay: %4\n"
-                                          "connection: &raw\n"
-                                          "  accepter: tcp,127.0.0.1,%2\n"
-                                          "  connector: serialdev,%3,9600n81,local\n")
-                               .arg(m_rfc2217Port)
-                               .arg(m_tcpPort)
-                               .arg(m_device)
-                               .arg(m_charDelay ? QStringLiteral("true") : QStringLiteral("false"));
+    QString config;
+    for (qsizetype i = 0; i < m_devices.size(); ++i)
+        config += QStringLiteral("connection: &rfc2217-%5\n"
+                                 "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                                 "  connector: serialdev,%3,9600n81,local\n"
+                                 "  options:\n"
+                                 "    chardelay: %4\n"
+                                 "connection: &raw-%5\n"
+                                 "  accepter: tcp,127.0.0.1,%2\n"
+                                 "  connector: serialdev,%3,9600n81,local\n")
+                      .arg(m_rfc2217Ports.at(i))
+                      .arg(m_tcpPorts.at(i))
+                      .arg(m_devices.at(i))
+                      .arg(m_charDelay ? QStringLiteral("true") : QStringLiteral("false"))
+                      .arg(i);
     const QString path = m_dir.filePath(QStringLiteral("ser2net.yaml"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)
@@ -90,9 +105,10 @@ bool Ser2netProcess::start()
                      m_dir.filePath(QStringLiteral("ser2net.pid")), QStringLiteral("-c"), path});
     if (!m_process.waitForStarted(5000))
         return false;
+    const QList<quint16> ports = m_rfc2217Ports + m_tcpPorts;
     QDeadlineTimer deadline(5000);
     while (!deadline.hasExpired()) {
-        if (listening(m_rfc2217Port) && listening(m_tcpPort))
+        if (std::all_of(ports.begin(), ports.end(), listening))
             return true;
         if (m_process.state() == QProcess::NotRunning)
             return false;
@@ -109,12 +125,12 @@ void Ser2netProcess::kill()
     m_process.waitForFinished(5000);
 }
 
-QString Ser2netProcess::rfc2217Address() const
+QString Ser2netProcess::rfc2217Address(int device) const
 {
-    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_rfc2217Port);
+    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_rfc2217Ports.value(device));
 }
 
-QString Ser2netProcess::tcpAddress() const
+QString Ser2netProcess::tcpAddress(int device) const
 {
-    return QStringLiteral("tcp://127.0.0.1:%1").arg(m_tcpPort);
+    return QStringLiteral("tcp://127.0.0.1:%1").arg(m_tcpPorts.value(device));
 }
