@@ -215,10 +215,9 @@ private slots:
     // tst_codefile). Chosen from the library, narrowed by its search box (or cancelled there), and
     // unverified as it always was: the labels shown in the log, the wait notice counting every
     // record up to 16/16 and staying up until its own time limit, nothing said of the wrong
-    // record. Changed since
-    // labelled: the operator is asked, with the records named. A damaged label file is told and
-    // ignored. Verified (the option outlives a restart): the notice counts the write and then the
-    // read back, and a box and the log name the record, once each.
+    // record. Changed since labelled: the operator is asked, with the records named. A damaged
+    // label file is told and ignored. Verified (the option outlives a restart): the notice counts
+    // the write and then the read back, and a box and the log name the record, once each.
     void downloads()
     {
         QuickSim sim({QStringLiteral("--wrong-record"), QStringLiteral("6")});
