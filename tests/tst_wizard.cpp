@@ -76,11 +76,12 @@ private slots:
     // the notice, then it is skipped. The tests: 开机 reacts, 关机 does not and is learnt again.
     void passWithRetrySkipAndTests()
     {
-        SimProcess sim({QStringLiteral("--refuse-learn"), QStringLiteral("3:1"),
-                        QStringLiteral("--ignore-learn"), QStringLiteral("5"),
-                        QStringLiteral("--learn-delay"), QStringLiteral("50")});
+        QuickSim sim({QStringLiteral("--refuse-learn"), QStringLiteral("3:1"),
+                      QStringLiteral("--ignore-learn"), QStringLiteral("5"),
+                      QStringLiteral("--learn-delay"), QStringLiteral("50")});
         QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
+        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
+                        WindowHarness::quickTimings());
         QVERIFY(h.connectPort());
         const Wizard w = open(h);
         QVERIFY(w.dialog);
@@ -137,7 +138,7 @@ private slots:
 
         // The table goes to the window's own save panel, the keys' states into its labels.
         QVERIFY(w.click("wizardReadSave"));
-        QTRY_VERIFY_WITH_TIMEOUT(h.child<QWidget>("savePanel")->isVisible(), 15000);
+        QTRY_VERIFY(h.child<QWidget>("savePanel")->isVisible());
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("unit.bin"));
         h.answerNextFileDialog(path);
@@ -168,9 +169,10 @@ private slots:
     void endsMidway()
     {
         QFETCH(bool, unplug);
-        SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
+        QuickSim sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
         QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
+        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
+                        WindowHarness::quickTimings());
         QVERIFY(h.connectPort());
         const Wizard w = open(h);
         // Learning mode switched on while the wizard waits: the pass starts without an F0.
