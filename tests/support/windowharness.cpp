@@ -126,12 +126,16 @@ QStringList WindowHarness::logLines() const
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
+QByteArray WindowHarness::sessionFile() const
+{
+    return readFile(
+        QDir(sessionLogFolder()).filePath(irlearn::SessionLog::fileName(QDate::currentDate())));
+}
+
 QStringList WindowHarness::sessionLines() const
 {
-    const QString path =
-        QDir(sessionLogFolder()).filePath(irlearn::SessionLog::fileName(QDate::currentDate()));
     QStringList lines =
-        QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QString::fromUtf8(sessionFile()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
     for (QString &line : lines)
         line.remove(stamp);

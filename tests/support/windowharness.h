@@ -121,8 +121,9 @@ public:
 
     // The log pane's lines.
     QStringList logLines() const;
-    // Every line of this window's session log, time stamps taken off, also those the pane has let
-    // go at its limit.
+    // This window's session log as on disk (stamped, LF), also the lines the pane has let go at
+    // its limit; and its lines with the time stamps taken off.
+    QByteArray sessionFile() const;
     QStringList sessionLines() const;
 
     static QByteArray readFile(const QString &path);
