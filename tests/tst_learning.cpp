@@ -65,9 +65,10 @@ private slots:
     // cannot go on the wire: one box (or none), and nothing sent.
     void keysToggleAndDeviceNumber()
     {
-        SimProcess sim;
+        QuickSim sim;
         QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
+        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
+                        WindowHarness::quickTimings());
         QVERIFY(h.connectPort());
         auto *toggle = h.button("learningToggle");
         auto *text1 = h.child<QLineEdit>("deviceNumberEdit");
@@ -149,10 +150,11 @@ private slots:
     void onlyTheOperatorsPressesCount()
     {
         // Keys outside learning mode get no answer: each keeps the window busy for a reply window.
-        SimProcess sim({QStringLiteral("--key-reply"), QStringLiteral("none"),
-                        QStringLiteral("--learn-delay"), QStringLiteral("500")});
+        QuickSim sim({QStringLiteral("--key-reply"), QStringLiteral("none"),
+                      QStringLiteral("--learn-delay"), QStringLiteral("500")});
         QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
+        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
+                        WindowHarness::quickTimings());
         QVERIFY(h.connectPort());
         auto *toggle = h.button("learningToggle");
         auto *key2 = h.button(key(2));
@@ -207,11 +209,12 @@ private slots:
     // numbered learning's refusals: tst_engine.)
     void refusedLearning()
     {
-        SimProcess sim({QStringLiteral("--learn-reply"), QStringLiteral("01"),
-                        QStringLiteral("--learn-delay"), QStringLiteral("100"),
-                        QStringLiteral("--echo"), QStringLiteral("wrong")});
+        QuickSim sim({QStringLiteral("--learn-reply"), QStringLiteral("01"),
+                      QStringLiteral("--learn-delay"), QStringLiteral("100"),
+                      QStringLiteral("--echo"), QStringLiteral("wrong")});
         QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
+        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
+                        WindowHarness::quickTimings());
         QVERIFY(h.connectPort());
         auto *toggle = h.button("learningToggle");
         const QString caption = toggle->text();
@@ -248,11 +251,13 @@ private slots:
     // going off. Meanwhile nothing else can be started.
     void numberedLearningWindowFollowsTheBox()
     {
-        SimProcess sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
+        QuickSim sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
         QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath());
+        // A short learning window, and a box that stays up longer.
+        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
+                        {400, 800, 40, 10, 250, 1500});
         QVERIFY(h.connectPort());
-        h.setMessageDelay(300);
+        h.setMessageDelay(450);
         auto *picture = h.child<QWidget>("learnPrompt");
         auto *label = h.child<QLabel>("learnPromptLabel");
         const QString text = label->text();
@@ -288,8 +293,8 @@ private slots:
         QCOMPARE(countdown.constFirst(), QStringLiteral("学习成功，1 秒后退出学习状态"));
         QCOMPARE(countdown.constLast(), QString());
         QCOMPARE(label->text(), text);
-        const qint64 sinceClose = sim.receivedTimed().at(2).first - h.messageClosedAt().at(0);
-        QVERIFY2(sinceClose >= 580 && sinceClose <= 1500, qPrintable(QString::number(sinceClose)));
+        // Learning mode goes off only after the box, although the window is shorter than it.
+        QVERIFY(sim.receivedTimed().at(2).first >= h.messageClosedAt().at(0));
     }
 };
 

@@ -1,11 +1,13 @@
 #include "windowharness.h"
 
 #include "base/inifile.h"
+#include "base/sessionlog.h"
 #include "engine/deviceengine.h"
 #include "ui/dialogs.h"
 
 #include <QDateTime>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -122,4 +124,20 @@ QStringList WindowHarness::logLines() const
 {
     const QString text = child<QPlainTextEdit>("logView")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+QByteArray WindowHarness::sessionFile() const
+{
+    return readFile(
+        QDir(sessionLogFolder()).filePath(irlearn::SessionLog::fileName(QDate::currentDate())));
+}
+
+QStringList WindowHarness::sessionLines() const
+{
+    QStringList lines =
+        QString::fromUtf8(sessionFile()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    for (QString &line : lines)
+        line.remove(stamp);
+    return lines;
 }

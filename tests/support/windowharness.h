@@ -13,6 +13,17 @@
 #include <functional>
 #include <memory>
 
+// A simulator that answers at once and ends a frame on a 5 ms silence: for the window's own
+// behaviour, where the line's speed only costs time (tst_faults reads at line speed).
+struct QuickSim : SimProcess
+{
+    explicit QuickSim(const QStringList &args = {})
+        : SimProcess(QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + args,
+                     Pace::Instant)
+    {
+    }
+};
+
 // An object name from the form, given as a literal or as a string.
 struct ObjectName
 {
@@ -32,6 +43,8 @@ public:
     // order, in a fraction of the time. The opening pause stays above the simulator's 20 ms
     // frame gap.
     static irlearn::Timings fastTimings() { return {400, 800, 40, 30, 600, 1500}; }
+    // For a QuickSim: the pacing between records need not wait for a frame gap.
+    static irlearn::Timings quickTimings() { return {400, 800, 40, 10, 600, 1500}; }
     // For a device answering at line speed, where a record takes 268 ms: a paced simulator on a
     // busy machine can lag well beyond that. The wider windows cost nothing unless a test sits one
     // out; the device's own opening pause keeps the opening's frames apart even then.
@@ -108,6 +121,10 @@ public:
 
     // The log pane's lines.
     QStringList logLines() const;
+    // This window's session log as on disk (stamped, LF), also the lines the pane has let go at
+    // its limit; and its lines with the time stamps taken off.
+    QByteArray sessionFile() const;
+    QStringList sessionLines() const;
 
     static QByteArray readFile(const QString &path);
 
