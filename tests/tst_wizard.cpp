@@ -183,7 +183,7 @@ private slots:
         QVERIFY(!h.button("learningToggle")->isChecked());
 
         const int sent = sim.received().size();
-        const int learnt = h.logLines().count(QStringLiteral("开机：已学会（试了1次）"));
+        const int learnt = h.sessionLines().count(QStringLiteral("开机：已学会（试了1次）"));
         const Wizard again = open(h);
         QVERIFY(again.click("wizardStart"));
         QTRY_VERIFY(again.label("wizardPrompt").contains(QStringLiteral("「制冷」")));
@@ -191,7 +191,7 @@ private slots:
         QTRY_VERIFY(again.label("wizardPrompt").contains(QStringLiteral("端口连接已断开")));
         QCOMPARE(again.marks().section(QLatin1Char(' '), 0, 1), QStringLiteral("已学会 已学会"));
         QVERIFY(!h.connected());
-        QTRY_COMPARE(h.logLines().count(QStringLiteral("开机：已学会（试了1次）")), learnt + 1);
+        QTRY_COMPARE(h.sessionLines().count(QStringLiteral("开机：已学会（试了1次）")), learnt + 1);
         QCOMPARE(sim.received().mid(sent, 3), wire("F0 40 41"));
         QVERIFY(!sim.received().mid(sent).contains(QStringLiteral("0001F2")));
     }

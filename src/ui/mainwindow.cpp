@@ -604,9 +604,9 @@ void MainWindow::openWizard()
     connect(m_wizard, &LearningWizard::runningChanged, this, &MainWindow::updateControls);
     connect(m_wizard, &QObject::destroyed, this, &MainWindow::updateControls, Qt::QueuedConnection);
     connect(m_wizard, &LearningWizard::summary, this, [this](const QStringList &lines) {
-        m_log.append(QStringLiteral("学习向导："));
+        logLine(QStringLiteral("学习向导："));
         for (const QString &line : lines)
-            m_log.append(line);
+            logLine(line);
         // The device's table now holds what the pass taught it: the next save labels it so.
         setTableStatuses(m_wizard->session()->keyStatuses(),
                          m_wizard->session()->commandStatuses());
