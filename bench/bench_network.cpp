@@ -33,7 +33,8 @@ private slots:
         Ser2netProcess server(rig.sim.linkPath(), charDelay);
         QVERIFY(server.start());
         OpenFailure error;
-        QVERIFY2(rig.engine.open(server.rfc2217Address(), &error), qPrintable(error.message));
+        QVERIFY2(openAndWait(rig.engine, server.rfc2217Address(), &error),
+                 qPrintable(error.message));
         const Timings t = rig.engine.timings();
         // The floor, as for a local port: the two opening pauses, 16 records of 257 bytes at ten
         // bit times a byte, the pacing between them, and the 20 ms of silence the device waits

@@ -50,7 +50,7 @@ struct Rig
         : link(new FakeLink), engine(link, timings)
     {
         link->responder = std::move(responder);
-        engine.open(QStringLiteral("fake"));
+        openAndWait(engine, QStringLiteral("fake"));
         QObject::connect(&engine, &DeviceEngine::logLine, [this](const QString &l) { log << l; });
     }
     OperationResult result() const { return finished.constLast().at(0).value<OperationResult>(); }

@@ -331,7 +331,7 @@ private slots:
         SimProcess sim({}, SimProcess::Pace::Instant);
         QVERIFY(sim.start());
         SerialLink link;
-        QVERIFY(link.open(sim.linkPath(), nullptr));
+        QVERIFY(openAndWait(link, sim.linkPath()));
         QByteArray got;
         connect(&link, &DeviceLink::received, this, [&](const QByteArray &bytes) { got += bytes; });
         QVERIFY(link.write(QByteArray::fromHex("0001F0")));
