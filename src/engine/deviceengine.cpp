@@ -64,9 +64,13 @@ void DeviceEngine::open(const QString &devicePath)
 {
     if (!makeRoom()) {
         const OpenFailure busy{PortState::Other, outcomes::message(Outcome::Busy)};
-        QTimer::singleShot(0, this, [this, busy] { emit openFailed(busy); });
+        QTimer::singleShot(0, this, [this, busy, ticket = ++m_opens] {
+            if (ticket == m_opens)
+                emit openFailed(busy);
+        });
         return;
     }
+    ++m_opens;
     m_exchange->cancel();
     m_opening = true;
     m_link->open(devicePath);
@@ -74,6 +78,7 @@ void DeviceEngine::open(const QString &devicePath)
 
 void DeviceEngine::close()
 {
+    ++m_opens;
     m_opening = false;
     if (m_current)
         m_current->portLost();

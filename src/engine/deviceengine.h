@@ -125,6 +125,7 @@ private:
     int m_openMessages = 0;
     bool m_busyAnnounced = false;
     bool m_opening = false;
+    int m_opens = 0; // opens and closes so far: a refused open is told only if still the last
 };
 
 } // namespace irlearn

@@ -133,6 +133,7 @@ void NetworkLink::open(const QString &address)
     else
         m_openError = {PortState::Other, why};
     m_deadline = QDeadlineTimer(m_openTimeoutMs);
+    m_hangUp = {};
     m_phase = Phase::Waiting;
     // Even a refused connection may be reported inside connectToHost(): the first one starts
     // from the event loop, so that open() never tells its own outcome.
@@ -179,7 +180,7 @@ void NetworkLink::attemptTimedOut()
 {
     if (!opening())
         return;
-    m_openError = timedOut(m_phase);
+    m_openError = m_hangUp.message.isEmpty() ? timedOut(m_phase) : m_hangUp;
     dropConnection();
     attemptEnded();
 }
@@ -188,6 +189,8 @@ void NetworkLink::attemptEnded()
 {
     m_attemptEnd->stop();
     m_settle->stop();
+    if (m_hungUp)
+        m_hangUp = m_openError;
     // A server that hangs up at once mostly still holds the device for a connection that just
     // ended (often our own, a moment ago) and lets it go shortly after.
     if (m_hungUp && m_deadline.remainingTime() >= retryMs) {

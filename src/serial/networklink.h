@@ -88,6 +88,8 @@ private:
     OpenFailure m_openError;
     // Set when the server hung up while the line was being opened, with what it said first.
     bool m_hungUp = false;
+    // The last hang-up of this open: a retry that then runs out of time says why it was retried.
+    OpenFailure m_hangUp;
     QByteArray m_serverSaid;
     // A plain TCP connection is taken as open once the server has had a moment to turn it away.
     QTimer *m_settle = nullptr;

@@ -92,9 +92,7 @@ private:
     void showProgress(int done, int total);
 
     // One slot per control that reaches the device or the code table.
-    void connectClicked(); // connectButton
-    void portOpened();
-    void portOpenFailed(const OpenFailure &failure);
+    void connectClicked();        // connectButton
     void learningToggleClicked(); // learningToggle
     void keyClicked(int index);   // keyButton0 ... keyButton9
     void learnCommandClicked();   // learnCommandButton
@@ -117,6 +115,8 @@ private:
 
     void keysAtRest();
     void openSavePanel(const CodeTable &table);
+    void portOpened();
+    void portOpenFailed(const OpenFailure &failure);
     void disconnected();
 
     std::unique_ptr<Ui::MainWindowForm> m_ui;
