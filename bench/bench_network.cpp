@@ -32,7 +32,8 @@ private slots:
         Ser2netProcess server(rig.sim.linkPath(), charDelay);
         QVERIFY(server.start());
         OpenFailure error;
-        QVERIFY2(rig.engine.open(server.rfc2217Address(), &error), qPrintable(error.message));
+        QVERIFY2(openAndWait(rig.engine, server.rfc2217Address(), &error),
+                 qPrintable(error.message));
         const double floorMs = linespeed::readFloorMs(rig.engine.timings());
         const qint64 readMs = linespeed::readToLastRecordMs(rig, 30000);
         QVERIFY(readMs != 0);

@@ -8,6 +8,7 @@
 // The engine runs on shortened timings and the simulator answers at once (not at 9600 baud): the
 // dialogue is the same, only its pauses are shorter: 200 cycles take about two minutes. The exit
 // status is 1 when a target is missed: a wrong table, growth of 1 MB or more, a handle left open.
+#include "support/openwait.h"
 #include "support/procstats.h"
 #include "support/simprocess.h"
 
@@ -65,7 +66,7 @@ int main(int argc, char *argv[])
     const QString path = dir.filePath(QStringLiteral("soak.bin"));
 
     DeviceEngine engine(timings);
-    if (!engine.open(sim.linkPath())) {
+    if (!openAndWait(engine, sim.linkPath())) {
         std::fprintf(stderr, "cannot open %s\n", qPrintable(sim.linkPath()));
         return 2;
     }

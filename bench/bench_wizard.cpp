@@ -74,7 +74,7 @@ private slots:
             {
                 TimedLine line;
                 DeviceEngine engine(line.link, Timings{});
-                engine.open(QStringLiteral("fake"));
+                openAndWait(engine, QStringLiteral("fake"));
                 QObject::connect(&engine, &DeviceEngine::message, &engine,
                                  [&engine] { engine.messageClosed(); });
                 auto *dialog = new LearningWizard(engine, [] {
@@ -95,7 +95,7 @@ private slots:
             {
                 TimedLine line;
                 DeviceEngine engine(line.link, Timings{});
-                engine.open(QStringLiteral("fake"));
+                openAndWait(engine, QStringLiteral("fake"));
                 QObject::connect(&engine, &DeviceEngine::message, &engine,
                                  [&engine] { engine.messageClosed(); });
                 int next = 0;

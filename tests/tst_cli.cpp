@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -569,6 +570,32 @@ private slots:
         const Run r = finish(process, err);
         QCOMPARE(r.code, 130);
         QVERIFY2(r.json.isEmpty(), qPrintable(r.out));
+    }
+
+    // A signal while a port server has not yet answered stops the run at once: the port never
+    // opened, nothing was sent, and the exit code is the signal's.
+    void signalWhileThePortOpens()
+    {
+        QFile settings(m_dir->filePath(QStringLiteral("VexoSet.ini")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.close();
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        const QString server = QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort());
+        for (const char *command : {"send 0", "teach"}) {
+            QProcess process;
+            process.setWorkingDirectory(m_dir->path());
+            process.start(
+                QStringLiteral(IRLEARN_CLI_PATH),
+                arguments(words(command) + words("--device 0001 --port") << server, true));
+            QVERIFY2(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }, 10000),
+                     process.readAllStandardError().constData());
+            delete silent.nextPendingConnection();
+            sendSignal(process, SIGINT);
+            const Run r = finish(process, QString());
+            QVERIFY2(r.code == 130, qPrintable(QString::fromUtf8(command) + r.err));
+            QCOMPARE(r.value("result").toString(), QStringLiteral("interrupted"));
+        }
     }
 
     // Two names of one terminal are one port: the second client is turned away, named who holds

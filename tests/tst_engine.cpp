@@ -76,7 +76,7 @@ struct Rig
         link->responder = responder ? std::move(responder) : [this](const QString &f) {
             return device.answer(f);
         };
-        engine.open(QStringLiteral("fake"));
+        openAndWait(engine, QStringLiteral("fake"));
         QObject::connect(&engine, &DeviceEngine::logLine, [this](const QString &l) { log << l; });
     }
     OperationResult result(int i = -1) const

@@ -83,8 +83,8 @@ QByteArray doubled(const QByteArray &data)
 }
 
 // A port server scripted by the test: takes one connection, records every byte that comes and
-// sends what the script says. The link's open() waits in its own event loop, so the script
-// reacts to what arrives rather than being driven step by step.
+// sends what the script says. The script reacts to what arrives while the test waits for an
+// outcome, rather than being driven step by step.
 struct ScriptedServer
 {
     QTcpServer server;
@@ -187,7 +187,7 @@ private slots:
     // Negotiation byte for byte, open without an answer to the flow control, a record full of
     // 0xFF both ways with the purge before the write and the stale bytes before its answer
     // dropped, a purge left unanswered, the connection cut mid-record, a server that stops
-    // answering, and plain TCP as it is.
+    // answering, plain TCP as it is, and the window while a server is slow to answer.
     void rfc2217AgainstAScriptedServer()
     {
         ScriptedServer s;
@@ -205,7 +205,7 @@ private slots:
         };
         NetworkLink link;
         OpenFailure error;
-        QVERIFY2(link.open(s.address(), &error), qPrintable(error.message));
+        QVERIFY2(openAndWait(link, s.address(), &error), qPrintable(error.message));
         QVERIFY(link.isOpen());
         QCOMPARE(s.got, hello + refusals + lineSettings);
 
@@ -260,7 +260,7 @@ private slots:
             }
         };
         DeviceEngine engine(new NetworkLink, quick());
-        QVERIFY2(engine.open(mute.address(), &error), qPrintable(error.message));
+        QVERIFY2(openAndWait(engine, mute.address(), &error), qPrintable(error.message));
         QSignalSpy finished(&engine, &DeviceEngine::finished);
         QVERIFY(engine.readTable(QStringLiteral("0001")));
         QTRY_COMPARE(finished.count(), 1);
@@ -270,7 +270,7 @@ private slots:
         // Plain TCP: no negotiation, no escaping, no purge on the wire.
         ScriptedServer raw;
         NetworkLink plain;
-        QVERIFY2(plain.open(raw.address("tcp"), &error), qPrintable(error.message));
+        QVERIFY2(openAndWait(plain, raw.address("tcp"), &error), qPrintable(error.message));
         QByteArray plainReceived;
         QObject::connect(&plain, &DeviceLink::received, &plain,
                          [&](const QByteArray &b) { plainReceived += b; });
@@ -279,9 +279,26 @@ private slots:
         QTRY_COMPARE(raw.got, record);
         raw.peer->write(bytes({255, 255, 1}));
         QTRY_COMPARE(plainReceived, bytes({255, 255, 1}));
+
+        // The window stays live while a server takes its time: the connect button takes no
+        // second click until the open ends, and the server's answer connects.
+        ScriptedServer slow;
+        int connections = 0;
+        slow.onConnect = [&] {
+            ++connections;
+            slow.sendPieces({greeting});
+        };
+        WindowHarness window(slow.address());
+        window.click("connectButton");
+        QVERIFY(!window.button("connectButton")->isEnabled());
+        QTRY_VERIFY(slow.got.endsWith(lineSettings));
+        slow.sendPieces({answers()});
+        QTRY_VERIFY(window.connected());
+        QVERIFY(window.button("connectButton")->isEnabled());
+        QCOMPARE(connections, 1);
     }
 
-    // Every way an open fails says what happened, and none takes longer than the bound.
+    // Every way an open fails says what happened, told after open() has returned.
     void openFailuresSayWhy_data()
     {
         QTest::addColumn<QString>("address");
@@ -333,14 +350,11 @@ private slots:
         NetworkLink link;
         link.setOpenTimeout(500);
         OpenFailure error;
-        QElapsedTimer took;
-        took.start();
-        QVERIFY(!link.open(address == QLatin1String("server") ? s.address() : address, &error));
+        QVERIFY(
+            !openAndWait(link, address == QLatin1String("server") ? s.address() : address, &error));
         QVERIFY2(error.message.contains(why), qPrintable(error.message));
         QVERIFY(!link.isOpen());
         QVERIFY(!link.write("\x01"));
-        // Bounded: the open timeout plus slack for a loaded machine, never a hang.
-        QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
         if (serverAnswers == "hang up")
             QVERIFY(connections > 1);
     }
@@ -395,9 +409,9 @@ private slots:
 
         PortLink link;
         OpenFailure error;
-        QVERIFY(!link.open(QStringLiteral("tcp://127.0.0.1:%1").arg(unusedPort()), &error));
+        QVERIFY(!openAndWait(link, QStringLiteral("tcp://127.0.0.1:%1").arg(unusedPort()), &error));
         QVERIFY(qobject_cast<NetworkLink *>(link.current()));
-        QVERIFY(!link.open(dir.filePath(QStringLiteral("nothing")), &error));
+        QVERIFY(!openAndWait(link, dir.filePath(QStringLiteral("nothing")), &error));
         QVERIFY(qobject_cast<SerialLink *>(link.current()));
     }
 
@@ -434,7 +448,8 @@ private slots:
         QVERIFY(listed);
 
         OpenFailure error;
-        QVERIFY2(rig.engine.open(server.rfc2217Address(), &error), qPrintable(error.message));
+        QVERIFY2(openAndWait(rig.engine, server.rfc2217Address(), &error),
+                 qPrintable(error.message));
         const CodeTable table = fileTable(table16);
         QVERIFY(rig.engine.downloadTable(QStringLiteral("0001"), table, true));
         auto result = rig.waitIdle(20000);
@@ -447,7 +462,7 @@ private slots:
         QCOMPARE(rig.sim.received(), readFrames() + download + readFrames());
         rig.engine.close();
 
-        QVERIFY2(rig.engine.open(server.tcpAddress(), &error), qPrintable(error.message));
+        QVERIFY2(openAndWait(rig.engine, server.tcpAddress(), &error), qPrintable(error.message));
         QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
         result = rig.waitIdle(20000);
         QVERIFY(result);

@@ -183,7 +183,7 @@ private slots:
             return device.answer(f);
         };
         DeviceEngine engine(link, fast);
-        engine.open(QStringLiteral("fake"));
+        openAndWait(engine, QStringLiteral("fake"));
         // Messages are shown in passing, as the command line does.
         connect(&engine, &DeviceEngine::message, &engine, [&engine] {
             QTimer::singleShot(0, &engine, [&engine] { engine.messageClosed(); });

@@ -147,7 +147,7 @@ private slots:
             ::open(QFile::encodeName(sim.linkPath()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
         QVERIFY(watch >= 0);
         SerialLink link;
-        QVERIFY(link.open(sim.linkPath(), nullptr));
+        QVERIFY(openAndWait(link, sim.linkPath()));
         QByteArray got;
         connect(&link, &DeviceLink::received, this, [&](const QByteArray &bytes) { got += bytes; });
         QVERIFY(link.write(QByteArray::fromHex("0001F0")));

@@ -4,6 +4,8 @@
 
 #include "engine/outcomes.h"
 
+#include <utility>
+
 namespace irlearn::cli {
 
 namespace {
@@ -39,6 +41,8 @@ int JobResult::exitCode() const
 PortJob::PortJob(QString devicePath, const Timings &timings, QObject *parent)
     : QObject(parent), m_path(std::move(devicePath)), m_engine(timings)
 {
+    connect(&m_engine, &DeviceEngine::opened, this, &PortJob::opened);
+    connect(&m_engine, &DeviceEngine::openFailed, this, &PortJob::openFailed);
     connect(&m_engine, &DeviceEngine::finished, this, &PortJob::stepFinished);
     connect(&m_engine, &DeviceEngine::logLine, this, &PortJob::logLine);
     connect(&m_engine, &DeviceEngine::message, this, [this](const QString &text) {
@@ -66,25 +70,32 @@ void PortJob::start()
 {
     m_index = 0;
     m_attempt = 0;
-    if (!open()) {
-        QTimer::singleShot(0, this, &PortJob::finish);
-        return;
-    }
-    QTimer::singleShot(0, this, &PortJob::runStep);
+    m_engine.open(m_path);
 }
 
-bool PortJob::open()
+void PortJob::opened()
 {
-    OpenFailure failure;
-    if (m_engine.open(m_path, &failure))
-        return true;
+    if (m_finished)
+        return;
+    m_reopening = false;
+    runStep();
+}
+
+void PortJob::openFailed(const OpenFailure &failure)
+{
+    if (m_finished)
+        return;
+    if (std::exchange(m_reopening, false)) {
+        reopenFailed(failure);
+        return;
+    }
     m_result.outcome = Outcome::NotOpen;
     m_result.step = QStringLiteral("打开端口");
     m_result.stepWord = QStringLiteral("open");
     m_result.message = failure.message;
     m_result.operation.outcome = Outcome::NotOpen;
     m_failed = true;
-    return false;
+    finish();
 }
 
 void PortJob::cancel()
@@ -93,7 +104,12 @@ void PortJob::cancel()
         return;
     m_cancelled = true;
     if (!m_stepOpen) {
-        // Between steps, or waiting to retry: on to the end (and the `always` steps) now.
+        // Between steps, or waiting to retry: on to the end (and the `always` steps) now. A port
+        // still opening has been sent nothing: it is given up.
+        if (m_engine.isOpening()) {
+            m_engine.close();
+            m_reopening = false;
+        }
         m_retry.stop();
         m_next.start(0);
         return;
@@ -104,6 +120,7 @@ void PortJob::cancel()
 
 void PortJob::runStep()
 {
+    m_next.stop();
     if (m_cancelled && !m_failed && m_index < m_steps.size()) {
         OperationResult result;
         result.outcome = Outcome::Cancelled;
@@ -191,11 +208,12 @@ void PortJob::reopenAndRun()
         if (!path.isEmpty())
             m_path = path;
     }
-    OpenFailure failure;
-    if (m_engine.open(m_path, &failure)) {
-        runStep();
-        return;
-    }
+    m_reopening = true;
+    m_engine.open(m_path);
+}
+
+void PortJob::reopenFailed(const OpenFailure &failure)
+{
     // Not back yet: that try is spent.
     OperationResult result = m_retryCause;
     result.detail =

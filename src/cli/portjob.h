@@ -79,12 +79,14 @@ signals:
     void finished();
 
 private:
-    bool open();
+    void opened();
+    void openFailed(const OpenFailure &failure);
     void runStep();
     void stepFinished(const OperationResult &result);
     void fail(const Step &step, const OperationResult &result);
     void retryLater(const Step &step, const OperationResult &result);
     void reopenAndRun();
+    void reopenFailed(const OpenFailure &failure);
     void finish();
 
     QString m_path;
@@ -94,6 +96,7 @@ private:
     int m_attempt = 0;
     int m_retries = 0;
     bool m_stepOpen = false;
+    bool m_reopening = false; // the port is being opened again for a retry
     bool m_failed = false;
     bool m_finished = false;
     bool m_cancelled = false;

@@ -165,9 +165,18 @@ int TeachCommand::start()
     m_label = target->label;
 
     m_engine = std::make_unique<DeviceEngine>(timingsFromEnvironment());
-    OpenFailure failure;
-    if (!m_engine->open(target->device, &failure))
-        return m_out.refuse(m_json, exitPortOpen, failure.message, outcomeWord(Outcome::NotOpen));
+    connect(m_engine.get(), &DeviceEngine::openFailed, this, [this](const OpenFailure &failure) {
+        emit finished(
+            m_out.refuse(m_json, exitPortOpen, failure.message, outcomeWord(Outcome::NotOpen)));
+    });
+    connect(m_engine.get(), &DeviceEngine::opened, this, &TeachCommand::begin);
+    m_engine->open(target->device);
+    return started;
+}
+
+void TeachCommand::begin()
+{
+    const Request &r = m_request;
     connect(m_engine.get(), &DeviceEngine::logLine, this, [this](const QString &line) {
         if (m_request.verbose)
             m_out.say(line);
@@ -198,7 +207,6 @@ int TeachCommand::start()
     connectSession();
     m_out.say(teachhints::general);
     QTimer::singleShot(0, m_session.get(), &TeachSession::start);
-    return started;
 }
 
 QString TeachCommand::itemLabel(int item) const
@@ -300,6 +308,14 @@ void TeachCommand::interrupt(int signal)
         return;
     m_signal = signal;
     m_out.say(stoppingText);
+    if (m_engine && m_engine->isOpening()) {
+        m_engine->close();
+        m_json.insert(QStringLiteral("interrupted"), true);
+        emit finished(m_out.refuse(m_json, SignalWatch::exitCode(signal),
+                                   QStringLiteral("已中断：端口未打开，没有发送任何指令"),
+                                   QStringLiteral("interrupted")));
+        return;
+    }
     if (m_questions)
         m_questions->withdraw();
     if (m_reading) {

@@ -66,6 +66,7 @@ signals:
     void finished(int exitCode);
 
 private:
+    void begin();
     void connectSession();
     void decide();
     void sessionFinished(TeachSession::Ending ending);

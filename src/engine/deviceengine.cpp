@@ -38,6 +38,14 @@ DeviceEngine::DeviceEngine(DeviceLink *link, Timings timings, QObject *parent)
             m_current->strayBytes(bytes);
     });
     connect(m_link, &DeviceLink::lost, this, &DeviceEngine::linkLost);
+    connect(m_link, &DeviceLink::opened, this, [this] {
+        m_opening = false;
+        emit opened();
+    });
+    connect(m_link, &DeviceLink::openFailed, this, [this](const OpenFailure &failure) {
+        m_opening = false;
+        emit openFailed(failure);
+    });
 
     m_notice.setSingleShot(true);
     // A coarse timer may fire 5 % early or late: a second either side of the notice's 20 s.
@@ -52,19 +60,26 @@ DeviceEngine::~DeviceEngine()
         m_current->disconnect(this);
 }
 
-bool DeviceEngine::open(const QString &devicePath, OpenFailure *failure)
+void DeviceEngine::open(const QString &devicePath)
 {
     if (!makeRoom()) {
-        if (failure)
-            *failure = {PortState::Other, outcomes::message(Outcome::Busy)};
-        return false;
+        const OpenFailure busy{PortState::Other, outcomes::message(Outcome::Busy)};
+        QTimer::singleShot(0, this, [this, busy, ticket = ++m_opens] {
+            if (ticket == m_opens)
+                emit openFailed(busy);
+        });
+        return;
     }
+    ++m_opens;
     m_exchange->cancel();
-    return m_link->open(devicePath, failure);
+    m_opening = true;
+    m_link->open(devicePath);
 }
 
 void DeviceEngine::close()
 {
+    ++m_opens;
+    m_opening = false;
     if (m_current)
         m_current->portLost();
     m_exchange->cancel();

@@ -40,9 +40,14 @@ public:
 
     const Timings &timings() const { return m_timings; }
 
-    bool open(const QString &devicePath, OpenFailure *failure = nullptr);
+    // Starts opening the port; it ends in opened() or openFailed(), always after open() has
+    // returned (a serial device opens at once, a port server takes up to a few seconds). An
+    // operation that refuses others refuses the open as well. A close() or another open() before
+    // the end withdraws the first.
+    void open(const QString &devicePath);
     void close();
     bool isOpen() const;
+    bool isOpening() const { return m_opening; }
     // An operation runs that refuses others. One that only still awaits an answer it no longer
     // needs (a key's learning window past its reply window, the extra request after a read)
     // gives way to the next one asked for, which it ends first.
@@ -68,6 +73,8 @@ public:
     void cancel();
 
 signals:
+    void opened();
+    void openFailed(const irlearn::OpenFailure &failure);
     void logLine(const QString &line);
     // A box titled "系统提示" for the operator.
     void message(const QString &text);
@@ -117,6 +124,8 @@ private:
     QTimer m_notice;
     int m_openMessages = 0;
     bool m_busyAnnounced = false;
+    bool m_opening = false;
+    int m_opens = 0; // opens and closes so far: a refused open is told only if still the last
 };
 
 } // namespace irlearn

@@ -17,7 +17,13 @@ class DeviceLink : public QObject
 public:
     using QObject::QObject;
 
-    virtual bool open(const QString &devicePath, OpenFailure *failure) = 0;
+    // Starts opening the line; it ends in opened() or openFailed(), always from the event loop
+    // after open() has returned, even where the line opens at once: a caller sets up its own
+    // state after the call and never sees the outcome inside it. A close() or another open()
+    // before then withdraws the outcome, so one open() ends in at most one signal. isOpen()
+    // turns true as opened() is emitted.
+    virtual void open(const QString &address) = 0;
+    // Closes the line or abandons an open under way; no signal follows.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
@@ -31,6 +37,8 @@ public:
     virtual void expect(int bytes) { Q_UNUSED(bytes) }
 
 signals:
+    void opened();
+    void openFailed(const irlearn::OpenFailure &failure);
     void received(const QByteArray &bytes);
     // The device end vanished (an adapter pulled out, a terminal hung up); the link is closed.
     void lost();

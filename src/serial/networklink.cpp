@@ -1,7 +1,5 @@
 #include "serial/networklink.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -96,18 +94,22 @@ void keepAlive(QTcpSocket &socket)
 } // namespace
 
 NetworkLink::NetworkLink(QObject *parent)
-    : DeviceLink(parent), m_socket(new QTcpSocket(this)), m_settle(new QTimer(this)),
+    : DeviceLink(parent), m_socket(new QTcpSocket(this)), m_next(new QTimer(this)),
+      m_attemptEnd(new QTimer(this)), m_tell(new QTimer(this)), m_settle(new QTimer(this)),
       m_purgeWait(new QTimer(this))
 {
+    m_next->setSingleShot(true);
+    connect(m_next, &QTimer::timeout, this, &NetworkLink::nextAttempt);
+    m_attemptEnd->setSingleShot(true);
+    connect(m_attemptEnd, &QTimer::timeout, this, &NetworkLink::attemptTimedOut);
+    m_tell->setSingleShot(true);
+    connect(m_tell, &QTimer::timeout, this, &NetworkLink::tell);
     m_purgeWait->setSingleShot(true);
     connect(m_purgeWait, &QTimer::timeout, this, &NetworkLink::purgeUnanswered);
     m_settle->setSingleShot(true);
     connect(m_settle, &QTimer::timeout, this, [this] {
-        if (m_phase != Phase::Negotiating)
-            return;
-        m_phase = Phase::Open;
-        if (m_openLoop)
-            m_openLoop->quit();
+        if (m_phase == Phase::Negotiating)
+            lineReady();
     });
     connect(m_socket, &QTcpSocket::connected, this, &NetworkLink::connected);
     connect(m_socket, &QTcpSocket::readyRead, this, &NetworkLink::readAvailable);
@@ -120,40 +122,41 @@ NetworkLink::~NetworkLink()
     close();
 }
 
-bool NetworkLink::open(const QString &address, OpenFailure *error)
+void NetworkLink::open(const QString &address)
 {
     close();
     QString why;
     const std::optional<NetworkAddress> parsed = parseNetworkAddress(address, &why);
-    if (!parsed) {
-        if (error)
-            *error = {PortState::Other, why};
-        return false;
-    }
-    m_address = *parsed;
-    const QDeadlineTimer deadline(m_openTimeoutMs);
-    for (;;) {
-        const Phase reached = attempt(deadline);
-        if (m_phase == Phase::Open)
-            return true;
-        // A server that hangs up at once mostly still holds the device for a connection that
-        // just ended (often our own, a moment ago) and lets it go shortly after.
-        if (!m_hungUp || deadline.remainingTime() < retryMs) {
-            if (m_openError.message.isEmpty())
-                m_openError = timedOut(reached);
-            break;
-        }
-        pause(retryMs);
-    }
-    if (error)
-        *error = m_openError;
-    return false;
+    m_badAddress = !parsed;
+    if (parsed)
+        m_address = *parsed;
+    else
+        m_openError = {PortState::Other, why};
+    m_deadline = QDeadlineTimer(m_openTimeoutMs);
+    m_hangUp = {};
+    m_phase = Phase::Waiting;
+    // Even a refused connection may be reported inside connectToHost(): the first one starts
+    // from the event loop, so that open() never tells its own outcome.
+    m_next->start(0);
 }
 
-// One connection, up to the line being ready or the deadline; the phase it got to.
-NetworkLink::Phase NetworkLink::attempt(const QDeadlineTimer &deadline)
+void NetworkLink::nextAttempt()
+{
+    if (m_phase != Phase::Waiting)
+        return;
+    if (m_badAddress) {
+        m_phase = Phase::Closed;
+        tell();
+        return;
+    }
+    attempt();
+}
+
+// One connection, up to the line being ready, a failure or the open's deadline.
+void NetworkLink::attempt()
 {
     m_openError = {};
+    m_ready = false;
     m_hungUp = false;
     m_serverSaid.clear();
     m_localOn.reset();
@@ -168,30 +171,55 @@ NetworkLink::Phase NetworkLink::attempt(const QDeadlineTimer &deadline)
     m_parse = Parse::Data;
     m_sub.clear();
 
-    // The engine's open is synchronous: wait here, bounded, taking no operator input meanwhile.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    m_openLoop = &loop;
     m_phase = Phase::Connecting;
-    timer.start(int(qMax<qint64>(deadline.remainingTime(), 0)));
+    m_attemptEnd->start(int(qMax<qint64>(m_deadline.remainingTime(), 0)));
     m_socket->connectToHost(m_address.host, m_address.port);
-    if (m_phase == Phase::Connecting || m_phase == Phase::Negotiating)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_openLoop = nullptr;
-    m_settle->stop();
-    const Phase reached = m_phase;
-    if (m_phase != Phase::Open)
-        dropConnection();
-    return reached;
 }
 
-void NetworkLink::pause(int ms)
+void NetworkLink::attemptTimedOut()
 {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!opening())
+        return;
+    m_openError = m_hangUp.message.isEmpty() ? timedOut(m_phase) : m_hangUp;
+    dropConnection();
+    attemptEnded();
+}
+
+void NetworkLink::attemptEnded()
+{
+    m_attemptEnd->stop();
+    m_settle->stop();
+    if (m_hungUp)
+        m_hangUp = m_openError;
+    // A server that hangs up at once mostly still holds the device for a connection that just
+    // ended (often our own, a moment ago) and lets it go shortly after.
+    if (m_hungUp && m_deadline.remainingTime() >= retryMs) {
+        m_phase = Phase::Waiting;
+        m_next->start(retryMs);
+        return;
+    }
+    m_phase = Phase::Closed;
+    m_tell->start(0);
+}
+
+void NetworkLink::lineReady()
+{
+    if (m_ready)
+        return;
+    m_ready = true;
+    m_attemptEnd->stop();
+    m_settle->stop();
+    m_tell->start(0);
+}
+
+void NetworkLink::tell()
+{
+    if (m_phase == Phase::Negotiating && m_ready) {
+        m_phase = Phase::Open;
+        emit opened();
+    } else if (m_phase == Phase::Closed) {
+        emit openFailed(m_openError);
+    }
 }
 
 OpenFailure NetworkLink::timedOut(Phase reached) const
@@ -208,6 +236,10 @@ OpenFailure NetworkLink::timedOut(Phase reached) const
 
 void NetworkLink::close()
 {
+    m_next->stop();
+    m_tell->stop();
+    m_attemptEnd->stop();
+    m_settle->stop();
     dropConnection();
 }
 
@@ -277,7 +309,7 @@ void NetworkLink::connected()
 
 void NetworkLink::socketError()
 {
-    if (m_phase == Phase::Closed)
+    if (m_phase != Phase::Open && !opening())
         return;
     if (m_phase == Phase::Open) {
         // The last bytes before the end still belong to the answer.
@@ -322,7 +354,7 @@ void NetworkLink::socketError()
 
 void NetworkLink::readAvailable()
 {
-    if (m_phase == Phase::Closed)
+    if (m_phase != Phase::Open && !opening())
         return;
     QByteArray data;
     parse(m_socket->readAll(), data);
@@ -388,7 +420,7 @@ void NetworkLink::parse(const QByteArray &bytes, QByteArray &data)
             }
             break;
         }
-        if (m_phase == Phase::Closed)
+        if (m_phase != Phase::Open && !opening())
             return;
     }
 }
@@ -526,11 +558,8 @@ void NetworkLink::lineSettingAnswered(quint8 command, quint32 value)
         return;
     }
     m_settingsAnswered |= 1 << (command - setBaudRate);
-    if (m_settingsAnswered == allSettingsAnswered) {
-        m_phase = Phase::Open;
-        if (m_openLoop)
-            m_openLoop->quit();
-    }
+    if (m_settingsAnswered == allSettingsAnswered)
+        lineReady();
 }
 
 void NetworkLink::sendCommand(quint8 verb, quint8 code)
@@ -565,12 +594,11 @@ void NetworkLink::sendLineSettings()
 
 void NetworkLink::failOpen(PortState kind, const QString &text)
 {
-    if (m_phase != Phase::Connecting && m_phase != Phase::Negotiating)
+    if (!opening())
         return;
     m_openError = {kind, text};
     dropConnection();
-    if (m_openLoop)
-        m_openLoop->quit();
+    attemptEnded();
 }
 
 void NetworkLink::dropConnection()

@@ -4,12 +4,11 @@
 #include "serial/networkaddress.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <bitset>
 
-class QDeadlineTimer;
-class QEventLoop;
 class QTimer;
 class QTcpSocket;
 
@@ -20,10 +19,9 @@ namespace irlearn {
 // 8 data bits, no parity, 1 stop bit, no flow control, so that every frame and pause reaches the
 // device as from a local port; a "tcp://" address carries the bytes as they are.
 //
-// open() waits for the connection and the server's answer to the line settings in a local event
-// loop that takes no operator input, at most openTimeoutMs (3 s unless set otherwise): the
-// engine's open is synchronous. A server that hangs up at once is tried again within that time.
-// Everything after the open is asynchronous.
+// An open ends once the server has answered the line settings (opened()) or at the latest after
+// openTimeoutMs, 3 s unless set otherwise (openFailed()); a server that hangs up at once is tried
+// again within that time. All of it runs on the socket's signals and timers.
 class NetworkLink : public DeviceLink
 {
     Q_OBJECT
@@ -37,7 +35,7 @@ public:
     explicit NetworkLink(QObject *parent = nullptr);
     ~NetworkLink() override;
 
-    bool open(const QString &address, OpenFailure *error) override;
+    void open(const QString &address) override;
     void close() override;
     bool isOpen() const override;
     bool discardPending() override;
@@ -46,11 +44,18 @@ public:
     void setOpenTimeout(int ms) { m_openTimeoutMs = ms; }
 
 private:
-    enum class Phase { Closed, Connecting, Negotiating, Open };
+    // Waiting: an open is under way between two connections (before the first, or before the
+    // retry after a hang-up).
+    enum class Phase { Closed, Waiting, Connecting, Negotiating, Open };
     enum class Parse { Data, Iac, Option, Sub, SubIac };
 
-    Phase attempt(const QDeadlineTimer &deadline);
-    static void pause(int ms);
+    void nextAttempt();
+    void attempt();
+    void attemptTimedOut();
+    void attemptEnded();
+    void lineReady();
+    void tell();
+    bool opening() const { return m_phase == Phase::Connecting || m_phase == Phase::Negotiating; }
     OpenFailure timedOut(Phase reached) const;
     void connected();
     void socketError();
@@ -71,13 +76,23 @@ private:
     NetworkAddress m_address;
     Phase m_phase = Phase::Closed;
     int m_openTimeoutMs = defaultOpenTimeoutMs;
+    QDeadlineTimer m_deadline;
+    // Starts the next connection, or tells an address that cannot be used, from the event loop.
+    QTimer *m_next = nullptr;
+    QTimer *m_attemptEnd = nullptr; // the deadline of the connection under way
+    // The outcome is told from the event loop, never from inside the parser or a socket's signal:
+    // whoever hears it may write, close or open again at once.
+    QTimer *m_tell = nullptr;
+    bool m_ready = false; // the line is ready; opened() is about to be told
+    bool m_badAddress = false;
     OpenFailure m_openError;
     // Set when the server hung up while the line was being opened, with what it said first.
     bool m_hungUp = false;
+    // The last hang-up of this open: a retry that then runs out of time says why it was retried.
+    OpenFailure m_hangUp;
     QByteArray m_serverSaid;
     // A plain TCP connection is taken as open once the server has had a moment to turn it away.
     QTimer *m_settle = nullptr;
-    QEventLoop *m_openLoop = nullptr;
 
     // Telnet options: on, and asked for by us and not yet answered; ours (WILL) and the
     // server's (DO).

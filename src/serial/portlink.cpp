@@ -17,17 +17,24 @@ PortLink::PortLink(QObject *parent) : DeviceLink(parent)
 {
 }
 
-bool PortLink::open(const QString &address, OpenFailure *error)
+void PortLink::open(const QString &address)
 {
     const bool network = isNetworkAddress(address);
     if (!m_line || network != m_network) {
-        delete m_line;
+        if (m_line) {
+            // Not deleted here: the old line may be what is telling its outcome right now.
+            m_line->disconnect(this);
+            m_line->close();
+            m_line->deleteLater();
+        }
         m_line = createLink(address, this);
         m_network = network;
+        connect(m_line, &DeviceLink::opened, this, &DeviceLink::opened);
+        connect(m_line, &DeviceLink::openFailed, this, &DeviceLink::openFailed);
         connect(m_line, &DeviceLink::received, this, &DeviceLink::received);
         connect(m_line, &DeviceLink::lost, this, &DeviceLink::lost);
     }
-    return m_line->open(address, error);
+    m_line->open(address);
 }
 
 void PortLink::close()

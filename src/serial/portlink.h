@@ -21,7 +21,7 @@ class PortLink : public DeviceLink
 public:
     explicit PortLink(QObject *parent = nullptr);
 
-    bool open(const QString &address, OpenFailure *error) override;
+    void open(const QString &address) override;
     void close() override;
     bool isOpen() const override;
     bool discardPending() override;

@@ -11,12 +11,6 @@ namespace irlearn {
 
 namespace {
 
-void explain(const QString &path, QSerialPort::SerialPortError code, OpenFailure *failure)
-{
-    if (failure)
-        *failure = explainOpenFailure(path, code);
-}
-
 // A byte at 9600 baud: start bit, eight data bits, stop bit.
 constexpr double byteMs = 10.0 * 1000.0 / 9600.0;
 // The last bytes of an answer are read as they come, so that its end is never held back.
@@ -32,8 +26,11 @@ bool configure(QSerialPort &port)
 } // namespace
 
 SerialLink::SerialLink(QObject *parent)
-    : DeviceLink(parent), m_port(new QSerialPort(this)), m_gatherEnd(new QTimer(this))
+    : DeviceLink(parent), m_port(new QSerialPort(this)), m_gatherEnd(new QTimer(this)),
+      m_report(new QTimer(this))
 {
+    m_report->setSingleShot(true);
+    connect(m_report, &QTimer::timeout, this, &SerialLink::report);
     m_gatherEnd->setSingleShot(true);
     m_gatherEnd->setTimerType(Qt::PreciseTimer);
     connect(m_gatherEnd, &QTimer::timeout, this, &SerialLink::endGathering);
@@ -47,39 +44,52 @@ SerialLink::~SerialLink()
     close();
 }
 
-bool SerialLink::open(const QString &devicePath, OpenFailure *failure)
+void SerialLink::open(const QString &devicePath)
 {
     close();
-    if (devicePath.isEmpty()) {
-        explain(devicePath, QSerialPort::DeviceNotFoundError, failure);
-        return false;
-    }
+    m_path = devicePath;
+    m_failure = tryOpen(devicePath);
+    m_report->start(0);
+}
+
+std::optional<OpenFailure> SerialLink::tryOpen(const QString &devicePath)
+{
+    if (devicePath.isEmpty())
+        return explainOpenFailure(devicePath, QSerialPort::DeviceNotFoundError);
     // One port whatever it is called (a by-id link, a link of ours, the /dev path): the lock that
     // keeps a second opener out is named after the port, so it must be taken on one name.
     // Another program may hold it locked under the name it was given.
     const QString canonical = canonicalPath(devicePath);
-    if (canonical != devicePath && portLockHolder(devicePath) > 0) {
-        explain(devicePath, QSerialPort::PermissionError, failure);
-        return false;
-    }
+    if (canonical != devicePath && portLockHolder(devicePath) > 0)
+        return explainOpenFailure(devicePath, QSerialPort::PermissionError);
     m_port->setPortName(canonical);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        explain(devicePath, m_port->error(), failure);
+        const OpenFailure failure = explainOpenFailure(devicePath, m_port->error());
         m_port->clearError();
-        return false;
+        return failure;
     }
     if (!configure(*m_port)) {
-        explain(devicePath, m_port->error(), failure);
+        const OpenFailure failure = explainOpenFailure(devicePath, m_port->error());
         m_port->close();
         m_port->clearError();
-        return false;
+        return failure;
     }
     m_port->clear(QSerialPort::AllDirections);
-    return true;
+    return std::nullopt;
+}
+
+void SerialLink::report()
+{
+    if (const std::optional<OpenFailure> failure = std::exchange(m_failure, std::nullopt))
+        emit openFailed(*failure);
+    else
+        emit opened();
 }
 
 void SerialLink::close()
 {
+    m_report->stop();
+    m_failure.reset();
     stopGathering();
     m_expected = 0;
     if (m_port->isOpen())
@@ -88,7 +98,7 @@ void SerialLink::close()
 
 bool SerialLink::isOpen() const
 {
-    return m_port->isOpen();
+    return m_port->isOpen() && !m_report->isActive();
 }
 
 bool SerialLink::discardPending()
@@ -180,6 +190,11 @@ void SerialLink::portError(int error)
         if (m_port->isOpen()) {
             m_port->close();
             m_port->clearError();
+            if (m_report->isActive()) {
+                // Gone before its open was told: the open failed.
+                m_failure = explainOpenFailure(m_path, QSerialPort::SerialPortError(error));
+                return;
+            }
             QMetaObject::invokeMethod(this, &DeviceLink::lost, Qt::QueuedConnection);
             return;
         }

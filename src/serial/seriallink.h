@@ -4,11 +4,14 @@
 
 #include <QTimer>
 
+#include <optional>
+
 class QSerialPort;
 
 namespace irlearn {
 
 // The device's serial port: 9600 baud, no parity, 8 data bits, 1 stop bit, no flow control.
+// open() opens the port at once; its outcome is still told from the event loop, as any line's.
 class SerialLink : public DeviceLink
 {
     Q_OBJECT
@@ -17,7 +20,7 @@ public:
     explicit SerialLink(QObject *parent = nullptr);
     ~SerialLink() override;
 
-    bool open(const QString &devicePath, OpenFailure *failure) override;
+    void open(const QString &devicePath) override;
     void close() override;
     bool isOpen() const override;
     bool discardPending() override;
@@ -25,6 +28,8 @@ public:
     void expect(int bytes) override;
 
 private:
+    std::optional<OpenFailure> tryOpen(const QString &devicePath);
+    void report();
     void readAvailable();
     void portError(int error);
     void deliver(bool mayGather);
@@ -38,6 +43,10 @@ private:
     int m_expected = 0;
     bool m_gathering = false;
     QTimer *m_gatherEnd = nullptr;
+    // The outcome of the last open(), until it is told.
+    QTimer *m_report = nullptr;
+    QString m_path;
+    std::optional<OpenFailure> m_failure;
 };
 
 } // namespace irlearn

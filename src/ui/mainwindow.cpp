@@ -193,6 +193,8 @@ void MainWindow::connectEngine()
     });
     connect(e, &DeviceEngine::busyChanged, this, &MainWindow::updateControls);
     connect(e, &DeviceEngine::connectionLost, this, &MainWindow::disconnected);
+    connect(e, &DeviceEngine::opened, this, &MainWindow::portOpened);
+    connect(e, &DeviceEngine::openFailed, this, &MainWindow::portOpenFailed);
     connect(e, &DeviceEngine::noticeShown, this, [this](const QString &caption) {
         m_noticeCaption = caption;
         m_ui->waitNoticeLabel->setText(caption);
@@ -495,6 +497,9 @@ void MainWindow::showProgress(int done, int total)
 
 void MainWindow::connectClicked()
 {
+    // The port being opened is not opened twice.
+    if (m_engine->isOpening())
+        return;
     if (m_ui->connectButton->text() != connectText) {
         m_engine->close();
         disconnected();
@@ -509,22 +514,36 @@ void MainWindow::connectClicked()
     // The system's devices may have changed since the list was made.
     m_ports = PortNames::current(pinnedPorts(m_settings));
     const QString device = m_ports.deviceFor(port);
-    OpenFailure failure;
-    if (!m_engine->open(device, &failure)) {
-        showConnectFailure(device.isEmpty()
-                               ? QStringLiteral("端口不存在：%1").arg(portText.trimmed())
-                               : failure.message);
+    if (device.isEmpty()) {
+        showConnectFailure(QStringLiteral("端口不存在：%1").arg(portText.trimmed()));
         return;
     }
+    m_openingName = comName(port);
+    m_openingDevice = device;
+    // A port server may take a few seconds to answer; the window stays live meanwhile.
+    m_ui->connectButton->setEnabled(false);
+    m_ui->portSelector->setEnabled(false);
+    m_engine->open(device);
+}
+
+void MainWindow::portOpened()
+{
     logLine(QStringLiteral("已连接 %1：%2，%3")
-                .arg(comName(port), QDir::toNativeSeparators(device), lineSettings));
+                .arg(m_openingName, QDir::toNativeSeparators(m_openingDevice), lineSettings));
     m_ui->creditLabel->setText(m_credit);
     m_ui->creditLabel->setToolTip(QString());
     m_connected = true;
     m_keyAllowed.fill(true);
     m_ui->connectButton->setText(disconnectText);
-    m_ui->portSelector->setEnabled(false);
+    m_ui->connectButton->setEnabled(true);
     updateControls();
+}
+
+void MainWindow::portOpenFailed(const OpenFailure &failure)
+{
+    m_ui->connectButton->setEnabled(true);
+    m_ui->portSelector->setEnabled(true);
+    showConnectFailure(failure.message);
 }
 
 // The designed silent state stays; the operator still learns why, in the log and, as far as it

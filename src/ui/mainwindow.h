@@ -7,6 +7,7 @@
 #include "codefile/tablelabels.h"
 #include "protocol/timings.h"
 #include "serial/portnames.h"
+#include "serial/portstate.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -114,6 +115,8 @@ private:
 
     void keysAtRest();
     void openSavePanel(const CodeTable &table);
+    void portOpened();
+    void portOpenFailed(const OpenFailure &failure);
     void disconnected();
 
     std::unique_ptr<Ui::MainWindowForm> m_ui;
@@ -127,6 +130,8 @@ private:
     std::array<QPushButton *, 10> m_keys{};
     std::array<bool, 10> m_keyAllowed{};
     bool m_connected = false;
+    QString m_openingName; // the port being opened, as the log names it
+    QString m_openingDevice;
     // The click being handled was started by the operator's mouse. Set at start-up too, so the
     // very first keyboard activation counts as well.
     bool m_userClick = true;

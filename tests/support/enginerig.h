@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/openwait.h"
 #include "support/simprocess.h"
 
 #include "engine/deviceengine.h"
@@ -58,7 +59,7 @@ struct EngineRig
     static qint64 now() { return QDateTime::currentMSecsSinceEpoch(); }
 
     // Starts the simulator and opens its terminal.
-    bool start() { return sim.start() && engine.open(sim.linkPath()); }
+    bool start() { return sim.start() && openAndWait(engine, sim.linkPath()); }
 
     // Waits until no operation runs; the last result, if any operation ever finished.
     std::optional<irlearn::OperationResult> waitIdle(int timeoutMs = 5000)

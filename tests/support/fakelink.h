@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/devicelink.h"
+#include "support/openwait.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -31,8 +32,22 @@ public:
     // Set by a responder: bytes that follow its answer, in a piece of their own.
     QByteArray trailing;
 
-    bool open(const QString &, irlearn::OpenFailure *) override { return m_open = true; }
-    void close() override { m_open = false; }
+    // Opens from the event loop, as every line tells its open.
+    void open(const QString &) override
+    {
+        m_open = false;
+        QTimer::singleShot(0, this, [this, ticket = ++m_opens] {
+            if (ticket != m_opens)
+                return;
+            m_open = true;
+            emit opened();
+        });
+    }
+    void close() override
+    {
+        m_open = false;
+        ++m_opens;
+    }
     bool isOpen() const override { return m_open; }
     bool discardPending() override
     {
@@ -73,6 +88,7 @@ public:
 
 private:
     bool m_open = false;
+    int m_opens = 0; // opens and closes so far: an open's outcome is told only if it is the last
     QElapsedTimer m_clock = [] {
         QElapsedTimer clock;
         clock.start();

@@ -89,6 +89,11 @@ bool WindowHarness::idle(int timeoutMs)
     return QTest::qWaitFor([this] { return !m_window->engine().isBusy(); }, timeoutMs);
 }
 
+bool WindowHarness::opened(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return !m_window->engine().isOpening(); }, timeoutMs);
+}
+
 bool WindowHarness::controlsEnabled(bool enabled) const
 {
     static const QRegularExpression names(

@@ -83,12 +83,15 @@ public:
         return idle();
     }
 
-    // Clicks the connect button; true when the window is connected afterwards.
+    // Clicks the connect button and waits for the open's outcome; true when the window is
+    // connected afterwards.
     bool connectPort()
     {
         click("connectButton");
-        return connected();
+        return opened() && connected();
     }
+    // Waits until the port being opened (if any) is open or has failed; false on time-out.
+    bool opened(int timeoutMs = 10000);
     bool connected() const { return button("connectButton")->text() == QStringLiteral("断 开"); }
     // Every device control (the toggle, the keys, the number, the transfers, the command table)
     // enabled, or every one disabled; the panel switch stays usable either way.
