@@ -106,9 +106,10 @@ protected:
             QScrollBar::sliderChange(change);
             return;
         }
+        // The handle's outline falls a pixel outside the rectangle the style gives for it.
         const QRect handle = part(QStyle::SC_ScrollBarSlider);
-        update(QRegion(m_handle.united(handle)) + part(QStyle::SC_ScrollBarSubLine) +
-               part(QStyle::SC_ScrollBarAddLine));
+        update(QRegion(m_handle.united(handle).adjusted(0, -2, 0, 2)) +
+               part(QStyle::SC_ScrollBarSubLine) + part(QStyle::SC_ScrollBarAddLine));
         m_handle = handle;
     }
 
