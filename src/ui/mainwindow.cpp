@@ -213,7 +213,7 @@ void MainWindow::connectControls()
 {
     connect(&m_log, &LogBuffer::appended, this, [this](const QString &line) {
         // The newest line in view through the scroll bar alone: moving the text cursor there as
-        // well made each line cost a second scroll and a cursor repaint.
+        // well cost each line a cursor update and a second pass at scrolling.
         QScrollBar *bar = m_ui->logView->verticalScrollBar();
         m_ui->logView->appendPlainText(line);
         bar->setValue(bar->maximum());
@@ -347,7 +347,7 @@ void MainWindow::loadState()
     m_ui->learnPrompt->hide();
     m_ui->logView->setReadOnly(true);
     // A record's reply is one long run of hex digits with nowhere to break a word: looking for
-    // one first doubled the pane's layout work for each of them.
+    // one first only added to the pane's layout work for each of them.
     m_ui->logView->setWordWrapMode(QTextOption::WrapAnywhere);
     m_ui->logView->setVerticalScrollBar(new LogScrollBar);
     m_ui->commandNoteEdit->clear();
