@@ -29,6 +29,8 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSerialPort>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -541,6 +543,34 @@ private slots:
         h.answerNextFileDialog(QString());
         h.window().findChild<QAction *>(QStringLiteral("LogSave"))->trigger();
         QCOMPARE(h.fileDialogFolders().constLast(), dir.path());
+    }
+
+    // The log pane follows each line as it comes, and what it shows is what a fresh drawing of
+    // it shows: its scroll bar is redrawn only where the handle moves, and nothing stale of the
+    // handle may be left.
+    void logPaneFollowsNewLines()
+    {
+        WindowHarness h{QString()};
+        irlearn::MainWindow &w = h.window();
+        QScrollBar *bar = h.child<QPlainTextEdit>("logView")->verticalScrollBar();
+        const auto drawnAsNew = [&w] {
+            const auto rgb = [](const QPixmap &p) {
+                return p.toImage().convertToFormat(QImage::Format_RGB32);
+            };
+            return rgb(w.screen()->grabWindow(w.winId())) == rgb(w.grab());
+        };
+        // Short lines until the pane is about to scroll (then its handle shrinks a little with
+        // each one), then records' long ones.
+        const QString reply(514, QLatin1Char('7'));
+        for (int n = 1; n <= 48; ++n) {
+            emit w.engine().logLine(n <= 40 ? QStringLiteral("读取第%1行").arg(n) : reply);
+            QCOMPARE(bar->value(), bar->maximum());
+            if (n > 32)
+                QVERIFY2(QTest::qWaitFor(drawnAsNew), qPrintable(QString::number(n)));
+        }
+        QVERIFY(bar->maximum() > bar->pageStep());
+        QCOMPARE(h.logLines().size(), 48);
+        QCOMPARE(h.logLines().constLast(), reply);
     }
 };
 

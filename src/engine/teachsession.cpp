@@ -4,10 +4,7 @@
 #include "engine/teachhints.h"
 #include "protocol/frames.h"
 
-#include <QDateTime>
-
 #include <algorithm>
-#include <cmath>
 
 namespace irlearn {
 
@@ -88,16 +85,10 @@ TeachSession::TeachSession(DeviceEngine &engine, TeachPlan plan, QObject *parent
         m_items << item;
     }
 
-    m_ticks.setInterval(1000);
-    connect(&m_ticks, &QTimer::timeout, this, &TeachSession::tick);
     connect(&m_engine, &DeviceEngine::finished, this, &TeachSession::engineFinished);
     connect(&m_engine, &DeviceEngine::learningCountdown, this, [this](int secondsLeft) {
-        if (m_phase != Phase::Learning)
-            return;
-        // The engine knows its own learning window better than any estimate.
-        m_engineCounts = true;
-        m_ticks.stop();
-        emit countdown(secondsLeft);
+        if (m_phase == Phase::Learning)
+            emit countdown(secondsLeft);
     });
     connect(&m_engine, &DeviceEngine::connectionLost, this, [this] {
         if (isRunning())
@@ -257,11 +248,6 @@ void TeachSession::learn(int index)
     ++m_tries;
     emit itemChanged(index);
     emit itemStarted(index, item.attempts);
-    // Until the engine counts its learning window down, count down the reply window it waits.
-    m_engineCounts = false;
-    m_windowEndMs = QDateTime::currentMSecsSinceEpoch() + m_engine.timings().replyWindowMs;
-    tick();
-    m_ticks.start();
     if (item.isKey) {
         call(Phase::Learning,
              [this, &item] { return m_engine.learnKey(m_plan.device, item.key()); });
@@ -273,25 +259,8 @@ void TeachSession::learn(int index)
     }
 }
 
-void TeachSession::tick()
-{
-    if (m_engineCounts)
-        return;
-    const qint64 left = m_windowEndMs - QDateTime::currentMSecsSinceEpoch();
-    emit countdown(int(std::ceil(double(std::max<qint64>(left, 0)) / 1000.0)));
-    if (left <= 0)
-        m_ticks.stop();
-}
-
-void TeachSession::stopTicking()
-{
-    m_ticks.stop();
-    m_engineCounts = false;
-}
-
 void TeachSession::learnt(const OperationResult &result)
 {
-    stopTicking();
     const int index = m_current;
     TeachItem &item = m_items[index];
     if (!item.isKey)
@@ -517,7 +486,6 @@ void TeachSession::cancel()
 
 void TeachSession::end(Ending ending)
 {
-    stopTicking();
     m_awaiting = false;
     m_ending = ending;
     m_current = -1;

@@ -6,7 +6,6 @@
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 namespace irlearn {
 
@@ -173,8 +172,6 @@ private:
     void afterLeaving(After after);
     void nextTest();
     void end(Ending ending);
-    void tick();
-    void stopTicking();
 
     DeviceEngine &m_engine;
     TeachPlan m_plan;
@@ -191,9 +188,6 @@ private:
     bool m_cancelled = false;
     bool m_relearning = false; // back to the tests when the learning is over
     After m_after = After::Complete;
-    QTimer m_ticks;
-    qint64 m_windowEndMs = 0;
-    bool m_engineCounts = false; // the engine counts the learning window down itself
 };
 
 } // namespace irlearn

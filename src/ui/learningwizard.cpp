@@ -271,6 +271,8 @@ void LearningWizard::itemStarted(int item, int attempt)
     const TeachItem &it = m_session->items().at(item);
     m_prompt->setText(it.prompt());
     m_hint->setText(it.hint());
+    // No count until the device's learning window is open: the engine counts it from then.
+    m_countdown->clear();
     m_result->setText(attempt > 1 ? QStringLiteral("第 %1 次").arg(attempt)
                                   : QStringLiteral("等待设备学习…"));
 }
