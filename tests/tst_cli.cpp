@@ -373,12 +373,6 @@ private slots:
         QCOMPARE(info.code, 0);
         QCOMPARE(info.value("record_bytes").toArray().size(), 16);
         QCOMPARE(info.value("record_bytes").toArray().at(15).toInt(), 257);
-        QByteArray canonical;
-        for (const QString &record : fileRecords(table16))
-            canonical += record.toUpper().toLatin1() + "\r\n";
-        QCOMPARE(info.value("sha256").toString(),
-                 QString::fromLatin1(
-                     QCryptographicHash::hash(canonical, QCryptographicHash::Sha256).toHex()));
 
         // Lower case and LF line ends are the same table; one byte changed in record 5 is not.
         QStringList records = fileRecords(table16);
@@ -455,12 +449,10 @@ private slots:
         QCOMPARE(rawCli(words("info $n")).value("sha256").toString(), sum);
         QCOMPARE(rawCli(words("label $n --brand 格力")).code, 0);
         QVERIFY(exists(raw + ".json"));
-        r = rawCli(words("download $n --no-verify -v --log-file $n.log") + dev1);
+        // Read over it: replaced whole, nothing left beside it.
+        r = rawCli(words("read -o $n -v --log-file $n.log") + dev1);
         QVERIFY2(r.code == 0, qPrintable(r.err));
         QVERIFY(exists(raw + ".log"));
-        QCOMPARE(sim.received().mid(readFrames().size() + 3), saved());
-        // Read over it: replaced whole, nothing left beside it.
-        QCOMPARE(rawCli(words("read -o $n") + dev1).code, 0);
         QCOMPARE(saved(), sim.storedTable());
         QCOMPARE(QDir(m_dir->path())
                      .entryList(QDir::Files | QDir::Hidden)
@@ -707,10 +699,7 @@ private slots:
                        QStringList{QStringLiteral("station"), table16} +
                            words("--device 0001 --number-from 0101 --watch") +
                            QStringList{folder + QStringLiteral("/*"), QStringLiteral("--log"), log},
-                       QStringLiteral("工作站已就绪"), &err,
-                       // Two devices' opening pauses at once on a loaded machine: longer than the
-                       // other runs', so that no frame runs into the next.
-                       QStringLiteral("0.5")));
+                       QStringLiteral("工作站已就绪"), &err));
         const auto until = [&](const QString &text) {
             return QTest::qWaitFor(
                        [&] {
@@ -791,79 +780,50 @@ private slots:
         }
     }
 
-    // Labels, then a library in a temporary folder: additions never overwrite, search and the
-    // JSON listing.
+    // The label and library commands on a temporary folder: what each puts on standard output
+    // for a script, and what each refuses. The library's own rules are pinned in tst_codefile.
     void libraryOnAFolder()
     {
         const QString file = m_dir->filePath(QStringLiteral("kfr.bin"));
         const QString folder = m_dir->filePath(QStringLiteral("lib"));
         QVERIFY(QFile::copy(table16, file));
-        Run r =
-            cli({QStringLiteral("label"), file, QStringLiteral("--brand"), QStringLiteral("格力"),
-                 QStringLiteral("--label"), QStringLiteral("model=KFR-35GW"),
-                 QStringLiteral("--notes"), QStringLiteral("客厅")});
-        QCOMPARE(r.code, 0);
-        const QJsonObject written = jsonFile(file + QStringLiteral(".json"));
-        QCOMPARE(written.value(QLatin1String("brand")).toString(), QStringLiteral("格力"));
-        QCOMPARE(written.value(QLatin1String("model")).toString(), QStringLiteral("KFR-35GW"));
-        QCOMPARE(written.value(QLatin1String("records")).toArray().size(), 16);
-        // A second label keeps the first ones.
-        QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--remote"),
-                      QStringLiteral("YB1F2")})
+        QCOMPARE(cli(QStringList{QStringLiteral("label"), file} +
+                     words("--brand 格力 --label model=KFR-35GW --notes 客厅"))
                      .code,
                  0);
-        r = cli({QStringLiteral("info"), file}, false);
-        QCOMPARE(r.code, 0);
+        // A second label keeps the first ones.
+        QCOMPARE(cli(QStringList{QStringLiteral("label"), file} + words("--remote YB1F2")).code, 0);
+        Run r = cli({QStringLiteral("info"), file}, false);
         QVERIFY2(r.out.contains(QStringLiteral("品牌：格力")) &&
+                     r.out.contains(QStringLiteral("型号：KFR-35GW")) &&
                      r.out.contains(QStringLiteral("遥控器型号：YB1F2")) &&
                      r.out.contains(QStringLiteral("备注：客厅")),
                  qPrintable(r.out));
         QVERIFY(r.err.isEmpty());
         QCOMPARE(cli({QStringLiteral("label"), file}).code, 2);
-        QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--label"),
-                      QStringLiteral("colour=red")})
-                     .code,
+        QCOMPARE(cli(QStringList{QStringLiteral("label"), file} + words("--label colour=red")).code,
                  2);
 
-        // The id alone on standard output, for a script to keep; the second gets a suffix.
+        // The id alone on standard output, for a script to keep; the second gets a suffix. A
+        // file labelled as it goes in gets no labels beside it.
         const QStringList into{QStringLiteral("--library"), folder};
         r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), file} + into, false);
-        QCOMPARE(r.code, 0);
         QCOMPARE(r.out, QStringLiteral("格力-kfr-35gw\n"));
         r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), file} + into);
-        QCOMPARE(r.code, 0);
         QCOMPARE(r.value("entry").toObject().value(QLatin1String("id")).toString(),
                  QStringLiteral("格力-kfr-35gw-2"));
-        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), table16,
-                            QStringLiteral("--label"), QStringLiteral("brand=美的"),
-                            QStringLiteral("--model"), QStringLiteral("KFR-26")} +
-                into);
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), table16} +
+                words("--label brand=美的 --model KFR-26") + into);
         QCOMPARE(r.code, 0);
-        QCOMPARE(QFileInfo(table16 + QStringLiteral(".json")).exists(), false);
+        QVERIFY(!QFileInfo::exists(table16 + QStringLiteral(".json")));
 
         r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list")} + into);
-        QCOMPARE(r.code, 0);
         const QJsonArray all = r.value("entries").toArray();
         QCOMPARE(all.size(), 3);
-        const QJsonObject first = all.at(0).toObject();
-        QCOMPARE(first.value(QLatin1String("brand")).toString(), QStringLiteral("格力"));
-        QCOMPARE(first.value(QLatin1String("remote")).toString(), QStringLiteral("YB1F2"));
-        QCOMPARE(first.value(QLatin1String("sha256")).toString(),
-                 QString::fromLatin1(QCryptographicHash::hash(
-                                         [] {
-                                             QFile f(table16);
-                                             return f.open(QIODevice::ReadOnly) ? f.readAll()
-                                                                                : QByteArray();
-                                         }(),
-                                         QCryptographicHash::Sha256)
-                                         .toHex()));
-        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list"),
-                            QStringLiteral("--search"), QStringLiteral("kfr-35")} +
-                into);
-        QCOMPARE(r.value("entries").toArray().size(), 2);
-        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list"),
-                            QStringLiteral("--search"), QStringLiteral("美的")} +
-                    into,
+        QCOMPARE(all.at(0).toObject().value(QLatin1String("remote")).toString(),
+                 QStringLiteral("YB1F2"));
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list")} +
+                    words("--search 美的") + into,
                 false);
         QCOMPARE(r.out.count(QLatin1Char('\n')), 2); // the heading and one entry
         QVERIFY2(r.out.contains(QStringLiteral("美的-kfr-26")), qPrintable(r.out));
@@ -871,14 +831,9 @@ private slots:
         // The settings file names the library when --library does not.
         const QString settings = m_dir->filePath(QStringLiteral("lib.ini"));
         QVERIFY(writeFile(settings, "[Library]\r\nPath=" + folder.toUtf8() + "\r\n"));
-        r = cli({QStringLiteral("library"), QStringLiteral("show"), QStringLiteral("美的-kfr-26"),
-                 QStringLiteral("--settings"), settings},
-                false);
-        QCOMPARE(r.code, 0);
+        r = cli(words("library show 美的-kfr-26 --settings") << settings, false);
         QVERIFY2(r.out.contains(QStringLiteral("型号：KFR-26")), qPrintable(r.out));
-        r = cli(
-            QStringList{QStringLiteral("library"), QStringLiteral("show"), QStringLiteral("none")} +
-            into);
+        r = cli(words("library show none") + into);
         QCOMPARE(r.code, 2);
         QVERIFY(r.err.contains(QStringLiteral("码库中没有条目")));
     }
@@ -916,11 +871,12 @@ private slots:
         Run r = cli(QStringList{QStringLiteral("download"), file, QStringLiteral("--ignore-labels"),
                                 QStringLiteral("--no-verify")} +
                     dev1);
-        QCOMPARE(r.code, 0);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(sim.storedTable(), fileRecords(file));
         // Stamped anew, the file goes again without the option.
         QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--ignore-labels")}).code, 0);
-        QCOMPARE(cli(QStringList{QStringLiteral("verify"), file} + dev1).code, 0);
+        QCOMPARE(cli({QStringLiteral("info"), file}).value("labels_state").toString(),
+                 QStringLiteral("valid"));
 
         // Labels that are no labels of ours do not stop the file.
         QVERIFY(writeFile(file + QStringLiteral(".json"), "{\"brand\":"));
@@ -949,7 +905,8 @@ private slots:
         QVERIFY(changedTable(read, 1));
         QCOMPARE(cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), read} + dev1).code,
                  0);
-        QCOMPARE(cli(QStringList{QStringLiteral("verify"), read} + dev1).code, 0);
+        QCOMPARE(cli({QStringLiteral("info"), read}).value("labels_state").toString(),
+                 QStringLiteral("valid"));
     }
 
     // A library table, the same with one record changed, and one the library does not hold.
