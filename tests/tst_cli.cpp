@@ -181,14 +181,10 @@ private slots:
         const QString path = m_dir->filePath(QStringLiteral("frames.log"));
         Run r = cli(words("learn --key 开机 -v --log-file") + QStringList{path} + dev1);
         QCOMPARE(r.code, 0);
-        QStringList lines = logged(path);
-        QVERIFY2(lines.size() > sent.size(), qPrintable(lines.join(QLatin1Char('\n'))));
+        const QStringList lines = logged(path);
         for (const QString &line : lines)
             QVERIFY2(r.err.contains(line), qPrintable(line));
-        for (const QString &frame : sent)
-            QVERIFY2(lines.contains(frame), qPrintable(frame));
-        QVERIFY(lines.indexOf(sent.at(0)) < lines.indexOf(sent.at(1)));
-        QVERIFY(lines.indexOf(sent.at(1)) < lines.indexOf(sent.at(2)));
+        QCOMPARE(lines.filter(QStringLiteral("输出指令")), sent);
 
         // Alone at the end it means the session log folder; -v is the terminal's, not the file's.
         const QByteArray state = qgetenv("XDG_STATE_HOME");
