@@ -5,6 +5,7 @@
 #include "support/simprocess.h"
 
 #include "codefile/codefile.h"
+#include "serial/portidentity.h"
 
 #include <QCryptographicHash>
 #include <QDate>
@@ -21,6 +22,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <pty.h>
 #include <sys/stat.h>
@@ -181,14 +183,10 @@ private slots:
         const QString path = m_dir->filePath(QStringLiteral("frames.log"));
         Run r = cli(words("learn --key 开机 -v --log-file") + QStringList{path} + dev1);
         QCOMPARE(r.code, 0);
-        QStringList lines = logged(path);
-        QVERIFY2(lines.size() > sent.size(), qPrintable(lines.join(QLatin1Char('\n'))));
+        const QStringList lines = logged(path);
         for (const QString &line : lines)
             QVERIFY2(r.err.contains(line), qPrintable(line));
-        for (const QString &frame : sent)
-            QVERIFY2(lines.contains(frame), qPrintable(frame));
-        QVERIFY(lines.indexOf(sent.at(0)) < lines.indexOf(sent.at(1)));
-        QVERIFY(lines.indexOf(sent.at(1)) < lines.indexOf(sent.at(2)));
+        QCOMPARE(lines.filter(QStringLiteral("输出指令")), sent);
 
         // Alone at the end it means the session log folder; -v is the terminal's, not the file's.
         const QByteArray state = qgetenv("XDG_STATE_HOME");
@@ -380,12 +378,6 @@ private slots:
         QCOMPARE(info.code, 0);
         QCOMPARE(info.value("record_bytes").toArray().size(), 16);
         QCOMPARE(info.value("record_bytes").toArray().at(15).toInt(), 257);
-        QByteArray canonical;
-        for (const QString &record : fileRecords(table16))
-            canonical += record.toUpper().toLatin1() + "\r\n";
-        QCOMPARE(info.value("sha256").toString(),
-                 QString::fromLatin1(
-                     QCryptographicHash::hash(canonical, QCryptographicHash::Sha256).toHex()));
 
         // Lower case and LF line ends are the same table; one byte changed in record 5 is not.
         QStringList records = fileRecords(table16);
@@ -428,16 +420,56 @@ private slots:
         QVERIFY(r.err.contains(QStringLiteral("标准输出")));
         r = cli({QStringLiteral("info"), table16}, false, -1, QStringLiteral("/dev/full"));
         QVERIFY(r.code != 0);
+    }
 
-        // A name that is not UTF-8 is refused, not taken as some other name.
-        QProcess shell;
-        shell.start(QStringLiteral("/bin/sh"),
-                    {QStringLiteral("-c"),
-                     QStringLiteral("exec \"$0\" info \"$(printf 'tab\\377.bin')\""),
-                     QStringLiteral(IRLEARN_CLI_PATH)});
-        QVERIFY(shell.waitForFinished(30000));
-        QCOMPARE(shell.exitCode(), 2);
-        QVERIFY(QString::fromUtf8(shell.readAllStandardError()).contains(QStringLiteral("UTF-8")));
+    // A file name that is not UTF-8 is the file's name, byte for byte: read saves under it (and
+    // replaces it whole), info, label, download and the frame log take it, and messages show it
+    // readably. Only file names may be such bytes.
+    void namesThatAreNotUtf8()
+    {
+        startSims({words("--seed 3")});
+        SimProcess &sim = *m_sims.first();
+        const QByteArray raw = QFile::encodeName(m_dir->path()) + "/tab\xff.bin";
+        const auto exists = [](const QByteArray &path) {
+            return ::access(path.constData(), F_OK) == 0;
+        };
+        // Qt cannot remove what it cannot name: the temporary folder is emptied here.
+        const std::shared_ptr<void> cleanup(nullptr, [&raw](void *) {
+            for (const char *suffix : {"", ".json", ".log"})
+                ::unlink((raw + suffix).constData());
+        });
+        const auto saved = [&raw] {
+            QFile file;
+            const int fd = ::open(raw.constData(), O_RDONLY);
+            if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+                return QStringList();
+            return irlearn::codefile::parse(file.readAll()).lines.mid(0, 16);
+        };
+
+        Run r = rawCli(words("read -o $n") + dev1);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(saved(), sim.storedTable());
+        QVERIFY(!exists(QFile::encodeName(m_dir->filePath(QStringLiteral("tab\uFFFD.bin")))));
+        const QString sum = r.value("sha256").toString();
+        QCOMPARE(rawCli(words("info $n")).value("sha256").toString(), sum);
+        QCOMPARE(rawCli(words("label $n --brand 格力")).code, 0);
+        QVERIFY(exists(raw + ".json"));
+        // Read over it: replaced whole, nothing left beside it.
+        r = rawCli(words("read -o $n -v --log-file $n.log") + dev1);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY(exists(raw + ".log"));
+        QCOMPARE(saved(), sim.storedTable());
+        QCOMPARE(QDir(m_dir->path())
+                     .entryList(QDir::Files | QDir::Hidden)
+                     .filter(QStringLiteral(".irlearn")),
+                 QStringList());
+
+        r = rawCli(words("info $n.none"));
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains(QStringLiteral("tab\uFFFD.bin.none")), qPrintable(r.err));
+        r = rawCli(words("read -o r.bin --brand $n") + dev1);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains(QStringLiteral("UTF-8")), qPrintable(r.err));
     }
 
     void progressRedrawsOnlyOnATerminal()
@@ -644,6 +676,35 @@ private slots:
         QCOMPARE(m_sims.at(1)->storedTable(), fileRecords(table16));
     }
 
+    // Where a retry reopens a port that went away: where its adapter (by USB identity) is now,
+    // else by the operator's name, but never into another adapter.
+    void retryFindsTheAdapterByItsIdentity()
+    {
+        using irlearn::PortDetails;
+        const auto port = [](const char *path, const char *usb, const char *serial) {
+            PortDetails d;
+            d.path = QString::fromLatin1(path);
+            d.usbId = QString::fromLatin1(usb);
+            d.serialNumber = QString::fromLatin1(serial);
+            return d;
+        };
+        const irlearn::PortIdentity ours{QStringLiteral("0403:6001"), QStringLiteral("A1")};
+        const PortDetails back = port("/dev/ttyUSB1", "0403:6001", "A1");
+        const PortDetails other = port("/dev/ttyUSB0", "0403:6001", "B2");
+        const PortDetails plain = port("/dev/ttyUSB0", "1a86:7523", "");
+        const QList<std::tuple<irlearn::PortIdentity, QList<PortDetails>, QString>> cases = {
+            {ours, {other, back}, QStringLiteral("/dev/ttyUSB1")}, // back under another name
+            {ours, {}, QStringLiteral("/dev/ttyUSB0")},            // not listed: by name
+            {ours, {plain}, QStringLiteral("/dev/ttyUSB0")},       // one without identity
+            {ours, {other}, QString()}, // the name leads to another adapter
+            {ours, {back, port("/dev/ttyUSB2", "0403:6001", "A1")}, QString()}, // ambiguous
+            {{QStringLiteral("1a86:7523"), QString()}, {back}, QStringLiteral("/dev/ttyUSB0")},
+        };
+        for (const auto &[identity, ports, expected] : cases)
+            QCOMPARE(irlearn::relocatePort(identity, QStringLiteral("/dev/ttyUSB0"), ports),
+                     expected);
+    }
+
     // The station on a folder of links, as /dev/serial/by-id is: two devices plugged in at once
     // (one pulled out mid-write, then plugged in again), numbers never given twice, a line per
     // result in the log, and Ctrl-C letting the device in flight finish before the summary. A
@@ -678,10 +739,7 @@ private slots:
                            words("--device 0001 --number-from 0101 --no-system-ports --port") +
                            QStringList{address, QStringLiteral("--watch"),
                                        folder + QStringLiteral("/*"), QStringLiteral("--log"), log},
-                       QStringLiteral("工作站已就绪"), &err,
-                       // Two devices' opening pauses at once on a loaded machine: longer than the
-                       // other runs', so that no frame runs into the next.
-                       QStringLiteral("0.5")));
+                       QStringLiteral("工作站已就绪"), &err));
         const auto until = [&](const QString &text) {
             return QTest::qWaitFor(
                        [&] {
@@ -785,79 +843,50 @@ private slots:
                      address);
     }
 
-    // Labels, then a library in a temporary folder: additions never overwrite, search and the
-    // JSON listing.
+    // The label and library commands on a temporary folder: what each puts on standard output
+    // for a script, and what each refuses. The library's own rules are pinned in tst_codefile.
     void libraryOnAFolder()
     {
         const QString file = m_dir->filePath(QStringLiteral("kfr.bin"));
         const QString folder = m_dir->filePath(QStringLiteral("lib"));
         QVERIFY(QFile::copy(table16, file));
-        Run r =
-            cli({QStringLiteral("label"), file, QStringLiteral("--brand"), QStringLiteral("格力"),
-                 QStringLiteral("--label"), QStringLiteral("model=KFR-35GW"),
-                 QStringLiteral("--notes"), QStringLiteral("客厅")});
-        QCOMPARE(r.code, 0);
-        const QJsonObject written = jsonFile(file + QStringLiteral(".json"));
-        QCOMPARE(written.value(QLatin1String("brand")).toString(), QStringLiteral("格力"));
-        QCOMPARE(written.value(QLatin1String("model")).toString(), QStringLiteral("KFR-35GW"));
-        QCOMPARE(written.value(QLatin1String("records")).toArray().size(), 16);
-        // A second label keeps the first ones.
-        QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--remote"),
-                      QStringLiteral("YB1F2")})
+        QCOMPARE(cli(QStringList{QStringLiteral("label"), file} +
+                     words("--brand 格力 --label model=KFR-35GW --notes 客厅"))
                      .code,
                  0);
-        r = cli({QStringLiteral("info"), file}, false);
-        QCOMPARE(r.code, 0);
+        // A second label keeps the first ones.
+        QCOMPARE(cli(QStringList{QStringLiteral("label"), file} + words("--remote YB1F2")).code, 0);
+        Run r = cli({QStringLiteral("info"), file}, false);
         QVERIFY2(r.out.contains(QStringLiteral("品牌：格力")) &&
+                     r.out.contains(QStringLiteral("型号：KFR-35GW")) &&
                      r.out.contains(QStringLiteral("遥控器型号：YB1F2")) &&
                      r.out.contains(QStringLiteral("备注：客厅")),
                  qPrintable(r.out));
         QVERIFY(r.err.isEmpty());
         QCOMPARE(cli({QStringLiteral("label"), file}).code, 2);
-        QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--label"),
-                      QStringLiteral("colour=red")})
-                     .code,
+        QCOMPARE(cli(QStringList{QStringLiteral("label"), file} + words("--label colour=red")).code,
                  2);
 
-        // The id alone on standard output, for a script to keep; the second gets a suffix.
+        // The id alone on standard output, for a script to keep; the second gets a suffix. A
+        // file labelled as it goes in gets no labels beside it.
         const QStringList into{QStringLiteral("--library"), folder};
         r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), file} + into, false);
-        QCOMPARE(r.code, 0);
         QCOMPARE(r.out, QStringLiteral("格力-kfr-35gw\n"));
         r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), file} + into);
-        QCOMPARE(r.code, 0);
         QCOMPARE(r.value("entry").toObject().value(QLatin1String("id")).toString(),
                  QStringLiteral("格力-kfr-35gw-2"));
-        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), table16,
-                            QStringLiteral("--label"), QStringLiteral("brand=美的"),
-                            QStringLiteral("--model"), QStringLiteral("KFR-26")} +
-                into);
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("add"), table16} +
+                words("--label brand=美的 --model KFR-26") + into);
         QCOMPARE(r.code, 0);
-        QCOMPARE(QFileInfo(table16 + QStringLiteral(".json")).exists(), false);
+        QVERIFY(!QFileInfo::exists(table16 + QStringLiteral(".json")));
 
         r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list")} + into);
-        QCOMPARE(r.code, 0);
         const QJsonArray all = r.value("entries").toArray();
         QCOMPARE(all.size(), 3);
-        const QJsonObject first = all.at(0).toObject();
-        QCOMPARE(first.value(QLatin1String("brand")).toString(), QStringLiteral("格力"));
-        QCOMPARE(first.value(QLatin1String("remote")).toString(), QStringLiteral("YB1F2"));
-        QCOMPARE(first.value(QLatin1String("sha256")).toString(),
-                 QString::fromLatin1(QCryptographicHash::hash(
-                                         [] {
-                                             QFile f(table16);
-                                             return f.open(QIODevice::ReadOnly) ? f.readAll()
-                                                                                : QByteArray();
-                                         }(),
-                                         QCryptographicHash::Sha256)
-                                         .toHex()));
-        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list"),
-                            QStringLiteral("--search"), QStringLiteral("kfr-35")} +
-                into);
-        QCOMPARE(r.value("entries").toArray().size(), 2);
-        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list"),
-                            QStringLiteral("--search"), QStringLiteral("美的")} +
-                    into,
+        QCOMPARE(all.at(0).toObject().value(QLatin1String("remote")).toString(),
+                 QStringLiteral("YB1F2"));
+        r = cli(QStringList{QStringLiteral("library"), QStringLiteral("list")} +
+                    words("--search 美的") + into,
                 false);
         QCOMPARE(r.out.count(QLatin1Char('\n')), 2); // the heading and one entry
         QVERIFY2(r.out.contains(QStringLiteral("美的-kfr-26")), qPrintable(r.out));
@@ -865,14 +894,9 @@ private slots:
         // The settings file names the library when --library does not.
         const QString settings = m_dir->filePath(QStringLiteral("lib.ini"));
         QVERIFY(writeFile(settings, "[Library]\r\nPath=" + folder.toUtf8() + "\r\n"));
-        r = cli({QStringLiteral("library"), QStringLiteral("show"), QStringLiteral("美的-kfr-26"),
-                 QStringLiteral("--settings"), settings},
-                false);
-        QCOMPARE(r.code, 0);
+        r = cli(words("library show 美的-kfr-26 --settings") << settings, false);
         QVERIFY2(r.out.contains(QStringLiteral("型号：KFR-26")), qPrintable(r.out));
-        r = cli(
-            QStringList{QStringLiteral("library"), QStringLiteral("show"), QStringLiteral("none")} +
-            into);
+        r = cli(words("library show none") + into);
         QCOMPARE(r.code, 2);
         QVERIFY(r.err.contains(QStringLiteral("码库中没有条目")));
     }
@@ -910,11 +934,12 @@ private slots:
         Run r = cli(QStringList{QStringLiteral("download"), file, QStringLiteral("--ignore-labels"),
                                 QStringLiteral("--no-verify")} +
                     dev1);
-        QCOMPARE(r.code, 0);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(sim.storedTable(), fileRecords(file));
         // Stamped anew, the file goes again without the option.
         QCOMPARE(cli({QStringLiteral("label"), file, QStringLiteral("--ignore-labels")}).code, 0);
-        QCOMPARE(cli(QStringList{QStringLiteral("verify"), file} + dev1).code, 0);
+        QCOMPARE(cli({QStringLiteral("info"), file}).value("labels_state").toString(),
+                 QStringLiteral("valid"));
 
         // Labels that are no labels of ours do not stop the file.
         QVERIFY(writeFile(file + QStringLiteral(".json"), "{\"brand\":"));
@@ -943,7 +968,8 @@ private slots:
         QVERIFY(changedTable(read, 1));
         QCOMPARE(cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), read} + dev1).code,
                  0);
-        QCOMPARE(cli(QStringList{QStringLiteral("verify"), read} + dev1).code, 0);
+        QCOMPARE(cli({QStringLiteral("info"), read}).value("labels_state").toString(),
+                 QStringLiteral("valid"));
     }
 
     // A library table, the same with one record changed, and one the library does not hold.
@@ -963,19 +989,20 @@ private slots:
 
         r = cli(words("identify --device 0001 --port COM1 --port COM2 --port COM3") + into);
         QCOMPARE(r.code, 1);
-        const QJsonArray devices = r.value("devices").toArray();
-        QCOMPARE(devices.size(), 3);
-        const QJsonObject exact = devices.at(0).toObject();
-        QCOMPARE(exact.value(QLatin1String("match")).toString(), QStringLiteral("exact"));
-        QCOMPARE(exact.value(QLatin1String("entry")).toString(), QStringLiteral("格力-kfr-35"));
-        QCOMPARE(exact.value(QLatin1String("differing")).toArray(), QJsonArray());
-        const QJsonObject closest = devices.at(1).toObject();
-        QCOMPARE(closest.value(QLatin1String("match")).toString(), QStringLiteral("closest"));
-        QCOMPARE(closest.value(QLatin1String("entry")).toString(), QStringLiteral("格力-kfr-35"));
-        QCOMPARE(closest.value(QLatin1String("differing")).toArray(), QJsonArray({5}));
-        const QJsonObject unknown = devices.at(2).toObject();
-        QCOMPARE(unknown.value(QLatin1String("match")).toString(), QStringLiteral("unknown"));
-        QVERIFY(!unknown.contains(QStringLiteral("entry")));
+        // Each device: its match, the entry and the records that differ from it.
+        QStringList matches;
+        for (const QJsonValue &v : r.value("devices").toArray()) {
+            const QJsonObject o = v.toObject();
+            matches << QStringLiteral("%1 %2 %3")
+                           .arg(o.value(QLatin1String("match")).toString(),
+                                o.value(QLatin1String("entry")).toString(QStringLiteral("-")),
+                                QString::fromUtf8(
+                                    QJsonDocument(o.value(QLatin1String("differing")).toArray())
+                                        .toJson(QJsonDocument::Compact)));
+        }
+        QCOMPARE(matches, QStringList({QStringLiteral("exact 格力-kfr-35 []"),
+                                       QStringLiteral("closest 格力-kfr-35 [5]"),
+                                       QStringLiteral("unknown - []")}));
         for (const auto &sim : std::as_const(m_sims))
             QCOMPARE(sim->received(), readFrames());
 
@@ -1000,26 +1027,25 @@ private slots:
         Run r = cli(words("teach --keys 制热,开机,制冷 --commands 12 --retries 1 --brand 格力 -o") +
                     QStringList{saved} + dev1);
         QCOMPARE(r.code, 1);
-        const QJsonArray keys = r.value("keys").toArray();
-        QCOMPARE(keys.size(), 3);
-        const auto key = [&keys](int i) {
-            return keys.at(i).toObject();
-        };
-        // The keys' own order, whatever the option's.
-        QCOMPARE(key(0).value(QLatin1String("key")).toString(), QStringLiteral("开机"));
-        QCOMPARE(key(0).value(QLatin1String("code")).toString(), QStringLiteral("40"));
-        QCOMPARE(key(0).value(QLatin1String("status")).toString(), QStringLiteral("learned"));
-        QCOMPARE(key(1).value(QLatin1String("status")).toString(), QStringLiteral("learned"));
-        QCOMPARE(key(1).value(QLatin1String("attempts")).toInt(), 2);
-        QCOMPARE(key(2).value(QLatin1String("status")).toString(), QStringLiteral("refused"));
-        QCOMPARE(key(2).value(QLatin1String("attempts")).toInt(), 2);
-        QVERIFY(key(2).value(QLatin1String("reacted")).isNull());
-        const QJsonObject command = r.value("commands").toArray().first().toObject();
-        QCOMPARE(command.value(QLatin1String("number")).toInt(), 12);
-        QCOMPARE(command.value(QLatin1String("code")).toString(), QStringLiteral("4B"));
-        QCOMPARE(command.value(QLatin1String("status")).toString(), QStringLiteral("learned"));
+        // The keys in their own order, whatever the option's: key, code, status, attempts.
+        QStringList items;
+        QJsonArray all = r.value("keys").toArray();
+        all.append(r.value("commands").toArray().first());
+        for (const QJsonValue &v : std::as_const(all)) {
+            const QJsonObject o = v.toObject();
+            items << QStringLiteral("%1 %2 %3 %4")
+                         .arg(o.contains(QLatin1String("key"))
+                                  ? o.value(QLatin1String("key")).toString()
+                                  : QString::number(o.value(QLatin1String("number")).toInt()),
+                              o.value(QLatin1String("code")).toString(),
+                              o.value(QLatin1String("status")).toString())
+                         .arg(o.value(QLatin1String("attempts")).toInt());
+        }
+        QCOMPARE(
+            items,
+            QStringList({QStringLiteral("开机 40 learned 1"), QStringLiteral("制冷 42 learned 2"),
+                         QStringLiteral("制热 43 refused 2"), QStringLiteral("12 4B learned 1")}));
         QCOMPARE(r.value("file").toString(), saved);
-        QVERIFY(!r.value("interrupted").toBool());
         QVERIFY2(r.err.contains(QStringLiteral("「制冷」：请对准设备按遥控器的模式键")),
                  qPrintable(r.err));
         QVERIFY(r.err.contains(QStringLiteral("先切到制冷的前一个模式")));
@@ -1038,16 +1064,14 @@ private slots:
         QCOMPARE(labels.value(QLatin1String("commands")).toObject().value(QLatin1String("12")),
                  QJsonValue(QStringLiteral("learned")));
 
-        // Every key learnt: 0, and nothing but the pass on the wire.
-        m_sims.clear();
-        startSims({{}});
+        // Every key learnt: 0, and nothing but the pass on the wire; no terminal, no verdict.
         r = cli(words("teach --keys 20℃ --test") + dev1);
         QCOMPARE(r.code, 0);
-        QCOMPARE(m_sims.first()->received(), words("0001F0 000147 0001F2 000147"));
+        QCOMPARE(sim.received().mid(received.size()), words("0001F0 000147 0001F2 000147"));
         QVERIFY(
             r.value("keys").toArray().first().toObject().value(QLatin1String("reacted")).isNull());
         QCOMPARE(cli(words("teach --keys 空调") + dev1).code, 2);
-        QCOMPARE(m_sims.first()->received().size(), 4);
+        QCOMPARE(sim.received().size(), received.size() + 4);
 
         // Ctrl-C while the operator is to press 开机: learning mode off, 130.
         m_sims.clear();
@@ -1108,6 +1132,27 @@ private:
         if (withJson && outputFile.isEmpty() && error.error != QJsonParseError::NoError)
             qWarning() << "not JSON:" << out << run.err;
         return run;
+    }
+
+    // Runs irlearn-cli from a shell, where "$n" in an argument stands for the name tab\xff.bin,
+    // which no QString argument can carry.
+    Run rawCli(const QStringList &args)
+    {
+        QStringList quoted{QStringLiteral(IRLEARN_CLI_PATH)};
+        for (QString a : arguments(args, true))
+            quoted << QLatin1Char('\'') +
+                          a.replace(QLatin1String("$n"), QLatin1String("'\"$n\"'")) +
+                          QLatin1Char('\'');
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("IRLEARN_TIME_SCALE"), QStringLiteral("0.2"));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_dir->path());
+        process.start(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("n=\"$(printf 'tab\\377.bin')\"; exec ") +
+                                       quoted.join(QLatin1Char(' '))});
+        return finish(process, QString());
     }
 
     // The arguments as cli() passes them: the run's settings file unless one is given, --json.

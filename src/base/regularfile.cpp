@@ -1,11 +1,15 @@
 #include "base/regularfile.h"
 
+#include "base/nativepath.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -81,7 +85,7 @@ bool writeDirect(const QString &path, const QByteArray &bytes, QString *error)
 #ifdef Q_OS_UNIX
     // Non-blocking: were the device swapped for a pipe with no reader in the meantime, the open
     // fails at once (ENXIO) instead of freezing the window until a reader appears.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(nativeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         setError(error, QString::fromLocal8Bit(strerror(errno)));
         return false;
@@ -108,6 +112,64 @@ bool writeDirect(const QString &path, const QByteArray &bytes, QString *error)
     return writeAll(file, bytes, error);
 }
 
+#ifdef Q_OS_UNIX
+// The file is written under a temporary name in its own folder and renamed over the old one only
+// once complete, as QSaveFile does; done here on the name's bytes, which QSaveFile cannot take
+// for a name that is not UTF-8. A link is followed: the file it leads to is replaced, the link
+// stays.
+bool saveReplacing(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QByteArray target = nativeName(path);
+    char resolved[PATH_MAX];
+    if (::realpath(target.constData(), resolved))
+        target = resolved;
+    const qsizetype slash = target.lastIndexOf('/');
+    QByteArray temp =
+        (slash < 0 ? QByteArray(".") : target.left(qMax<qsizetype>(slash, 1))) + "/.irlearn-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        setError(error, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    const auto failed = [&](const QString &why) {
+        ::unlink(temp.constData());
+        setError(error, why);
+        return false;
+    };
+    // A replaced file keeps its permissions; a new one gets what the umask leaves.
+    struct stat old;
+    mode_t mode = 0;
+    if (::stat(target.constData(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return failed(file.errorString());
+    }
+    if (!writeAll(file, bytes, error)) {
+        const QString why = error ? *error : QString();
+        file.close();
+        return failed(why);
+    }
+    if (::fsync(fd) != 0) {
+        const int why = errno;
+        file.close();
+        return failed(QString::fromLocal8Bit(strerror(why)));
+    }
+    file.close();
+    if (::rename(temp.constData(), target.constData()) != 0)
+        return failed(QString::fromLocal8Bit(strerror(errno)));
+    return true;
+}
+#endif
+
 } // namespace
 
 PathKind pathKind(const QString &path)
@@ -115,7 +177,7 @@ PathKind pathKind(const QString &path)
     if (path.isEmpty())
         return PathKind::Missing;
 #ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = nativeName(path);
     struct stat st;
     if (::stat(native.constData(), &st) == 0)
         return kindOfMode(st.st_mode);
@@ -180,7 +242,7 @@ FileRead readRegularFile(const QString &path, qint64 maxBytes)
 #ifdef Q_OS_UNIX
     // The path may have been swapped for a pipe since it was looked at: a non-blocking open
     // cannot hang on it, and the descriptor's own type is checked again below.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(nativeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int why = errno;
         if (why == ENOENT)
@@ -268,6 +330,9 @@ bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
         return false;
     }
 
+#ifdef Q_OS_UNIX
+    return saveReplacing(path, bytes, error);
+#else
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         setError(error, file.errorString());
@@ -282,6 +347,7 @@ bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
         return false;
     }
     return true;
+#endif
 }
 
 } // namespace irlearn

@@ -1,5 +1,7 @@
 #pragma once
 
+// Paths here may hold bytes that are not UTF-8 (see nativepath.h): they are opened by their bytes.
+
 #include <QByteArray>
 #include <QString>
 
@@ -49,11 +51,11 @@ struct FileRead
 // and never reads more than maxBytes + 1 bytes, whatever the path names.
 FileRead readRegularFile(const QString &path, qint64 maxBytes);
 
-// Writes bytes to path through a QSaveFile: an existing file is replaced only once the new one is
-// complete, and a failed write leaves nothing behind. A character device (/dev/null, a terminal)
-// is written in place, opened without blocking; a folder, a pipe, a socket or a disk is refused.
-// On failure returns false and puts a short reason (the system's words, or Chinese ones for a
-// refused target) into *error.
+// Writes bytes to path through a temporary file in the same folder: an existing file is replaced
+// only once the new one is complete, and a failed write leaves nothing behind. A character device
+// (/dev/null, a terminal) is written in place, opened without blocking; a folder, a pipe, a socket
+// or a disk is refused. On failure returns false and puts a short reason (the system's words, or
+// Chinese ones for a refused target) into *error.
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error);
 
 } // namespace irlearn

@@ -1,8 +1,9 @@
 #include "sessionlog.h"
 
+#include "base/nativepath.h"
+
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -11,8 +12,10 @@ namespace irlearn {
 SessionLog::SessionLog(const QString &folder, Target target)
 {
     if (target == Target::File) {
-        m_fixedFile = QFileInfo(folder).absoluteFilePath();
-        m_folder = QFileInfo(m_fixedFile).absolutePath();
+        // Made absolute as text: the name may hold bytes Qt's file classes would not keep.
+        m_fixedFile =
+            QDir::isRelativePath(folder) ? QDir::currentPath() + QLatin1Char('/') + folder : folder;
+        m_folder = folderOf(m_fixedFile);
         return;
     }
     m_folder = folder;
@@ -72,15 +75,16 @@ bool SessionLog::openFor(const QDate &day)
                         .arg(QDir::toNativeSeparators(m_folder));
         return false;
     }
-    m_file.setFileName(m_fixedFile.isEmpty() ? QDir(m_folder).filePath(fileName(day))
-                                             : m_fixedFile);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        m_problem = QStringLiteral("会话日志无法写入：%1：%2")
-                        .arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());
+    const QString path =
+        m_fixedFile.isEmpty() ? QDir(m_folder).filePath(fileName(day)) : m_fixedFile;
+    QString why;
+    if (!openFile(m_file, path, QIODevice::WriteOnly | QIODevice::Append, &why)) {
+        m_problem = QStringLiteral("会话日志无法写入：%1：%2").arg(displayName(path), why);
         return false;
     }
+    m_path = path;
     const qint64 size = m_file.size();
-    m_pieces.append({m_file.fileName(), size, size});
+    m_pieces.append({path, size, size});
     return true;
 }
 
@@ -96,7 +100,7 @@ bool SessionLog::append(const QString &line)
         (now.time().toString(QStringLiteral("hh:mm:ss.zzz ")) + text + QLatin1Char('\n')).toUtf8();
     if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
         m_problem = QStringLiteral("会话日志无法写入：%1：%2")
-                        .arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());
+                        .arg(displayName(m_path), m_file.errorString());
         return false;
     }
     m_pieces.last().to = m_file.size();
@@ -108,8 +112,9 @@ QByteArray SessionLog::session() const
 {
     QByteArray all;
     for (const Piece &piece : m_pieces) {
-        QFile file(piece.path);
-        if (piece.to <= piece.from || !file.open(QIODevice::ReadOnly) || !file.seek(piece.from))
+        QFile file;
+        if (piece.to <= piece.from || !openFile(file, piece.path, QIODevice::ReadOnly, nullptr) ||
+            !file.seek(piece.from))
             continue;
         all += file.read(piece.to - piece.from);
     }

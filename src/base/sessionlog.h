@@ -54,6 +54,7 @@ private:
     QString m_folder;
     QString m_fixedFile; // Target::File: the file named
     QFile m_file;
+    QString m_path; // the file m_file has open
     QDate m_day;
     QList<Piece> m_pieces;
     QString m_problem;

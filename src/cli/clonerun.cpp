@@ -9,6 +9,7 @@
 #include "base/regularfile.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
+#include "serial/portidentity.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -43,11 +44,15 @@ int CloneRun::start()
     startJobs(
         [this, &r](Port &port, PortJob &job) {
             job.setRetries(r.retries);
-            // Reopened by the name the operator gave: a COM name or link finds the device anew.
-            job.setRetryPacing(firstRetryMs(), [&r, given = port.given] {
+            // Reopened where its adapter is now: by its USB identity when it has one (it may come
+            // back under another /dev name), else by the name the operator gave (a COM name or a
+            // link finds the device anew).
+            const PortIdentity identity = identityOf(describePort(port.device));
+            job.setRetryPacing(firstRetryMs(), [&r, given = port.given, identity] {
                 QString why;
                 const std::optional<Target> target = resolveTarget(r, given, &why);
-                return target ? target->device : QString();
+                return relocatePort(identity, target ? target->device : QString(),
+                                    identity.isEmpty() ? QList<PortDetails>() : systemPorts());
             });
             job.addStep({QStringLiteral("写入"),
                          [this, device = port.current](DeviceEngine &e) {

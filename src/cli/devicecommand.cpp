@@ -6,16 +6,14 @@
 #include "reporter.h"
 #include "runcontext.h"
 
+#include "base/nativepath.h"
 #include "base/regularfile.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
 #include "engine/messages.h"
 #include "protocol/frames.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonObject>
-#include <QTemporaryFile>
 
 namespace irlearn::cli {
 
@@ -30,13 +28,9 @@ QString saveTargetProblem(const QString &path)
         return kind == PathKind::CharDevice || kind == PathKind::BlockDevice
                    ? QStringLiteral("这是一个设备，不是普通文件")
                    : pathKindReason(kind);
-    const QDir folder = QFileInfo(path).absoluteDir();
-    if (!folder.exists())
-        return QStringLiteral("文件夹不存在");
-    QTemporaryFile probe(folder.filePath(QStringLiteral(".irlearn-XXXXXX")));
-    if (!probe.open())
-        return QStringLiteral("文件夹不能写入：%1").arg(probe.errorString());
-    if (kind == PathKind::Regular && !QFileInfo(path).isWritable())
+    if (const QString why = newFileProblem(folderOf(path)); !why.isEmpty())
+        return why;
+    if (kind == PathKind::Regular && !isWritable(path))
         return QStringLiteral("文件是只读的");
     return QString();
 }
@@ -91,10 +85,10 @@ int DeviceCommand::start()
         json.insert(QStringLiteral("file"), r.file);
         const QString why = saveTargetProblem(r.file);
         if (!why.isEmpty())
-            return refuse(exitUsage,
-                          QStringLiteral("红外指令文件不能保存到：%1\n%2")
-                              .arg(QDir::toNativeSeparators(r.file), why),
-                          QStringLiteral("bad-file"));
+            return refuse(
+                exitUsage,
+                QStringLiteral("红外指令文件不能保存到：%1\n%2").arg(displayName(r.file), why),
+                QStringLiteral("bad-file"));
     }
 
     QString why;
@@ -240,7 +234,7 @@ void DeviceCommand::jobFinished()
         json.insert(QStringLiteral("sha256"), QString::fromLatin1(tables::sha256(read).toHex()));
         // Labels go beside the file when asked for, and also when an earlier file there had
         // some: left as they were, they would describe the table just replaced and refuse it.
-        if (!r.labelFields.isEmpty() || QFileInfo::exists(labels::pathFor(r.file))) {
+        if (!r.labelFields.isEmpty() || pathKind(labels::pathFor(r.file)) != PathKind::Missing) {
             TableLabels given;
             given.device = r.device;
             given.saved = labels::now();
@@ -249,24 +243,23 @@ void DeviceCommand::jobFinished()
             if (!saved.tableWritten) {
                 emit finished(refuse(exitUsage,
                                      QStringLiteral("红外指令文件未保存：%1\n%2")
-                                         .arg(QDir::toNativeSeparators(r.file), saved.error),
+                                         .arg(displayName(r.file), saved.error),
                                      QStringLiteral("not-saved")));
                 return;
             }
             out.say(messages::saved);
             if (!saved.labelsWritten) {
-                emit finished(
-                    refuse(exitUsage,
-                           QStringLiteral("标签文件未保存：%1\n%2")
-                               .arg(QDir::toNativeSeparators(labels::pathFor(r.file)), saved.error),
-                           QStringLiteral("labels-not-saved")));
+                emit finished(refuse(exitUsage,
+                                     QStringLiteral("标签文件未保存：%1\n%2")
+                                         .arg(displayName(labels::pathFor(r.file)), saved.error),
+                                     QStringLiteral("labels-not-saved")));
                 return;
             }
         } else if (!codefile::write(r.file, read, &error)) {
-            emit finished(refuse(exitUsage,
-                                 QStringLiteral("红外指令文件未保存：%1\n%2")
-                                     .arg(QDir::toNativeSeparators(r.file), error),
-                                 QStringLiteral("not-saved")));
+            emit finished(
+                refuse(exitUsage,
+                       QStringLiteral("红外指令文件未保存：%1\n%2").arg(displayName(r.file), error),
+                       QStringLiteral("not-saved")));
             return;
         } else {
             out.say(messages::saved);

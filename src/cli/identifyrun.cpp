@@ -6,6 +6,8 @@
 #include "reporter.h"
 #include "runcontext.h"
 
+#include "base/nativepath.h"
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -31,8 +33,7 @@ int IdentifyRun::start()
         m_out.say(QStringLiteral("不是红外指令文件，已跳过：%1").arg(problem));
     // An empty library answers "unknown" for every device: worth saying before the reads.
     if (m_entries.isEmpty())
-        m_out.say(
-            QStringLiteral("码库中没有条目：%1").arg(QDir::toNativeSeparators(library.folder())));
+        m_out.say(QStringLiteral("码库中没有条目：%1").arg(displayName(library.folder())));
 
     // Every port is looked at before any is opened, as a clone does.
     if (const int refused = takePorts(json); refused != 0)

@@ -3,11 +3,10 @@
 #include "commandline.h"
 #include "reporter.h"
 
+#include "base/nativepath.h"
 #include "base/settings.h"
 #include "codefile/tablelibrary.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -80,9 +79,9 @@ int listLibrary(const Request &r, Reporter &out, const TableLibrary &library)
         list.append(entryJson(e));
     }
     if (entries.isEmpty()) {
-        out.say(r.search.isEmpty() ? QStringLiteral("码库中没有条目：%1")
-                                         .arg(QDir::toNativeSeparators(library.folder()))
-                                   : QStringLiteral("没有符合“%1”的条目。").arg(r.search));
+        out.say(r.search.isEmpty()
+                    ? QStringLiteral("码库中没有条目：%1").arg(displayName(library.folder()))
+                    : QStringLiteral("没有符合“%1”的条目。").arg(r.search));
     } else {
         out.print(columnsText(rows));
     }
@@ -101,9 +100,9 @@ int addToLibrary(const Request &r, Reporter &out, const TableLibrary &library)
     const TableLibrary::Added added = library.add(r.file, edits, r.ignoreLabels);
     if (!added.ok)
         return failed(out, r, exitUsage,
-                      QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(r.file), added.error),
+                      QStringLiteral("%1：%2").arg(displayName(r.file), added.error),
                       QStringLiteral("not-added"));
-    out.say(QStringLiteral("已存入码库：%1").arg(QDir::toNativeSeparators(added.entry.path)));
+    out.say(QStringLiteral("已存入码库：%1").arg(displayName(added.entry.path)));
     out.print(added.entry.id);
     QJsonObject json{{QStringLiteral("command"), r.name},
                      {QStringLiteral("action"), r.action},
@@ -118,12 +117,12 @@ int showEntry(const Request &r, Reporter &out, const TableLibrary &library)
 {
     const std::optional<TableLibrary::Entry> entry = library.find(r.entry);
     if (!entry)
-        return failed(out, r, exitUsage,
-                      QStringLiteral("码库中没有条目：%1（%2）")
-                          .arg(r.entry, QDir::toNativeSeparators(library.folder())),
-                      QStringLiteral("no-entry"));
+        return failed(
+            out, r, exitUsage,
+            QStringLiteral("码库中没有条目：%1（%2）").arg(r.entry, displayName(library.folder())),
+            QStringLiteral("no-entry"));
     QStringList lines{QStringLiteral("编号：%1").arg(entry->id),
-                      QStringLiteral("文件：%1").arg(QDir::toNativeSeparators(entry->path))};
+                      QStringLiteral("文件：%1").arg(displayName(entry->path))};
     if (entry->labelState == labels::Check::Damaged)
         lines << QStringLiteral("标签文件无效，已忽略");
     else if (entry->labelState == labels::Check::Mismatch)
@@ -199,7 +198,7 @@ QJsonObject labelsJson(const TableLabels &labels)
 
 QString labelRefusal(const labels::Check &check, const Request &r, Reporter &out, QJsonObject &json)
 {
-    const QString path = QDir::toNativeSeparators(labels::pathFor(r.file));
+    const QString path = displayName(labels::pathFor(r.file));
     switch (check.state) {
     case labels::Check::None:
         return QString();
@@ -224,8 +223,8 @@ QString labelRefusal(const labels::Check &check, const Request &r, Reporter &out
         check.changedRecords.isEmpty()
             ? QStringLiteral("16条记录未变，但文件内容与标签不符")
             : QStringLiteral("第%1条记录与标签不符").arg(recordList(check.changedRecords));
-    const QString text = QStringLiteral("红外指令文件在加标签后已被改动：%1\n%2。")
-                             .arg(QDir::toNativeSeparators(r.file), what);
+    const QString text =
+        QStringLiteral("红外指令文件在加标签后已被改动：%1\n%2。").arg(displayName(r.file), what);
     if (r.ignoreLabels) {
         out.say(text + QStringLiteral("（--ignore-labels：照样使用）"));
         return QString();
@@ -254,17 +253,16 @@ int labelFile(const Request &r, Reporter &out)
     QJsonObject json{{QStringLiteral("command"), r.name}, {QStringLiteral("file"), r.file}};
     const labels::Labelled loaded = labels::load(r.file);
     if (!loaded.file.ok)
-        return out.refuse(json, exitUsage,
-                          QStringLiteral("红外指令文件无效：%1\n%2")
-                              .arg(QDir::toNativeSeparators(r.file), loaded.file.reason),
-                          QStringLiteral("bad-file"));
-    // A label file that is not ours may be someone else's: replaced only when asked to.
-    if (loaded.labels.state == labels::Check::Damaged && !r.ignoreLabels)
         return out.refuse(
             json, exitUsage,
-            QStringLiteral("标签文件无效：%1（%2）\n加 --ignore-labels 则替换它。")
-                .arg(QDir::toNativeSeparators(labels::pathFor(r.file)), loaded.labels.reason),
-            QStringLiteral("bad-labels"));
+            QStringLiteral("红外指令文件无效：%1\n%2").arg(displayName(r.file), loaded.file.reason),
+            QStringLiteral("bad-file"));
+    // A label file that is not ours may be someone else's: replaced only when asked to.
+    if (loaded.labels.state == labels::Check::Damaged && !r.ignoreLabels)
+        return out.refuse(json, exitUsage,
+                          QStringLiteral("标签文件无效：%1（%2）\n加 --ignore-labels 则替换它。")
+                              .arg(displayName(labels::pathFor(r.file)), loaded.labels.reason),
+                          QStringLiteral("bad-labels"));
     const QString why = labelRefusal(loaded.labels, r, out, json);
     if (!why.isEmpty())
         return out.refuse(json, exitUsage, why, QStringLiteral("labels-changed"));
@@ -274,7 +272,7 @@ int labelFile(const Request &r, Reporter &out)
                              : TableLabels();
     // A file labelled for the first time was saved when it was last written.
     if (!labels.saved.isValid()) {
-        const QDateTime modified = QFileInfo(r.file).lastModified();
+        const QDateTime modified = lastModified(r.file);
         labels.saved =
             modified.addMSecs(-modified.time().msec()).toOffsetFromUtc(modified.offsetFromUtc());
     }
@@ -283,10 +281,9 @@ int labelFile(const Request &r, Reporter &out)
     if (!labels::write(r.file, labels, &error))
         return out.refuse(json, exitUsage,
                           QStringLiteral("标签文件未保存：%1\n%2")
-                              .arg(QDir::toNativeSeparators(labels::pathFor(r.file)), error),
+                              .arg(displayName(labels::pathFor(r.file)), error),
                           QStringLiteral("not-saved"));
-    out.say(
-        QStringLiteral("标签已保存：%1").arg(QDir::toNativeSeparators(labels::pathFor(r.file))));
+    out.say(QStringLiteral("标签已保存：%1").arg(displayName(labels::pathFor(r.file))));
     out.print(labelLines(labels).join(QLatin1Char('\n')));
     json.insert(QStringLiteral("exit_code"), exitDone);
     json.insert(QStringLiteral("result"), QStringLiteral("done"));

@@ -9,28 +9,51 @@
 #include "commandline.h"
 #include "reporter.h"
 
+#include "base/nativepath.h"
 #include "base/regularfile.h"
 #include "base/sessionlog.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QJsonObject>
-#include <QStringDecoder>
+
+#include <algorithm>
 
 using namespace irlearn;
 using namespace irlearn::cli;
 
 namespace {
 
-// An argument that is not UTF-8 (a file name in another encoding) cannot be kept byte for byte
-// through the file functions: it is refused rather than taken as some other name.
-QString undecodable(int argc, char *argv[])
+// The arguments as the system gave them. A Unix file name need not be UTF-8: each argument keeps
+// every byte (see nativepath.h), so that the file named is the file opened. Windows hands Qt its
+// arguments as UTF-16 already.
+QStringList commandArguments(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i) {
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString text = utf8(QByteArray(argv[i]));
-        if (utf8.hasError())
-            return QStringLiteral("参数不是 UTF-8 编码：%1（请把文件改成 UTF-8 的名字）").arg(text);
+#ifdef Q_OS_UNIX
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << nameFromBytes(QByteArray(argv[i]));
+    return arguments;
+#else
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return QCoreApplication::arguments().mid(1);
+#endif
+}
+
+// Only a file name may hold bytes that are not UTF-8: a device number, a label or a port in
+// another encoding would be stored or sent as some other text, so it is refused.
+QString undecodable(const QStringList &arguments, const Request &r)
+{
+    const QStringList files = {r.file, r.secondFile, r.log, r.logFile, r.settingsPath};
+    for (const QString &argument : arguments) {
+        if (!hasRawBytes(argument))
+            continue;
+        const bool isFile = std::any_of(files.begin(), files.end(), [&](const QString &file) {
+            return !file.isEmpty() &&
+                   (argument == file || argument.endsWith(QLatin1Char('=') + file));
+        });
+        if (!isFile)
+            return QStringLiteral("参数不是 UTF-8 编码：%1").arg(displayName(argument));
     }
     return QString();
 }
@@ -45,7 +68,7 @@ QString settingsProblem(const QString &path)
     if (kind == PathKind::Regular)
         return QString();
     return QStringLiteral("设置文件不能用：%1\n%2")
-        .arg(QDir::toNativeSeparators(path),
+        .arg(displayName(path),
              kind == PathKind::Missing ? QStringLiteral("文件不存在") : pathKindReason(kind));
 }
 
@@ -69,9 +92,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("irlearn"));
     QCoreApplication::setApplicationVersion(QStringLiteral(IRLEARN_VERSION));
 
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (const QString why = undecodable(argc, argv); !why.isEmpty())
-        return usageError(arguments, why);
+    const QStringList arguments = commandArguments(argc, argv);
     const Parsed parsed = parseCommandLine(arguments);
     if (parsed.status == Parsed::Help) {
         Reporter out(false);
@@ -82,6 +103,8 @@ int main(int argc, char *argv[])
         return usageError(arguments, parsed.text);
 
     const Request &request = parsed.request;
+    if (const QString why = undecodable(arguments, request); !why.isEmpty())
+        return usageError(arguments, why);
     if (const QString why = settingsProblem(request.settingsPath); !why.isEmpty())
         return usageError(arguments, why);
     Reporter out(request.json);
@@ -89,9 +112,9 @@ int main(int argc, char *argv[])
         // Frame lines into a terminal or another device would be read as anything but a log.
         if (const PathKind kind = pathKind(request.logFile);
             !request.logFile.isEmpty() && kind != PathKind::Regular && kind != PathKind::Missing)
-            return usageError(arguments, QStringLiteral("日志文件不能用：%1\n%2")
-                                             .arg(QDir::toNativeSeparators(request.logFile),
-                                                  pathKindReason(kind)));
+            return usageError(arguments,
+                              QStringLiteral("日志文件不能用：%1\n%2")
+                                  .arg(displayName(request.logFile), pathKindReason(kind)));
         auto log = request.logFile.isEmpty()
                        ? std::make_unique<SessionLog>()
                        : std::make_unique<SessionLog>(request.logFile, SessionLog::Target::File);

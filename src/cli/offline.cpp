@@ -4,6 +4,7 @@
 #include "labelcommands.h"
 #include "reporter.h"
 
+#include "base/nativepath.h"
 #include "base/settings.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
@@ -11,7 +12,6 @@
 #include "serial/pinnedports.h"
 #include "serial/portchoice.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -208,7 +208,7 @@ int describeFile(const Request &request, Reporter &out)
     const labels::Check &check = labelled.labels;
     if (check.state == labels::Check::Damaged) {
         out.say(QStringLiteral("标签文件无效，已忽略：%1（%2）")
-                    .arg(QDir::toNativeSeparators(labels::pathFor(request.file)), check.reason));
+                    .arg(displayName(labels::pathFor(request.file)), check.reason));
         result.insert(QStringLiteral("labels_state"), QStringLiteral("damaged"));
     } else if (check.state != labels::Check::None) {
         QStringList lines = labelLines(check.labels);

@@ -1,5 +1,6 @@
 #include "reporter.h"
 
+#include "base/nativepath.h"
 #include "base/sessionlog.h"
 
 #include <QJsonDocument>
@@ -52,7 +53,8 @@ void Reporter::frame(const QString &line, bool verbose)
 
 void Reporter::write(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
+    // A file name may hold bytes that are not UTF-8: shown readably, never as broken text.
+    const QByteArray bytes = readableText(text).toUtf8();
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
@@ -75,7 +77,7 @@ void Reporter::print(const QString &text)
     }
     // Live lines stay where they are: the result comes after them.
     settle();
-    writeOut(line.toUtf8());
+    writeOut(readableText(line).toUtf8());
 }
 
 void Reporter::say(const QString &text)

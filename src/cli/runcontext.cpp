@@ -26,7 +26,13 @@ double timeScale()
 Timings timingsFromEnvironment()
 {
     const double factor = timeScale();
-    return factor < 1.0 ? Timings().scaled(factor) : Timings();
+    if (factor >= 1.0)
+        return Timings();
+    Timings timings = Timings().scaled(factor);
+    // The opening frames are told apart by the line's silence alone. Shorter than this, a loaded
+    // machine (the device's side as much as ours) runs two of them into one frame.
+    timings.openingPauseMs = qMax(timings.openingPauseMs, minScaledOpeningPauseMs);
+    return timings;
 }
 
 int firstRetryMs()

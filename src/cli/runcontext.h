@@ -17,8 +17,10 @@
 namespace irlearn::cli {
 
 // The device's own timings; a test run may scale them all (IRLEARN_TIME_SCALE, a factor
-// above 0 and at most 1), as the engine's own tests do.
+// above 0 and at most 1), as the engine's own tests do, the opening pause to no less than
+// minScaledOpeningPauseMs.
 Timings timingsFromEnvironment();
+constexpr int minScaledOpeningPauseMs = 50;
 // The first wait before a retry: a second, scaled as the timings are.
 int firstRetryMs();
 // How long a port server is given to let the last connection go before a hang-up means its

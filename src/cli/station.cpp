@@ -6,6 +6,7 @@
 #include "reporter.h"
 #include "runcontext.h"
 
+#include "base/nativepath.h"
 #include "base/regularfile.h"
 #include "codefile/codefile.h"
 #include "codefile/tablecompare.h"
@@ -98,10 +99,11 @@ int Station::start()
         m_sources.append({QString(), QString(), true});
 
     if (!r.log.isEmpty()) {
-        m_log.setFileName(r.log);
-        if (QFileInfo(r.log).isDir() || !m_log.open(QIODevice::WriteOnly | QIODevice::Append))
+        QString why = pathKindReason(PathKind::Directory);
+        if (pathKind(r.log) == PathKind::Directory ||
+            !openFile(m_log, r.log, QIODevice::WriteOnly | QIODevice::Append, &why))
             return refuse(exitUsage,
-                          QStringLiteral("无法写入记录文件 %1：%2").arg(r.log, m_log.errorString()),
+                          QStringLiteral("无法写入记录文件 %1：%2").arg(displayName(r.log), why),
                           QStringLiteral("usage"));
     }
     if (!r.numberFrom.isEmpty())

@@ -6,13 +6,13 @@
 #include "reporter.h"
 #include "runcontext.h"
 
+#include "base/nativepath.h"
 #include "codefile/tablecompare.h"
 #include "engine/messages.h"
 #include "engine/outcomes.h"
 #include "engine/teachhints.h"
 #include "protocol/frames.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QTimer>
 
@@ -151,10 +151,10 @@ int TeachCommand::start()
     // A whole pass must not end in a file that cannot be written.
     if (!r.file.isEmpty()) {
         if (const QString why = saveTargetProblem(r.file); !why.isEmpty())
-            return m_out.refuse(m_json, exitUsage,
-                                QStringLiteral("红外指令文件不能保存到：%1\n%2")
-                                    .arg(QDir::toNativeSeparators(r.file), why),
-                                QStringLiteral("bad-file"));
+            return m_out.refuse(
+                m_json, exitUsage,
+                QStringLiteral("红外指令文件不能保存到：%1\n%2").arg(displayName(r.file), why),
+                QStringLiteral("bad-file"));
     }
     QString why;
     const std::optional<Target> target = resolveTarget(r, r.ports.first(), &why);
@@ -417,7 +417,7 @@ void TeachCommand::tableRead(const OperationResult &result)
             QStringLiteral("%1未保存：%2\n%3")
                 .arg(saved.tableWritten ? QStringLiteral("标签文件")
                                         : QStringLiteral("红外指令文件"),
-                     QDir::toNativeSeparators(path), saved.error));
+                     displayName(path), saved.error));
         return;
     }
     m_out.say(messages::saved);
