@@ -431,7 +431,8 @@ private slots:
         QVERIFY(sim.start());
         Ser2netProcess cliServer(sim.linkPath());
         QVERIFY(cliServer.start());
-        writeSettings(cliServer.rfc2217Address());
+        // Plain TCP passes the records' 0xFF bytes as they are; RFC 2217 doubles them (below).
+        writeSettings(cliServer.tcpAddress());
         const QString saved = m_dir.filePath(QStringLiteral("read.bin"));
         Run r =
             cli({QStringLiteral("read"), QStringLiteral("-o"), saved, QStringLiteral("--device"),
@@ -445,7 +446,7 @@ private slots:
             const QJsonObject o = port.toObject();
             if (o.value(QLatin1String("name")).toString() == QLatin1String("COM9")) {
                 listed = true;
-                QCOMPARE(o.value(QLatin1String("path")).toString(), cliServer.rfc2217Address());
+                QCOMPARE(o.value(QLatin1String("path")).toString(), cliServer.tcpAddress());
                 QCOMPARE(o.value(QLatin1String("state")).toString(), QStringLiteral("network"));
             }
         }
@@ -468,14 +469,6 @@ private slots:
             QStringList{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")} +
             QStringList(table.begin(), table.begin() + 16);
         QCOMPARE(rig.sim.received(), download + readFrames());
-        rig.engine.close();
-
-        QVERIFY2(openAndWait(rig.engine, server.tcpAddress(), &error), qPrintable(error.message));
-        QVERIFY(rig.engine.readTable(QStringLiteral("0001")));
-        result = rig.waitIdle(20000);
-        QVERIFY(result);
-        QVERIFY2(result->ok(), qPrintable(result->detail));
-        QCOMPARE(rig.sim.received(), download + readFrames() + readFrames());
         QCOMPARE(records(result->table), rig.sim.storedTable());
         rig.engine.close();
 
