@@ -33,7 +33,8 @@ public:
     virtual bool discardPending() = 0;
     virtual bool write(const QByteArray &bytes) = 0;
     // The device is about to answer with `bytes` bytes. A link may gather them rather than wake
-    // for every byte; whatever it gathers is still delivered by the time the last byte is due.
+    // for every byte; whatever it gathers is delivered within a few milliseconds of the time the
+    // last byte is due.
     virtual void expect(int bytes) { Q_UNUSED(bytes) }
 
 signals:

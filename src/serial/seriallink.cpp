@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSerialPort>
 
+#include <cmath>
+
 namespace irlearn {
 
 namespace {
@@ -15,6 +17,8 @@ namespace {
 constexpr double byteMs = 10.0 * 1000.0 / 9600.0;
 // The last bytes of an answer are read as they come, so that its end is never held back.
 constexpr int readAsTheyComeBelow = 8;
+// How long after its last byte is due an answer is taken from the driver.
+constexpr int gatherSlackMs = 2;
 
 bool configure(QSerialPort &port)
 {
@@ -125,6 +129,7 @@ bool SerialLink::write(const QByteArray &bytes)
 void SerialLink::expect(int bytes)
 {
     m_expected = bytes;
+    m_gathered = false;
 }
 
 void SerialLink::readAvailable()
@@ -147,18 +152,19 @@ void SerialLink::deliver(bool mayGather)
 }
 
 // At 9600 baud a record trickles in a byte a millisecond, and waking for each costs more than
-// everything else a read does. While most of an awaited answer is still on the line, reading
-// pauses: the port's buffer is limited to one byte, which turns its read notifier off once that
-// byte is in, and the driver collects the rest. The pause ends a little before the last bytes are
-// due, so the answer is complete as early as ever.
+// everything else a read does. Once the first bytes of an awaited answer are in, reading pauses
+// until the last of them is due: the port's buffer is limited to one byte, which turns its read
+// notifier off once that byte is in, and the driver collects the rest. A device slower than the
+// line is followed byte by byte from then on.
 void SerialLink::gather()
 {
 #ifdef Q_OS_UNIX
-    if (m_expected <= readAsTheyComeBelow || !m_port->isOpen())
+    if (m_expected <= readAsTheyComeBelow || !m_port->isOpen() || m_gathered)
         return;
+    m_gathered = true;
     m_port->setReadBufferSize(1);
     m_gathering = true;
-    m_gatherEnd->start(int(0.9 * (m_expected - readAsTheyComeBelow) * byteMs));
+    m_gatherEnd->start(int(std::ceil(m_expected * byteMs)) + gatherSlackMs);
 #endif
 }
 

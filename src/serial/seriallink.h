@@ -42,6 +42,7 @@ private:
     // while most of them are still on the line.
     int m_expected = 0;
     bool m_gathering = false;
+    bool m_gathered = false; // the answer awaited has had its one pause
     QTimer *m_gatherEnd = nullptr;
     // The outcome of the last open(), until it is told.
     QTimer *m_report = nullptr;
