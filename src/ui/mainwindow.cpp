@@ -4,6 +4,7 @@
 #include "dialogs.h"
 #include "learningwizard.h"
 #include "librarydialog.h"
+#include "logscrollbar.h"
 #include "portselector.h"
 #include "ui_mainwindow.h"
 
@@ -27,12 +28,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStyle>
-#include <QStyleOptionSlider>
 #include <QUrl>
 
 namespace irlearn {
@@ -78,76 +75,6 @@ QString portTip(const QString &device, const PortDetails &details)
         return summary;
     return device + QLatin1Char('\n') + summary;
 }
-
-// The log pane's scroll bar. Each line added moves and shrinks the handle; repainting the whole
-// bar for that, and the pane's frame and the window beneath it, was most of what the window cost
-// during a transfer. It redraws where the handle was and is, and the arrows, and paints every
-// pixel of itself, so nothing beneath it is drawn.
-class LogScrollBar : public QScrollBar
-{
-public:
-    explicit LogScrollBar(QWidget *parent = nullptr) : QScrollBar(Qt::Vertical, parent) {}
-
-protected:
-    bool event(QEvent *event) override
-    {
-        const bool done = QScrollBar::event(event);
-        // The scroll bar's own set-up clears the attribute again; a bar that overlays the text
-        // (a transient style's) is no cover for what lies beneath it.
-        if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange)
-            setAttribute(Qt::WA_OpaquePaintEvent,
-                         !style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this));
-        return done;
-    }
-
-    void sliderChange(SliderChange change) override
-    {
-        if (change != SliderRangeChange && change != SliderValueChange) {
-            QScrollBar::sliderChange(change);
-            return;
-        }
-        // The handle's outline falls a pixel outside the rectangle the style gives for it.
-        const QRect handle = part(QStyle::SC_ScrollBarSlider);
-        update(QRegion(m_handle.united(handle).adjusted(0, -2, 0, 2)) +
-               part(QStyle::SC_ScrollBarSubLine) + part(QStyle::SC_ScrollBarAddLine));
-        m_handle = handle;
-    }
-
-    // At rest the bar is drawn in bands of a few dozen rows: the raster engine hands any fill
-    // taller than that to worker threads, and for a bar this narrow waking them cost far more
-    // than the drawing. Pressed or under the mouse it draws as it always does.
-    void paintEvent(QPaintEvent *event) override
-    {
-        m_handle = part(QStyle::SC_ScrollBarSlider);
-        if (isSliderDown() || underMouse()) {
-            QScrollBar::paintEvent(event);
-            return;
-        }
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        option.subControls = QStyle::SC_All;
-        QPainter painter(this);
-        const QRect bounds = event->rect();
-        for (int top = bounds.top(); top <= bounds.bottom(); top += band) {
-            const QRegion piece = event->region() & QRect(0, top, width(), band);
-            if (piece.isEmpty())
-                continue;
-            painter.setClipRegion(piece);
-            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
-        }
-    }
-
-private:
-    QRect part(QStyle::SubControl control) const
-    {
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        return style()->subControlRect(QStyle::CC_ScrollBar, &option, control, this);
-    }
-
-    static constexpr int band = 60;
-    QRect m_handle; // where the handle was last drawn or asked to be
-};
 
 } // namespace
 
@@ -214,9 +141,10 @@ void MainWindow::connectControls()
     connect(&m_log, &LogBuffer::appended, this, [this](const QString &line) {
         // The newest line in view through the scroll bar alone: moving the text cursor there as
         // well cost each line a cursor update and a second pass at scrolling.
-        QScrollBar *bar = m_ui->logView->verticalScrollBar();
+        m_logBar->hold();
         m_ui->logView->appendPlainText(line);
-        bar->setValue(bar->maximum());
+        m_logBar->setValue(m_logBar->maximum());
+        m_logBar->release();
     });
     connect(&m_log, &LogBuffer::restarted, this,
             [this](const QString &line) { m_ui->logView->setPlainText(line); });
@@ -351,7 +279,9 @@ void MainWindow::loadState()
     // A record's reply is one long run of hex digits with nowhere to break a word: looking for
     // one first only added to the pane's layout work for each of them.
     m_ui->logView->setWordWrapMode(QTextOption::WrapAnywhere);
-    m_ui->logView->setVerticalScrollBar(new LogScrollBar);
+    m_ui->logView->setFont(logFont());
+    m_logBar = new LogScrollBar;
+    m_ui->logView->setVerticalScrollBar(m_logBar);
     m_ui->commandNoteEdit->clear();
     m_ui->savePanel->hide();
     m_ui->waitNotice->hide();

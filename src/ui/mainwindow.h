@@ -29,6 +29,7 @@ namespace irlearn {
 
 class DeviceEngine;
 class DeviceLink;
+class LogScrollBar;
 class LearningWizard;
 struct OperationResult;
 
@@ -124,6 +125,7 @@ private:
     PortNames m_ports;
     DeviceEngine *m_engine = nullptr;
     LogBuffer m_log;
+    LogScrollBar *m_logBar = nullptr;
     SessionLog m_session;
     bool m_sessionProblemTold = false;
     CodeTable m_table;

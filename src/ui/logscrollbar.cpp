@@ -1,0 +1,113 @@
+#include "logscrollbar.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+namespace irlearn {
+
+namespace {
+
+enum End { AtMinimum = 1, AtMaximum = 2 };
+
+// At rest the bar is drawn in bands of this many rows: the raster engine hands any fill taller
+// than about a hundred rows to worker threads, and for a bar this narrow waking them costs far
+// more than the drawing.
+constexpr int band = 60;
+// How far the handle's outline reaches past the rectangle the style gives for it.
+constexpr int handleOutline = 2;
+
+} // namespace
+
+LogScrollBar::LogScrollBar(QWidget *parent) : QScrollBar(Qt::Vertical, parent)
+{
+}
+
+void LogScrollBar::hold()
+{
+    m_held = true;
+}
+
+void LogScrollBar::release()
+{
+    m_held = false;
+    redrawChange();
+}
+
+bool LogScrollBar::event(QEvent *event)
+{
+    const bool done = QScrollBar::event(event);
+    // The scroll bar's own set-up clears the attribute again; a bar that overlays the text
+    // (a transient style's) is no cover for what lies beneath it.
+    if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange)
+        setAttribute(Qt::WA_OpaquePaintEvent,
+                     !style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this));
+    return done;
+}
+
+void LogScrollBar::sliderChange(SliderChange change)
+{
+    if (change != SliderRangeChange && change != SliderValueChange) {
+        QScrollBar::sliderChange(change);
+        return;
+    }
+    if (!m_held)
+        redrawChange();
+}
+
+// Pressed or under the mouse the bar draws as it always does.
+void LogScrollBar::paintEvent(QPaintEvent *event)
+{
+    m_handle = part(QStyle::SC_ScrollBarSlider);
+    m_ends = ends();
+    if (isSliderDown() || underMouse()) {
+        QScrollBar::paintEvent(event);
+        return;
+    }
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.subControls = QStyle::SC_All;
+    QPainter painter(this);
+    const QRect bounds = event->rect();
+    // Bands fall on the same rows whatever is repainted: the style's lines come out a shade
+    // different where a band boundary cuts them, and a part repainted must match the whole.
+    for (int top = bounds.top() - bounds.top() % band; top <= bounds.bottom(); top += band) {
+        const QRegion piece = event->region() & QRect(0, top, width(), band);
+        if (piece.isEmpty())
+            continue;
+        painter.setClipRegion(piece);
+        style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+    }
+}
+
+int LogScrollBar::ends() const
+{
+    return (value() == minimum() ? AtMinimum : 0) | (value() == maximum() ? AtMaximum : 0);
+}
+
+void LogScrollBar::redrawChange()
+{
+    const QRect handle = part(QStyle::SC_ScrollBarSlider);
+    const int ends = this->ends();
+    if (handle == m_handle && ends == m_ends)
+        return;
+    // The handle's outline falls a pixel or two outside the rectangle the style gives for it,
+    // and the groove beside it is shaded from it.
+    const QRect span = m_handle.united(handle);
+    QRegion changed(0, span.top() - handleOutline, width(), span.height() + 2 * handleOutline);
+    if (ends != m_ends)
+        changed += QRegion(part(QStyle::SC_ScrollBarSubLine)) + part(QStyle::SC_ScrollBarAddLine);
+    update(changed);
+    m_handle = handle;
+    m_ends = ends;
+}
+
+QRect LogScrollBar::part(QStyle::SubControl control) const
+{
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_ScrollBar, &option, control, this);
+}
+
+} // namespace irlearn
