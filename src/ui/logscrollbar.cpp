@@ -11,10 +11,10 @@ namespace {
 
 enum End { AtMinimum = 1, AtMaximum = 2 };
 
-// At rest the bar is drawn in bands of this many rows: the raster engine hands any fill taller
-// than about a hundred rows to worker threads, and for a bar this narrow waking them costs far
-// more than the drawing.
-constexpr int band = 60;
+// At rest the bar is drawn in bands of this many rows: the raster engine hands a fill of 96 rows
+// or more to worker threads, and for a bar this narrow waking them costs far more than the
+// drawing; each band drawn costs the style's whole set-up again.
+constexpr int band = 90;
 // How far the handle's outline reaches past the rectangle the style gives for it.
 constexpr int handleOutline = 2;
 
