@@ -7,7 +7,6 @@
 #include "codefile/codefile.h"
 #include "serial/portidentity.h"
 
-#include <QCryptographicHash>
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
@@ -205,13 +204,7 @@ private slots:
         QCOMPARE(lines.filter(u"输出指令"_s), sent);
 
         // Alone at the end it means the session log folder; -v is the terminal's, not the file's.
-        const QByteArray state = qgetenv("XDG_STATE_HOME");
-        qputenv("XDG_STATE_HOME", m_dir->filePath(u"state"_s).toUtf8());
         r = cli(cmd("learn --key 开机", dev1, "--log-file"), false);
-        if (state.isNull())
-            qunsetenv("XDG_STATE_HOME");
-        else
-            qputenv("XDG_STATE_HOME", state);
         QVERIFY_RUN(r, 0);
         QVERIFY(!r.err.contains(sent.at(0)));
         QCOMPARE(logged(m_dir->filePath(u"state/irlearn/irlearn-%1.log"_s.arg(
@@ -428,22 +421,22 @@ private slots:
             return irlearn::codefile::parse(file.readAll()).lines.mid(0, 16);
         };
 
-        Run r = rawCli(cmd("read -o $n", dev1));
+        Run r = cli(cmd("read -o $n", dev1));
         QVERIFY_RUN(r, 0);
         QCOMPARE(saved(), sim().storedTable());
         QVERIFY(!exists(QFile::encodeName(m_dir->filePath(u"tab\uFFFD.bin"_s))));
-        QCOMPARE(rawCli(cmd("info $n")).value("sha256"), r.value("sha256"));
-        QVERIFY_RUN(rawCli(cmd("label $n --brand 格力")), 0);
+        QCOMPARE(cli(cmd("info $n")).value("sha256"), r.value("sha256"));
+        QVERIFY_RUN(cli(cmd("label $n --brand 格力")), 0);
         QVERIFY(exists(raw + ".json"));
         // Read over it: replaced whole, nothing left beside it.
-        QVERIFY_RUN(rawCli(cmd("read -o $n -v --log-file $n.log", dev1)), 0);
+        QVERIFY_RUN(cli(cmd("read -o $n -v --log-file $n.log", dev1)), 0);
         QVERIFY(exists(raw + ".log"));
         QCOMPARE(saved(), sim().storedTable());
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).filter(u".irlearn"_s),
                  QStringList());
 
-        QVERIFY_RUN(rawCli(cmd("info $n.none")), 2, u"tab\uFFFD.bin.none"_s);
-        QVERIFY_RUN(rawCli(cmd("read -o r.bin --brand $n", dev1)), 2, u"UTF-8"_s);
+        QVERIFY_RUN(cli(cmd("info $n.none")), 2, u"tab\uFFFD.bin.none"_s);
+        QVERIFY_RUN(cli(cmd("read -o r.bin --brand $n", dev1)), 2, u"UTF-8"_s);
     }
 
     void progressRedrawsOnlyOnATerminal()
@@ -549,9 +542,7 @@ private slots:
         const QString server = u"rfc2217://127.0.0.1:%1"_s.arg(silent.serverPort());
         for (const char *command : {"send 0", "teach"}) {
             QProcess process;
-            prepare(process, u"1"_s);
-            process.start(QStringLiteral(IRLEARN_CLI_PATH),
-                          arguments(cmd(command, "--device 0001 --port", server), true));
+            start(process, cmd(command, "--device 0001 --port", server), true, u"1"_s);
             QVERIFY2(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }, 10000),
                      process.readAllStandardError().constData());
             delete silent.nextPendingConnection();
@@ -714,9 +705,7 @@ private slots:
         QFile file(log);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
-        const QByteArray table = fileRecords(table16).join(u"\r\n"_s).toLatin1() + "\r\n";
-        const QString sum = QString::fromLatin1(
-            QCryptographicHash::hash(table, QCryptographicHash::Sha256).toHex());
+        const QString sum = cli(cmd("info", table16)).str("sha256");
         // Each line: number, port (in the folder), result, the records that failed.
         QStringList results;
         for (const QByteArray &line : lines) {
@@ -955,12 +944,29 @@ private:
         return writeSettings(paths);
     }
 
-    void prepare(QProcess &process, const QString &timeScale = u"0.2"_s) const
+    // Starts irlearn-cli with the run's settings file unless one is given, in a session log
+    // folder of the run's own. An argument holding "$n" goes through a shell, where it stands for
+    // the name tab\xff.bin, which no QString argument can carry.
+    void start(QProcess &process, QStringList args, bool withJson = true,
+               const QString &timeScale = u"0.2"_s)
     {
+        if (!cmd("diff info label library").contains(args.value(0)) &&
+            !args.value(0).startsWith(u'-') && !args.contains(u"--settings"_s))
+            args << u"--settings"_s << m_dir->filePath(u"VexoSet.ini"_s);
+        if (withJson)
+            args << u"--json"_s;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"IRLEARN_TIME_SCALE"_s, timeScale);
+        env.insert(u"XDG_STATE_HOME"_s, m_dir->filePath(u"state"_s));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_dir->path());
+        if (!args.join(u' ').contains("$n"_L1))
+            return process.start(QStringLiteral(IRLEARN_CLI_PATH), args);
+        QString line =
+            u"n=\"$(printf 'tab\\377.bin')\"; exec "_s + QStringLiteral(IRLEARN_CLI_PATH);
+        for (QString a : args)
+            line += u" '"_s + a.replace("$n"_L1, "'\"$n\"'"_L1) + u'\'';
+        process.start(u"/bin/sh"_s, {u"-c"_s, line});
     }
 
     // Runs irlearn-cli; with a terminal, its standard error goes there.
@@ -968,40 +974,12 @@ private:
             const QString &outputFile = QString())
     {
         QProcess process;
-        prepare(process);
         if (terminal >= 0)
             process.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
         if (!outputFile.isEmpty())
             process.setStandardOutputFile(outputFile);
-        process.start(QStringLiteral(IRLEARN_CLI_PATH), arguments(args, withJson));
+        start(process, args, withJson);
         return finish(process, QString());
-    }
-
-    // Runs irlearn-cli from a shell, where "$n" in an argument stands for the name tab\xff.bin,
-    // which no QString argument can carry.
-    Run rawCli(const QStringList &args)
-    {
-        QStringList quoted{QStringLiteral(IRLEARN_CLI_PATH)};
-        for (QString a : arguments(args, true))
-            quoted << u'\'' + a.replace("$n"_L1, "'\"$n\"'"_L1) + u'\'';
-        QProcess process;
-        prepare(process);
-        process.start(u"/bin/sh"_s,
-                      {u"-c"_s, u"n=\"$(printf 'tab\\377.bin')\"; exec "_s + quoted.join(u' ')});
-        return finish(process, QString());
-    }
-
-    // The arguments as cli() passes them: the run's settings file unless one is given, --json.
-    QStringList arguments(const QStringList &args, bool withJson) const
-    {
-        QStringList all = args;
-        const QString first = args.value(0);
-        if (!cmd("diff info label library").contains(first) && !first.startsWith(u'-') &&
-            !args.contains(u"--settings"_s))
-            all << u"--settings"_s << m_dir->filePath(u"VexoSet.ini"_s);
-        if (withJson)
-            all << u"--json"_s;
-        return all;
     }
 
     // Reads the client's standard error into err until it holds `text`; false if it ends first.
@@ -1021,8 +999,7 @@ private:
     bool startUntil(QProcess &process, const QStringList &args, const QString &waitFor,
                     QString *err, const QString &timeScale = u"0.2"_s)
     {
-        prepare(process, timeScale);
-        process.start(QStringLiteral(IRLEARN_CLI_PATH), arguments(args, true));
+        start(process, args, true, timeScale);
         return process.waitForStarted(10000) && waitErr(process, *err, waitFor);
     }
 
