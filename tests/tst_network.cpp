@@ -186,13 +186,6 @@ QStringList readFrames()
 
 const QString table16 = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
 
-CodeTable fileTable(const QString &path)
-{
-    CodeTable table;
-    codefile::fill(table, codefile::load(path).lines);
-    return table;
-}
-
 } // namespace
 
 class NetworkTest : public QObject
@@ -207,7 +200,6 @@ private slots:
     void rfc2217AgainstAScriptedServer()
     {
         ScriptedServer s;
-        QVERIFY(s.server.isListening());
         s.script(greeting, {});
         s.onData = [&, answered = false]() mutable {
             if (!answered && s.got.endsWith(lineSettings)) {
@@ -444,7 +436,8 @@ private slots:
         OpenFailure error;
         QVERIFY2(openAndWait(rig.engine, server.rfc2217Address(), &error),
                  qPrintable(error.message));
-        const CodeTable table = fileTable(table16);
+        CodeTable table;
+        codefile::fill(table, codefile::load(table16).lines);
         QVERIFY(rig.engine.downloadTable(u"0001"_s, table, true));
         auto result = rig.waitIdle(20000);
         QVERIFY(result);
