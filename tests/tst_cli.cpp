@@ -49,6 +49,12 @@ struct Run
     }
 };
 
+// A client process and what it has said on standard error so far.
+struct Client : QProcess
+{
+    QString err;
+};
+
 #define QVERIFY_RUN(run, ...)                                                                      \
     do {                                                                                           \
         const QString why_ = (run).unlike(__VA_ARGS__);                                            \
@@ -473,30 +479,22 @@ private slots:
     void signalsStopAtASafePoint()
     {
         const QString saved = m_dir->filePath(u"interrupted.bin"_s);
-        const QStringList clone = cmd("clone", table16, "--device 0001 --port COM1 --port COM2");
-        // Simulators, arguments, what to wait for, the signal, what the run says.
-        const QList<std::tuple<QList<QStringList>, QStringList, QString, int, const char *>> cases =
-            {{{{}}, cmd("download", table16, dev1), u"写入 3/16"_s, SIGINT, "设备中的表不完整"},
-             {{{}}, cmd("read -o", saved, dev1), u"读取 3/16"_s, SIGTERM, "文件未保存"},
-             {{{}}, cmd("learn 12", dev1), u"退出学习状态"_s, SIGINT, "学习模式已关闭"},
-             {{cmd("--key-reply none")},
-              cmd("learn --key 0", dev1),
-              u"剩余"_s,
-              SIGTERM,
-              "学习模式已关闭"},
-             {{{}, {}},
-              cmd(clone, "--number-from 0101"),
-              u"写入 3/16"_s,
-              SIGINT,
-              "设备中的表不完整"}};
-        for (const auto &[sims, args, waitFor, sig, says] : cases) {
+        const QStringList clone = cmd("clone", table16, dev1, "--port COM2 --number-from 0101");
+        // Simulators and their options, arguments, what to wait for, the signal, what is said.
+        using Case = std::tuple<int, const char *, QStringList, QString, int, const char *>;
+        for (const auto &[sims, simArgs, args, waitFor, sig, says] :
+             {Case{1, "", cmd("download", table16, dev1), u"写入 3/16"_s, SIGINT,
+                   "设备中的表不完整"},
+              Case{1, "", cmd("read -o", saved, dev1), u"读取 3/16"_s, SIGTERM, "文件未保存"},
+              Case{1, "", cmd("learn 12", dev1), u"退出学习状态"_s, SIGINT, "学习模式已关闭"},
+              Case{1, "--key-reply none", cmd("learn --key 0", dev1), u"剩余"_s, SIGTERM,
+                   "学习模式已关闭"},
+              Case{2, "", clone, u"写入 3/16"_s, SIGINT, "设备中的表不完整"}}) {
             m_sims.clear();
-            QVERIFY(startSims(sims));
-            QProcess process;
-            QString err;
-            QVERIFY2(startUntil(process, args, waitFor, &err), qPrintable(err));
-            sendSignal(process, sig);
-            const Run r = finish(process, err);
+            QVERIFY(startSims(QList<QStringList>(sims, cmd(simArgs))));
+            Client client;
+            QVERIFY2(startUntil(client, args, waitFor), qPrintable(client.err));
+            const Run r = stop(client, sig);
             const QString row = args.join(u' ') + u'\n' + r.err;
             QVERIFY_RUN(r, 128 + sig, QString::fromUtf8(says));
             QVERIFY2(r.value("interrupted").toBool(), qPrintable(row));
@@ -526,14 +524,12 @@ private slots:
     void secondSignalEndsAtOnce()
     {
         QVERIFY(startSims({cmd("--key-reply none")}));
-        QProcess process;
-        QString err;
+        Client client;
         // Full timings: the first signal waits out the key's 2 s reply window.
-        QVERIFY(startUntil(process, cmd("learn --key 0", dev1), u"剩余"_s, &err, u"1"_s));
-        sendSignal(process, SIGINT);
-        QVERIFY(waitErr(process, err, u"收到中断信号"_s));
-        sendSignal(process, SIGINT);
-        const Run r = finish(process, err);
+        QVERIFY(startUntil(client, cmd("learn --key 0", dev1), u"剩余"_s, u"1"_s));
+        sendSignal(client, SIGINT);
+        QVERIFY(waitErr(client, u"收到中断信号"_s));
+        const Run r = stop(client);
         QVERIFY_RUN(r, 130);
         QVERIFY2(r.json.isEmpty(), qPrintable(r.out));
     }
@@ -547,13 +543,12 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         const QString server = u"rfc2217://127.0.0.1:%1"_s.arg(silent.serverPort());
         for (const char *command : {"send 0", "teach"}) {
-            QProcess process;
-            start(process, cmd(command, "--device 0001 --port", server), true, u"1"_s);
+            Client client;
+            start(client, cmd(command, "--device 0001 --port", server), true, u"1"_s);
             QVERIFY2(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }, 10000),
-                     process.readAllStandardError().constData());
+                     client.readAllStandardError().constData());
             delete silent.nextPendingConnection();
-            sendSignal(process, SIGINT);
-            const Run r = finish(process, QString());
+            const Run r = stop(client);
             QVERIFY_RUN(r, 130);
             QCOMPARE(r.str("result"), u"interrupted"_s);
         }
@@ -564,15 +559,13 @@ private slots:
     void oneTerminalByTwoNames()
     {
         QVERIFY(startSims({{}}));
-        QProcess first;
-        QString err;
-        QVERIFY(startUntil(first, cmd("learn 12", dev1), u"退出学习状态"_s, &err));
+        Client first;
+        QVERIFY(startUntil(first, cmd("learn 12", dev1), u"退出学习状态"_s));
         const QString terminal = QFileInfo(sim().linkPath()).canonicalFilePath();
         const Run second = cli(cmd("send 0 --device 0001 --port", terminal));
         QVERIFY_RUN(second, 3, u"被占用"_s);
         QVERIFY2(second.err.contains(u"irlearn-cli"_s), qPrintable(second.err));
-        sendSignal(first, SIGINT);
-        QVERIFY_RUN(finish(first, err), 130);
+        QVERIFY_RUN(stop(first), 130);
         QCOMPARE(sim().received(), cmd("0001F0 00014B 0001F2"));
     }
 
@@ -584,13 +577,11 @@ private slots:
         const QString link = m_dir->filePath(u"adapter"_s);
         QVERIFY(QFile::link(sim(0).linkPath(), link));
         QVERIFY(writeSettings({link}));
-        QProcess process;
-        QString err;
-        QVERIFY(startUntil(process, cmd("clone", table16, "--device 0001 --port COM1 --retry 5"),
-                           u"重试"_s, &err));
+        Client client;
+        QVERIFY(startUntil(client, cmd("clone", table16, dev1, "--retry 5"), u"重试"_s));
         QVERIFY(QFile::remove(link));
         QVERIFY(QFile::link(sim(1).linkPath(), link));
-        const Run r = finish(process, err);
+        const Run r = finish(client);
         QVERIFY_RUN(r, 0);
         QVERIFY(r.value("devices").toArray().at(0).toObject().value("attempts"_L1).toInt() >= 2);
         QCOMPARE(sim(1).storedTable(), fileRecords(table16));
@@ -645,22 +636,21 @@ private slots:
         Ser2netProcess server(behind);
         const QString address = server.rfc2217Address();
 
-        QProcess process;
-        QString err;
-        QVERIFY(startUntil(process,
+        Client station;
+        QVERIFY(startUntil(station,
                            cmd("station", table16,
                                "--device 0001 --number-from 0101 --no-system-ports --port", address,
                                "--watch", folder + u"/*"_s, "--log", log),
-                           u"工作站已就绪"_s, &err));
+                           u"工作站已就绪"_s));
         // Until the station says `text` of the port `name` (a link in the folder, or the server).
         const auto until = [&](const QString &name, const char *text) {
             const QString port = name.startsWith(u"rfc2217"_s) ? name : folder + u'/' + name;
-            return waitErr(process, err, port + QString::fromUtf8(text), 60000);
+            return waitErr(station, port + QString::fromUtf8(text), 60000);
         };
         QVERIFY(plug("a", 0));
         QVERIFY(plug("b", 1));
-        QVERIFY2(until(u"a"_s, "  设备号 0101  完成 → 可以拔下"), qPrintable(err));
-        QVERIFY2(until(u"b"_s, "  失败"), qPrintable(err));
+        QVERIFY2(until(u"a"_s, "  设备号 0101  完成 → 可以拔下"), qPrintable(station.err));
+        QVERIFY2(until(u"b"_s, "  失败"), qPrintable(station.err));
         // Written side by side: each one's frames began before the other's ended.
         const auto a = sim(0).receivedTimed();
         const auto b = sim(1).receivedTimed();
@@ -669,10 +659,10 @@ private slots:
 
         // Pulled out (its terminal is gone), then plugged in again: written anew, with the next
         // number.
-        QVERIFY2(until(u"b"_s, ": 已拔下"), qPrintable(err));
+        QVERIFY2(until(u"b"_s, ": 已拔下"), qPrintable(station.err));
         QVERIFY(QFile::remove(folder + u"/b"_s));
         QVERIFY(plug("b", 2));
-        QVERIFY2(until(u"b"_s, "  设备号 0102  完成 → 可以拔下"), qPrintable(err));
+        QVERIFY2(until(u"b"_s, "  设备号 0102  完成 → 可以拔下"), qPrintable(station.err));
         // A device left in place is not written twice.
         QCOMPARE(sim(0).received().count(u"FD0101"_s), 1);
 
@@ -680,13 +670,13 @@ private slots:
         if (served) {
             QVERIFY(sim(4).received().isEmpty());
             QVERIFY(server.start());
-            QVERIFY2(until(address, "  设备号 0103  完成 → 可以拔下"), qPrintable(err));
+            QVERIFY2(until(address, "  设备号 0103  完成 → 可以拔下"), qPrintable(station.err));
             server.kill();
-            QVERIFY2(until(address, ": 连接已断开"), qPrintable(err));
+            QVERIFY2(until(address, ": 连接已断开"), qPrintable(station.err));
             QVERIFY(QFile::remove(behind));
             QVERIFY(QFile::link(sim(5).linkPath(), behind));
             QVERIFY(server.start());
-            QVERIFY2(until(address, "  设备号 0104  完成 → 可以拔下"), qPrintable(err));
+            QVERIFY2(until(address, "  设备号 0104  完成 → 可以拔下"), qPrintable(station.err));
             for (int i : {4, 5})
                 QCOMPARE(sim(i).storedTable(), fileRecords(table16));
             numbers << u"0103"_s << u"0104"_s;
@@ -695,9 +685,8 @@ private slots:
 
         // Ctrl-C while a device is being written: it finishes, then the summary.
         QVERIFY(plug("d", 3));
-        QVERIFY2(until(u"d"_s, ": 写入"), qPrintable(err));
-        sendSignal(process, SIGINT);
-        const Run r = finish(process, err);
+        QVERIFY2(until(u"d"_s, ": 写入"), qPrintable(station.err));
+        const Run r = stop(station);
         QVERIFY_RUN(r, 0, u"已写入 %1 台，失败 1 次"_s.arg(numbers.size()));
         for (int i : {0, 2, 3}) {
             QCOMPARE(sim(i).storedTable(), fileRecords(table16));
@@ -887,11 +876,9 @@ private slots:
         // Ctrl-C while the operator is to press 开机: learning mode off, 130.
         m_sims.clear();
         QVERIFY(startSims({cmd("--ignore-learn 1")}));
-        QProcess process;
-        QString err;
-        QVERIFY(startUntil(process, cmd("teach", dev1), u"剩余"_s, &err));
-        sendSignal(process, SIGINT);
-        r = finish(process, err);
+        Client client;
+        QVERIFY(startUntil(client, cmd("teach", dev1), u"剩余"_s));
+        r = stop(client);
         QVERIFY_RUN(r, 130);
         QCOMPARE(fields(r.json, "interrupted"), u"true"_s);
         QCOMPARE(r.value("keys").toArray().size(), 10);
@@ -956,46 +943,51 @@ private:
     Run cli(const QStringList &args, bool withJson = true, int terminal = -1,
             const QString &outputFile = QString())
     {
-        QProcess process;
+        Client client;
         if (terminal >= 0)
-            process.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
+            client.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
         if (!outputFile.isEmpty())
-            process.setStandardOutputFile(outputFile);
-        start(process, args, withJson);
-        return finish(process, QString());
+            client.setStandardOutputFile(outputFile);
+        start(client, args, withJson);
+        return finish(client);
     }
 
-    // Reads the client's standard error into err until it holds `text`; false if it ends first.
-    static bool waitErr(QProcess &process, QString &err, const QString &text, int ms = 30000)
+    // Reads the client's standard error until it holds `text`; false if the client ends first.
+    static bool waitErr(Client &client, const QString &text, int ms = 30000)
     {
         return QTest::qWaitFor(
                    [&] {
-                       err += QString::fromUtf8(process.readAllStandardError());
-                       return err.contains(text) || process.state() == QProcess::NotRunning;
+                       client.err += QString::fromUtf8(client.readAllStandardError());
+                       return client.err.contains(text) || client.state() == QProcess::NotRunning;
                    },
                    ms) &&
-               err.contains(text);
+               client.err.contains(text);
     }
 
-    // Starts irlearn-cli and returns once its standard error shows `waitFor`; the caller signals
-    // it and collects the run with finish().
-    bool startUntil(QProcess &process, const QStringList &args, const QString &waitFor,
-                    QString *err, const QString &timeScale = u"0.2"_s)
+    // Starts irlearn-cli and returns once its standard error shows `waitFor`.
+    bool startUntil(Client &client, const QStringList &args, const QString &waitFor,
+                    const QString &timeScale = u"0.2"_s)
     {
-        start(process, args, true, timeScale);
-        return process.waitForStarted(10000) && waitErr(process, *err, waitFor);
+        start(client, args, true, timeScale);
+        return client.waitForStarted(10000) && waitErr(client, waitFor);
     }
 
-    static Run finish(QProcess &process, const QString &err)
+    static Run finish(Client &client)
     {
         Run run;
-        if (!process.waitForFinished(180000))
+        if (!client.waitForFinished(180000))
             return run;
-        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.err = err + QString::fromUtf8(process.readAllStandardError());
-        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.code = client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1;
+        run.err = client.err + QString::fromUtf8(client.readAllStandardError());
+        run.out = QString::fromUtf8(client.readAllStandardOutput());
         run.json = QJsonDocument::fromJson(run.out.toUtf8()).object();
         return run;
+    }
+
+    static Run stop(Client &client, int signal = SIGINT)
+    {
+        sendSignal(client, signal);
+        return finish(client);
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
