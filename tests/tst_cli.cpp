@@ -722,6 +722,38 @@ private slots:
         QCOMPARE(results, expected);
     }
 
+    // Through a real ser2net: a read over plain TCP by a pinned name, which is listed as a network
+    // port; the server gone mid-download: port lost, exit 4, the record named.
+    void throughSer2net()
+    {
+        if (Ser2netProcess::program().isEmpty())
+            QSKIP("ser2net is not installed (scripts/deps.sh installs it)");
+        QVERIFY(startSims({cmd("--seed 7")}) && startSims({{}}, SimProcess::Pace::LineSpeed));
+        Ser2netProcess server({sim(0).linkPath(), sim(1).linkPath()});
+        QVERIFY(server.start());
+        // Plain TCP passes the records' 0xFF bytes as they are; RFC 2217 doubles them.
+        QVERIFY(writeSettings({server.tcpAddress(0)}));
+        const QString saved = m_dir->filePath(u"read.bin"_s);
+        QVERIFY_RUN(cli(cmd("read -o", saved, dev1)), 0);
+        QCOMPARE(sim(0).received(), readFrames());
+        QCOMPARE(fileRecords(saved), sim(0).storedTable());
+        QCOMPARE(rows(cli(cmd("ports")).value("ports"), "name path state").filter(u"COM1 "_s),
+                 QStringList{u"COM1 "_s + server.tcpAddress(0) + u" network"_s});
+
+        Client client;
+        QVERIFY(startUntil(
+            client, cmd("download", table16, "--device 0001 --port", server.rfc2217Address(1)),
+            u"写入 5/16"_s));
+        server.kill();
+        const Run r = finish(client);
+        QVERIFY_RUN(r, 4);
+        QCOMPARE(r.str("result"), u"port-lost"_s);
+        const int record = r.value("record").toInt();
+        QVERIFY2(record >= 5 && record <= 16, qPrintable(r.err));
+        QVERIFY2(r.err.contains(u"写入第%1条记录时与设备的连接中断"_s.arg(record)),
+                 qPrintable(r.err));
+    }
+
     // The label and library commands on a temporary folder: what each puts on standard output
     // for a script, and what each refuses. The library's own rules are pinned in tst_codefile.
     void libraryOnAFolder()
@@ -898,14 +930,14 @@ private:
     }
 
     // Starts simulators, pinned as COM1, COM2, ...
-    bool startSims(const QList<QStringList> &args)
+    bool startSims(const QList<QStringList> &args,
+                   SimProcess::Pace pace = SimProcess::Pace::Instant)
     {
         QStringList paths;
         for (const QStringList &a : args) {
             // The simulator ends a frame on 5 ms of silence, as it must for the scaled opening
             // pause.
-            auto sim =
-                std::make_shared<SimProcess>(cmd("--frame-gap 5", a), SimProcess::Pace::Instant);
+            auto sim = std::make_shared<SimProcess>(cmd("--frame-gap 5", a), pace);
             if (!sim->start())
                 return false;
             m_sims << sim;

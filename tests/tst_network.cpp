@@ -17,10 +17,6 @@
 
 #include <QComboBox>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -401,34 +397,13 @@ private slots:
         QVERIFY(qobject_cast<SerialLink *>(link.current()));
     }
 
-    // Through ser2net: the command line reads over RFC 2217 by a pinned name and lists it; the
-    // engine downloads with verify over RFC 2217 and reads over plain TCP. Every frame reaches
-    // the device as from a local port.
+    // Through ser2net (the command line's own cases are in tst_cli): the engine downloads with
+    // verify over RFC 2217, every frame reaching the device as from a local port, and the window
+    // lists the pinned server and connects to it.
     void throughSer2net()
     {
         if (Ser2netProcess::program().isEmpty())
             QSKIP("ser2net is not installed (scripts/deps.sh installs it)");
-        // The command line with its own timings, on a simulator of a device's own frame gap.
-        SimProcess sim({u"--seed"_s, u"7"_s}, SimProcess::Pace::Instant);
-        QVERIFY(sim.start());
-        Ser2netProcess cliServer(sim.linkPath());
-        QVERIFY(cliServer.start());
-        // Plain TCP passes the records' 0xFF bytes as they are; RFC 2217 doubles them (below).
-        writeSettings(cliServer.tcpAddress());
-        const QString saved = m_dir.filePath(u"read.bin"_s);
-        Run r = cli(QStringList{u"read"_s, u"-o"_s, saved} +
-                    u"--device 0001 --port COM9"_s.split(u' '));
-        QVERIFY2(r.code == 0, qPrintable(r.err));
-        QCOMPARE(sim.received(), readFrames());
-        QCOMPARE(codefile::load(saved).lines.mid(0, 16), sim.storedTable());
-        QJsonObject com9;
-        for (const QJsonValue &port : cli({u"ports"_s}).json.value("ports"_L1).toArray()) {
-            if (port.toObject().value("name"_L1).toString() == "COM9"_L1)
-                com9 = port.toObject();
-        }
-        QCOMPARE(com9.value("path"_L1).toString(), cliServer.tcpAddress());
-        QCOMPARE(com9.value("state"_L1).toString(), u"network"_s);
-
         EngineRig rig({u"--frame-gap"_s, serverFrameGap}, viaServer());
         QVERIFY(rig.sim.start());
         Ser2netProcess server(rig.sim.linkPath());
@@ -459,77 +434,6 @@ private slots:
         window.click("connectButton");
         QTRY_COMPARE(window.button("connectButton")->text(), u"断 开"_s);
     }
-
-    // The server gone mid-download: port lost, exit 4, the record named.
-    void ser2netKilledMidTransfer()
-    {
-        if (Ser2netProcess::program().isEmpty())
-            QSKIP("ser2net is not installed (scripts/deps.sh installs it)");
-        SimProcess sim({u"--frame-gap"_s, u"5"_s}, SimProcess::Pace::LineSpeed);
-        QVERIFY(sim.start());
-        Ser2netProcess server(sim.linkPath());
-        QVERIFY(server.start());
-        writeSettings(server.rfc2217Address());
-
-        QProcess process;
-        startCli(process, QStringList{u"download"_s, table16, u"--device"_s, u"0001"_s, u"--port"_s,
-                                      server.rfc2217Address()});
-        QVERIFY(sim.waitForReceived(6, 20000)); // mid-download
-        server.kill();
-        const Run r = finish(process);
-        QVERIFY2(r.code == 4, qPrintable(r.err));
-        QCOMPARE(r.json.value("result"_L1).toString(), u"port-lost"_s);
-        const int record = r.json.value("record"_L1).toInt();
-        QVERIFY2(record >= 1 && record <= 16, qPrintable(r.err));
-        QVERIFY2(r.err.contains(u"写入第%1条记录时与设备的连接中断"_s.arg(record)),
-                 qPrintable(r.err));
-    }
-
-private:
-    struct Run
-    {
-        int code = -1;
-        QJsonObject json;
-        QString err;
-    };
-
-    void writeSettings(const QString &address)
-    {
-        QFile settings(m_dir.filePath(u"VexoSet.ini"_s));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(u"[Ports]\r\nCOM9=%1\r\n"_s.arg(address).toUtf8());
-    }
-
-    void startCli(QProcess &process, const QStringList &args)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"IRLEARN_TIME_SCALE"_s, u"0.5"_s);
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(m_dir.path());
-        process.start(
-            QStringLiteral(IRLEARN_CLI_PATH),
-            args + QStringList{u"--settings"_s, m_dir.filePath(u"VexoSet.ini"_s), u"--json"_s});
-    }
-
-    static Run finish(QProcess &process)
-    {
-        Run run;
-        if (!process.waitForFinished(30000))
-            return run;
-        run.code = process.exitCode();
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-        return run;
-    }
-
-    Run cli(const QStringList &args)
-    {
-        QProcess process;
-        startCli(process, args);
-        return finish(process);
-    }
-
-    QTemporaryDir m_dir;
 };
 
 QTEST_MAIN(NetworkTest)
