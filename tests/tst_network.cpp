@@ -1,7 +1,7 @@
 // Network ports: the RFC 2217 line against a server scripted here, byte for byte (negotiation,
 // escaping, purges, refusals, a connection cut mid-record), the addresses where a port is named,
-// and the whole path through a real ser2net serving a simulated device: the command line, the
-// engine and the window reading, downloading with verify, and losing the server mid-transfer.
+// and the whole path through a real ser2net serving a simulated device: the engine downloading
+// with verify and the window connecting. The command line through ser2net is tried in tst_cli.
 #include "support/enginerig.h"
 #include "support/ser2netprocess.h"
 #include "support/windowharness.h"
@@ -397,9 +397,8 @@ private slots:
         QVERIFY(qobject_cast<SerialLink *>(link.current()));
     }
 
-    // Through ser2net (the command line's own cases are in tst_cli): the engine downloads with
-    // verify over RFC 2217, every frame reaching the device as from a local port, and the window
-    // lists the pinned server and connects to it.
+    // Through ser2net: the engine downloads with verify over RFC 2217, every frame reaching the
+    // device as from a local port, and the window lists the pinned server and connects to it.
     void throughSer2net()
     {
         if (Ser2netProcess::program().isEmpty())
