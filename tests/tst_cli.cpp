@@ -7,7 +7,6 @@
 #include "codefile/codefile.h"
 #include "serial/portidentity.h"
 
-#include <QDate>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -206,15 +205,13 @@ private slots:
         // The lines after the first (which names the command), without their time stamps.
         const auto logged = [&stamp](const QString &path) {
             QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                return QStringList{u"(no log)"_s};
-            QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-            for (QString &line : lines) {
-                if (!stamp.match(line).hasMatch())
-                    return QStringList{u"(no stamp) "_s + line};
-                line.remove(stamp);
-            }
-            return lines.mid(1);
+            const QStringList lines =
+                file.open(QIODevice::ReadOnly)
+                    ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                    : QStringList();
+            if (lines.isEmpty() || lines.filter(stamp).size() < lines.size())
+                return QStringList{u"(no log, or a line without its time)"_s} + lines;
+            return QStringList(lines).replaceInStrings(stamp, QString()).mid(1);
         };
         const QStringList sent = {u"--== 输出指令[0001F0] ==--"_s, u"--== 输出指令[000140] ==--"_s,
                                   u"--== 输出指令[0001F2] ==--"_s};
