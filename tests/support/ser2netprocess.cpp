@@ -30,17 +30,11 @@ QList<quint16> freePorts(qsizetype count)
 bool listening(quint16 port)
 {
     QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray local =
-        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    const QList<QByteArray> lines = table.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 3 && fields.at(1) == local && fields.at(3) == "0A")
-            return true;
-    }
-    return false;
+    // A listener: local 127.0.0.1:port, no remote end, state 0A.
+    const QByteArray line =
+        " 0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') +
+        " 00000000:0000 0A ";
+    return table.open(QIODevice::ReadOnly) && table.readAll().contains(line);
 }
 
 } // namespace
