@@ -136,13 +136,7 @@ private slots:
         const QByteArray old(20000, 'F');
         QVERIFY(put(path, old));
         QString error;
-        bool written = true;
-        {
-            const FileSizeLimit limit(4096);
-            QVERIFY(limit.active());
-            written = codefile::write(path, table, &error);
-        }
-        QVERIFY(!written);
+        QCOMPARE(writtenUnder(4096, [&] { return codefile::write(path, table, &error); }), false);
         QVERIFY(!error.isEmpty());
         QCOMPARE(contents(path), old);
 
@@ -364,13 +358,11 @@ private slots:
 
         // The code file fails: neither it nor its labels change.
         const QByteArray before = contents(jsonPath);
-        labels::Saved failed;
-        {
-            const FileSizeLimit limit(4096);
-            QVERIFY(limit.active());
-            failed = labels::save(path, patternTable(1), someLabels({}, {}));
-        }
-        QVERIFY(!failed.tableWritten && !failed.labelsWritten);
+        const auto save = [&] {
+            const labels::Saved s = labels::save(path, patternTable(1), someLabels({}, {}));
+            return s.tableWritten || s.labelsWritten;
+        };
+        QCOMPARE(writtenUnder(4096, save), false);
         QCOMPARE(contents(jsonPath), before);
     }
 
