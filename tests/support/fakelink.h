@@ -22,6 +22,8 @@ template <typename Done> bool until(Done done, int timeoutMs = 5000)
         if (!guard.isActive())
             return false;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // What a finished step left for deletion goes, as it would in the running program.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;
 }
