@@ -115,10 +115,10 @@ private slots:
         const QStringList before = sim.storedTable();
         QVERIFY(before.mid(0, 5) != fileRecords().mid(0, 5));
 
-        // Nor does it need wide windows, and a time-out is sat out sooner. The opening pause is the
-        // device's own: a simulator starved on a busy machine would read shorter-spaced frames as
-        // one.
-        const irlearn::Timings quick{500, 400, 100, 10, 600, 1500};
+        // A record's time-out is sat out sooner. No row waits out the reply window, which stays
+        // wide for a simulator starved on a busy machine; the opening pause is the device's own,
+        // as such a simulator would read shorter-spaced frames as one.
+        const irlearn::Timings quick{1200, 400, 100, 10, 600, 1500};
         WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
                         paced ? WindowHarness::lineSpeedTimings() : quick);
         QVERIFY(h.connectPort());
