@@ -20,9 +20,17 @@
 
 namespace {
 
+// Simulator options that make a frame end after 3 ms of silence, and the quiet that tells the
+// test an answer is complete.
+const QStringList quick{QStringLiteral("--frame-gap"), QStringLiteral("3")};
+constexpr int quickQuietMs = 25;
+// The simulator's own behaviour, not the line's speed, is under test: answers at once unless a
+// test paces them itself.
+constexpr auto instant = SimProcess::Pace::Instant;
+
 // Reads until the line has been quiet for quietMs (the simulator's frame gap plus its reaction
 // time, with room to spare); returns what came, as hex text.
-QByteArray settle(QSerialPort &port, int quietMs)
+QByteArray settle(QSerialPort &port, int quietMs = quickQuietMs)
 {
     QByteArray answer;
     while (port.waitForReadyRead(quietMs))
@@ -33,7 +41,7 @@ QByteArray settle(QSerialPort &port, int quietMs)
 // Sends a frame (hex text) as the tool does, in one write with the receive buffer emptied first,
 // and returns the answer as hex text: the expected number of bytes and anything right behind
 // them, or, when no answer is expected, whatever came meanwhile.
-QByteArray ask(QSerialPort &port, const QByteArray &frameHex, int expected = 1, int quietMs = 60)
+QByteArray ask(QSerialPort &port, const QByteArray &frameHex, int expected = 1)
 {
     port.clear();
     port.write(QByteArray::fromHex(frameHex));
@@ -45,7 +53,7 @@ QByteArray ask(QSerialPort &port, const QByteArray &frameHex, int expected = 1, 
         if (port.waitForReadyRead(20))
             answer += port.readAll();
     }
-    return answer.toHex().toUpper() + settle(port, quietMs);
+    return answer.toHex().toUpper() + settle(port);
 }
 
 // Distinct 257-byte records, as hex text: record i is filled with byte firstByte + i.
@@ -56,38 +64,6 @@ QStringList hexRecords(int count, int firstByte, int length = 257)
         records << QString::fromLatin1(QByteArray(length, char(firstByte + i)).toHex().toUpper());
     return records;
 }
-
-// The texts of the simulator's log lines of one kind (RX, TX, EV, BAD).
-QStringList logged(const QString &logPath, const QString &kind)
-{
-    QFile file(logPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList texts;
-    const QString marker = QLatin1Char(' ') + kind + QLatin1Char(' ');
-    for (const QByteArray &raw : file.readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw);
-        const int at = line.indexOf(marker);
-        if (at > 0)
-            texts << line.mid(at + marker.size());
-    }
-    return texts;
-}
-
-// The opening of a transfer (device number and select code, as hex text).
-void openTransfer(QSerialPort &port, const QByteArray &select, int quietMs)
-{
-    QCOMPARE(ask(port, select, 1, quietMs), select.right(2));
-    QCOMPARE(ask(port, "40", 1, quietMs), QByteArray("40"));
-}
-
-// Simulator options that make a frame end after 3 ms of silence, and the quiet that tells the
-// test an answer is complete.
-const QStringList quick{QStringLiteral("--frame-gap"), QStringLiteral("3")};
-constexpr int quickQuietMs = 25;
-// The simulator's own behaviour, not the line's speed, is under test: answers at once unless a
-// test paces them itself.
-constexpr auto instant = SimProcess::Pace::Instant;
 
 } // namespace
 
@@ -121,22 +97,18 @@ private slots:
         QCOMPARE(sim.storedTable(), loaded);
         QSerialPort port(sim.linkPath());
         QVERIFY(port.open(QIODevice::ReadWrite));
-        QCOMPARE(ask(port, "0001ED", 0, quickQuietMs), QByteArray());
-        openTransfer(port, "0012ED", quickQuietMs);
-        QCOMPARE(ask(port, "50", 130, quickQuietMs), loaded.at(0).toLatin1());
-        QCOMPARE(ask(port, "00", 131, quickQuietMs), loaded.at(1).toLatin1());
-
-        QCOMPARE(ask(port, "0001F0", 0, quickQuietMs), QByteArray());
-        QCOMPARE(ask(port, "0012F0", 1, quickQuietMs), QByteArray("F0"));
-        // The new number's last byte looks like a command code; it is still a number.
-        QCOMPARE(ask(port, "FD0042", 1, quickQuietMs), QByteArray("FD"));
-        QCOMPARE(ask(port, "0012F2", 0, quickQuietMs), QByteArray());
-        QCOMPARE(ask(port, "0042F2", 1, quickQuietMs), QByteArray("F2"));
-
-        openTransfer(port, "0042DD", quickQuietMs);
-        QCOMPARE(ask(port, "50", 1, quickQuietMs), QByteArray("DD"));
+        // Each frame with the answer it gets (empty: none; Rn: the file's record n). The new
+        // number's last byte looks like a command code; it is still a number.
+        const QByteArray dialogue = "0001ED: 0012ED:ED 40:40 50:R1 00:R2 0001F0: 0012F0:F0 "
+                                    "FD0042:FD 0012F2: 0042F2:F2 0042DD:DD 40:40 50:DD";
+        for (const QByteArray &step : dialogue.split(' ')) {
+            QByteArray answer = step.mid(step.indexOf(':') + 1);
+            if (answer.startsWith('R'))
+                answer = loaded.at(answer.at(1) - '1').toLatin1();
+            QCOMPARE(ask(port, step.left(step.indexOf(':')), int(answer.size() / 2)), answer);
+        }
         const QStringList records = hexRecords(2, 0x31);
-        QCOMPARE(ask(port, records.at(0).toLatin1(), 1, quickQuietMs), QByteArray("00"));
+        QCOMPARE(ask(port, records.at(0).toLatin1()), QByteArray("00"));
         // Frames 10 ms apart are separate frames on a 3 ms gap: a record one byte short, one byte
         // long, a stray command. None is answered or stored, and record 1 is still the one
         // expected.
@@ -150,14 +122,14 @@ private slots:
             QTest::qWait(10);
         }
         QVERIFY(sim.waitForReceived(before + int(wrong.size())));
-        QCOMPARE(settle(port, quickQuietMs), QByteArray());
+        QCOMPARE(settle(port), QByteArray());
         QCOMPARE(
-            logged(sim.logPath(), QStringLiteral("BAD")),
+            sim.logged("BAD"),
             (QStringList{QStringLiteral("record 1: 256 bytes, expected 257"),
                          QStringLiteral("record 1: 258 bytes, expected 257"),
                          QStringLiteral("not a record, during download of record 1: 0042F0")}));
         QCOMPARE(sim.storedTable(), QStringList{records.at(0)} + loaded.mid(1));
-        QCOMPARE(ask(port, records.at(1).toLatin1(), 1, quickQuietMs), QByteArray("00"));
+        QCOMPARE(ask(port, records.at(1).toLatin1()), QByteArray("00"));
         QCOMPARE(sim.storedTable(), records + loaded.mid(2));
     }
 
@@ -175,7 +147,7 @@ private slots:
                 return QList<QByteArray>();
             QList<QByteArray> answers;
             for (const char *frame : {"0001F0", "0001ED", "40", "50", "00", "0001DD", "0001F2"})
-                answers << QByteArray::fromHex(ask(port, frame, 2, quickQuietMs));
+                answers << QByteArray::fromHex(ask(port, frame, 2));
             return answers;
         };
         const QList<QByteArray> first = session(QStringLiteral("7"));

@@ -9,8 +9,6 @@
 
 #include <QTest>
 
-#include <memory>
-
 using namespace irlearn;
 
 namespace {
@@ -73,135 +71,121 @@ class RealtimeTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void readOpeningPausesAndPacing();
-    void replyWindow();
-    void recordTimeout();
-    void learningWindow();
-    void noticeComesDown();
+    void initTestCase()
+    {
+        for (EngineRig *rig :
+             {&m_read, &m_mistimedRead, &m_silent, &m_short, &m_learning, &m_download})
+            QVERIFY(rig->start());
+
+        // The read first and alone through its opening: the simulators time-stamp a frame when
+        // they get to read it, and six of them waking at once on two cores blur the first pause.
+        QVERIFY(m_read.engine.readTable(QStringLiteral("0001")));
+        QVERIFY(m_read.sim.waitForReceived(3));
+
+        CodeTable table;
+        for (int r = 0; r < tableRecords; ++r)
+            table[std::size_t(r)] = QString(2 * 257, QLatin1Char(char('A' + r % 6)));
+        m_downloadAt = EngineRig::now();
+        QVERIFY(m_download.engine.downloadTable(QStringLiteral("0001"), table));
+        QVERIFY(m_learning.engine.learnCommand(QStringLiteral("0001"), 5));
+        QVERIFY(m_mistimedRead.engine.readTable(QStringLiteral("0001")));
+        QVERIFY(m_short.engine.readTable(QStringLiteral("0001")));
+        m_toggledAt = EngineRig::now();
+        QVERIFY(m_silent.engine.switchLearningMode(QStringLiteral("0001"), true));
+    }
+
+    void readOpeningPausesAndPacing()
+    {
+        QVERIFY(done(m_read, 20000));
+        QVERIFY(m_read.results.constLast().ok());
+        QCOMPARE(m_read.sim.received().size(), 3 + 16);
+        // The records trickle in at the line's speed; each still arrives whole, and once.
+        QCOMPARE(m_read.replies().size(), 16);
+        CodeTable read = m_read.results.constLast().table;
+        QCOMPARE(QStringList(read.begin(), read.begin() + tableRecords), m_read.sim.storedTable());
+        const QStringList faults = readTimingFaults(m_read);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+
+        // The same check on a read with 30 ms pauses and 600 ms pacing finds every one of them.
+        QVERIFY(done(m_mistimedRead, 25000));
+        const QStringList mistimed = readTimingFaults(m_mistimedRead);
+        QCOMPARE(mistimed.size(), 2 + 16);
+        QVERIFY(mistimed.first().startsWith(QStringLiteral("opening pause 1")));
+        QVERIFY(mistimed.last().startsWith(QStringLiteral("pacing after record 16")));
+    }
+
+    void replyWindow()
+    {
+        // A device that does not answer the toggle: given up after the reply window.
+        QVERIFY(done(m_silent, 5000));
+        QCOMPARE(m_silent.results.constLast().outcome, Outcome::TimedOut);
+        const qint64 waited = m_silent.finishedAtMs - m_toggledAt;
+        QVERIFY2(waited >= 2000 && waited < 2300, qPrintable(QString::number(waited)));
+    }
+
+    void recordTimeout()
+    {
+        // Record 1 stops after 200 bytes: the read gives up 3 to 4 s after the record began.
+        QVERIFY(done(m_short, 10000));
+        const OperationResult result = m_short.results.constLast();
+        QCOMPARE(result.outcome, Outcome::TimedOut);
+        QCOMPARE(result.record, 1);
+        const auto sent = m_short.sim.sentTimed();
+        QCOMPARE(sent.size(), 3);
+        QCOMPARE(sent.last().second.size(), 2 * 200);
+        const qint64 waited = m_short.finishedAtMs - sent.last().first;
+        QVERIFY2(waited >= 3000 && waited < 4000, qPrintable(QString::number(waited)));
+    }
+
+    void learningWindow()
+    {
+        // The device learns at once; the window runs in full after the success box closed, then
+        // learning mode goes off.
+        QVERIFY(done(m_learning, 25000));
+        QVERIFY(m_learning.results.constLast().ok());
+        QCOMPARE(m_learning.messages, QStringList{messages::learnt});
+        const auto frames = m_learning.sim.receivedTimed();
+        QCOMPARE(frames.size(), 3);
+        QCOMPARE(frames.last().second, QStringLiteral("0001F2"));
+        const qint64 window = frames.last().first - m_learning.closedAtMs;
+        QVERIFY2(window >= 15000 && window < 15500, qPrintable(QString::number(window)));
+    }
+
+    void noticeComesDown()
+    {
+        QVERIFY(QTest::qWaitFor([this] { return !m_download.noticeHiddenAtMs.isEmpty(); }, 25000));
+        QVERIFY(m_download.results.constLast().ok());
+        QCOMPARE(m_download.noticeHiddenAtMs.size(), 1);
+        // It comes down as the download ends, not when the 20 s guard runs out.
+        const qint64 hidden = m_download.noticeHiddenAtMs.constFirst();
+        QVERIFY2(hidden - m_downloadAt < 20000, qPrintable(QString::number(hidden - m_downloadAt)));
+        QVERIFY2(m_download.finishedAtMs - hidden < 100,
+                 qPrintable(QString::number(m_download.finishedAtMs - hidden)));
+    }
 
 private:
-    static bool done(EngineRig &rig, int timeoutMs);
+    static bool done(EngineRig &rig, int timeoutMs)
+    {
+        return QTest::qWaitFor([&rig] { return !rig.results.isEmpty() && !rig.engine.isRunning(); },
+                               timeoutMs);
+    }
 
-    std::unique_ptr<EngineRig> m_read;
-    std::unique_ptr<EngineRig> m_mistimedRead; // pauses too short, pacing too long
-    std::unique_ptr<EngineRig> m_silent;
-    std::unique_ptr<EngineRig> m_short;
-    std::unique_ptr<EngineRig> m_learning;
-    std::unique_ptr<EngineRig> m_download;
+    EngineRig m_read{paced};
+    // Pauses too short, pacing too long.
+    EngineRig m_mistimedRead{paced, [] {
+                                 Timings mistimed;
+                                 mistimed.openingPauseMs = 30;
+                                 mistimed.pacingMs = 600;
+                                 return mistimed;
+                             }()};
+    EngineRig m_silent{paced + QStringList{QStringLiteral("--echo"), QStringLiteral("silent")}};
+    EngineRig m_short{paced +
+                      QStringList{QStringLiteral("--short-record"), QStringLiteral("1:200")}};
+    EngineRig m_learning{paced + QStringList{QStringLiteral("--learn-delay"), QStringLiteral("0")}};
+    EngineRig m_download{paced};
     qint64 m_toggledAt = 0;
     qint64 m_downloadAt = 0;
 };
-
-bool RealtimeTest::done(EngineRig &rig, int timeoutMs)
-{
-    return QTest::qWaitFor([&rig] { return !rig.results.isEmpty() && !rig.engine.isRunning(); },
-                           timeoutMs);
-}
-
-void RealtimeTest::initTestCase()
-{
-    Timings mistimed;
-    mistimed.openingPauseMs = 30;
-    mistimed.pacingMs = 600;
-    m_read = std::make_unique<EngineRig>(paced);
-    m_mistimedRead = std::make_unique<EngineRig>(paced, mistimed);
-    m_silent = std::make_unique<EngineRig>(
-        paced + QStringList{QStringLiteral("--echo"), QStringLiteral("silent")});
-    m_short = std::make_unique<EngineRig>(
-        paced + QStringList{QStringLiteral("--short-record"), QStringLiteral("1:200")});
-    m_learning = std::make_unique<EngineRig>(
-        paced + QStringList{QStringLiteral("--learn-delay"), QStringLiteral("0")});
-    m_download = std::make_unique<EngineRig>(paced);
-    for (EngineRig *rig : {m_read.get(), m_mistimedRead.get(), m_silent.get(), m_short.get(),
-                           m_learning.get(), m_download.get()})
-        QVERIFY(rig->start());
-
-    // The read first and alone through its opening: the simulators time-stamp a frame when
-    // they get to read it, and six of them waking at once on two cores blur the first pause.
-    QVERIFY(m_read->engine.readTable(QStringLiteral("0001")));
-    QVERIFY(m_read->sim.waitForReceived(3));
-
-    CodeTable table;
-    for (int r = 0; r < tableRecords; ++r)
-        table[std::size_t(r)] = QString(2 * 257, QLatin1Char(char('A' + r % 6)));
-    m_downloadAt = EngineRig::now();
-    QVERIFY(m_download->engine.downloadTable(QStringLiteral("0001"), table));
-    QVERIFY(m_learning->engine.learnCommand(QStringLiteral("0001"), 5));
-    QVERIFY(m_mistimedRead->engine.readTable(QStringLiteral("0001")));
-    QVERIFY(m_short->engine.readTable(QStringLiteral("0001")));
-    m_toggledAt = EngineRig::now();
-    QVERIFY(m_silent->engine.switchLearningMode(QStringLiteral("0001"), true));
-}
-
-void RealtimeTest::readOpeningPausesAndPacing()
-{
-    QVERIFY(done(*m_read, 20000));
-    QVERIFY(m_read->results.constLast().ok());
-    QCOMPARE(m_read->sim.received().size(), 3 + 16);
-    // The records trickle in at the line's speed; each still arrives whole, and once.
-    QCOMPARE(m_read->replies().size(), 16);
-    CodeTable read = m_read->results.constLast().table;
-    QCOMPARE(QStringList(read.begin(), read.begin() + tableRecords), m_read->sim.storedTable());
-    const QStringList faults = readTimingFaults(*m_read);
-    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
-
-    // The same check on a read with 30 ms pauses and 600 ms pacing finds every one of them.
-    QVERIFY(done(*m_mistimedRead, 25000));
-    const QStringList mistimed = readTimingFaults(*m_mistimedRead);
-    QCOMPARE(mistimed.size(), 2 + 16);
-    QVERIFY(mistimed.first().startsWith(QStringLiteral("opening pause 1")));
-    QVERIFY(mistimed.last().startsWith(QStringLiteral("pacing after record 16")));
-}
-
-void RealtimeTest::replyWindow()
-{
-    // A device that does not answer the toggle: given up after the reply window.
-    QVERIFY(done(*m_silent, 5000));
-    QCOMPARE(m_silent->results.constLast().outcome, Outcome::TimedOut);
-    const qint64 waited = m_silent->finishedAtMs - m_toggledAt;
-    QVERIFY2(waited >= 2000 && waited < 2300, qPrintable(QString::number(waited)));
-}
-
-void RealtimeTest::recordTimeout()
-{
-    // Record 1 stops after 200 bytes: the read gives up 3 to 4 s after the record began.
-    QVERIFY(done(*m_short, 10000));
-    const OperationResult result = m_short->results.constLast();
-    QCOMPARE(result.outcome, Outcome::TimedOut);
-    QCOMPARE(result.record, 1);
-    const auto sent = m_short->sim.sentTimed();
-    QCOMPARE(sent.size(), 3);
-    QCOMPARE(sent.last().second.size(), 2 * 200);
-    const qint64 waited = m_short->finishedAtMs - sent.last().first;
-    QVERIFY2(waited >= 3000 && waited < 4000, qPrintable(QString::number(waited)));
-}
-
-void RealtimeTest::learningWindow()
-{
-    // The device learns at once; the window runs in full after the success box closed, then
-    // learning mode goes off.
-    QVERIFY(done(*m_learning, 25000));
-    QVERIFY(m_learning->results.constLast().ok());
-    QCOMPARE(m_learning->messages, QStringList{messages::learnt});
-    const auto frames = m_learning->sim.receivedTimed();
-    QCOMPARE(frames.size(), 3);
-    QCOMPARE(frames.last().second, QStringLiteral("0001F2"));
-    const qint64 window = frames.last().first - m_learning->closedAtMs;
-    QVERIFY2(window >= 15000 && window < 15500, qPrintable(QString::number(window)));
-}
-
-void RealtimeTest::noticeComesDown()
-{
-    QVERIFY(QTest::qWaitFor([this] { return !m_download->noticeHiddenAtMs.isEmpty(); }, 25000));
-    QVERIFY(m_download->results.constLast().ok());
-    QCOMPARE(m_download->noticeHiddenAtMs.size(), 1);
-    // It comes down as the download ends, not when the 20 s guard runs out.
-    const qint64 hidden = m_download->noticeHiddenAtMs.constFirst();
-    QVERIFY2(hidden - m_downloadAt < 20000, qPrintable(QString::number(hidden - m_downloadAt)));
-    QVERIFY2(m_download->finishedAtMs - hidden < 100,
-             qPrintable(QString::number(m_download->finishedAtMs - hidden)));
-}
 
 QTEST_GUILESS_MAIN(RealtimeTest)
 #include "tst_realtime.moc"

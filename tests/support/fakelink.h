@@ -3,12 +3,30 @@
 #include "serial/devicelink.h"
 #include "support/openwait.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 #include <QTimer>
 
 #include <functional>
+
+// Waits for a state on the event loop, woken by each event rather than polling: on a scripted line
+// every step of a dialogue is an event, and a poll's sleep would outlast the short timings.
+template <typename Done> bool until(Done done, int timeoutMs = 5000)
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    guard.start(timeoutMs);
+    while (!done()) {
+        if (!guard.isActive())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // What a finished step left for deletion goes, as it would in the running program.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
 
 // A scripted line for engine tests: records every frame written (as upper-case hex text) and
 // answers through a responder once the event loop has run, as a real line would. Anything else

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <optional>
 
 // Limits the size of files this process may write, as a filling disk would, for as long as it
 // lives. It binds root too, where a read-only folder would not stop a write. Writes past the
@@ -33,3 +34,10 @@ private:
     void (*m_handler)(int) = nullptr;
     bool m_ok = false;
 };
+
+// Whether write() reported success with files limited to bytes; none when no limit could be set.
+template <typename Write> std::optional<bool> writtenUnder(rlim_t bytes, Write write)
+{
+    const FileSizeLimit limit(bytes);
+    return limit.active() ? std::optional<bool>(write()) : std::nullopt;
+}

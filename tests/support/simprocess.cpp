@@ -79,10 +79,10 @@ QList<QPair<qint64, QString>> SimProcess::readLog(const QByteArray &kind) const
     return lines;
 }
 
-QStringList SimProcess::texts(const QList<QPair<qint64, QString>> &lines)
+QStringList SimProcess::logged(const QByteArray &kind) const
 {
     QStringList result;
-    for (const auto &line : lines)
+    for (const auto &line : readLog(kind))
         result.append(line.second);
     return result;
 }

@@ -33,9 +33,11 @@ public:
     QString dumpPath() const { return m_dir.filePath(QStringLiteral("table.bin")); }
 
     // The frames the simulator received, in order, as upper-case hex text ("0001F0").
-    QStringList received() const { return texts(receivedTimed()); }
+    QStringList received() const { return logged("RX"); }
     // The replies the simulator sent, in order, as upper-case hex text.
-    QStringList sent() const { return texts(sentTimed()); }
+    QStringList sent() const { return logged("TX"); }
+    // The texts of the frame log's lines of one kind (RX, TX, BAD: a frame refused, EV).
+    QStringList logged(const QByteArray &kind) const;
     // Received frames with the wall-clock time (ms since the epoch) of their arrival.
     QList<QPair<qint64, QString>> receivedTimed() const { return readLog("RX"); }
     // Sent replies with the wall-clock time (ms since the epoch) their first byte went out.
@@ -50,7 +52,6 @@ public:
 private:
     // The frame log's lines of one kind ("RX" received, "TX" sent).
     QList<QPair<qint64, QString>> readLog(const QByteArray &kind) const;
-    static QStringList texts(const QList<QPair<qint64, QString>> &lines);
 
     QStringList m_args;
     QTemporaryDir m_dir;
