@@ -17,8 +17,11 @@
 // behaviour, where the line's speed only costs time (tst_faults reads at line speed).
 struct QuickSim : SimProcess
 {
-    explicit QuickSim(const QStringList &args = {})
-        : SimProcess(QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + args,
+    // args: the simulator's further options, separated by spaces.
+    explicit QuickSim(const char *args = "")
+        : SimProcess(QString::fromLatin1("--frame-gap 5 ")
+                         .append(QLatin1String(args))
+                         .split(QLatin1Char(' '), Qt::SkipEmptyParts),
                      Pace::Instant)
     {
     }
@@ -56,6 +59,11 @@ public:
                            const QString &deviceNumber = QStringLiteral("0001"),
                            const QString &savedPort = QStringLiteral("COM1"),
                            irlearn::Timings timings = fastTimings());
+    // On a QuickSim's terminal, pinned as COM1 and saved with device 0001.
+    explicit WindowHarness(const QuickSim &sim, irlearn::Timings timings = quickTimings())
+        : WindowHarness(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"), timings)
+    {
+    }
     ~WindowHarness();
 
     irlearn::MainWindow &window() { return *m_window; }
@@ -130,6 +138,7 @@ public:
     QStringList sessionLines() const;
 
     static QByteArray readFile(const QString &path);
+    static bool writeFile(const QString &path, const QByteArray &bytes);
 
 private:
     QTemporaryDir m_dir;
