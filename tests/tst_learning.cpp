@@ -14,7 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString prompt = u"系统提示"_s;
 const QString learnt = u"指令学习成功！"_s;
 const QString badNumber = u"对不起，指令号不能为0"_s;
 const QString deviceLength = u"设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。"_s;
@@ -37,15 +36,6 @@ QString grid(const WindowHarness &h)
         s += b->isChecked() ? (b->isEnabled() ? u'P' : u'p') : (b->isEnabled() ? u'o' : u'.');
     }
     return s;
-}
-
-// A real double-click: press, release, the second press (as a double-click event), release.
-void doubleClick(QWidget *w)
-{
-    QTest::mousePress(w, Qt::LeftButton);
-    QTest::mouseRelease(w, Qt::LeftButton);
-    QTest::mouseDClick(w, Qt::LeftButton);
-    QTest::mouseRelease(w, Qt::LeftButton);
 }
 
 // Frames as the simulator logs them, one after another.
@@ -104,7 +94,7 @@ private slots:
             QVERIFY(!toggle->isChecked());
             QCOMPARE(grid(h), allFree);
         }
-        QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), prompt));
+        QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), u"系统提示"_s));
         h.click("panelSwitchButton");
         QVERIFY(sim.received().isEmpty());
         text1->setText(u"0001"_s);
@@ -161,7 +151,12 @@ private slots:
 
         h.click(key(0));
         QVERIFY(h.controlsEnabled(false));
-        doubleClick(toggle);
+        // A real double-click: press, release, the second press (as a double-click event),
+        // release.
+        QTest::mousePress(toggle, Qt::LeftButton);
+        QTest::mouseRelease(toggle, Qt::LeftButton);
+        QTest::mouseDClick(toggle, Qt::LeftButton);
+        QTest::mouseRelease(toggle, Qt::LeftButton);
         QVERIFY(h.idle());
         h.press("learningToggle");
         QVERIFY(toggle->isChecked());

@@ -139,9 +139,7 @@ private slots:
         ScriptedDevice device{link, {}, QLatin1String(p.lostAt)};
         for (const QString &entry : QString::fromLatin1(p.script).split(u';', Qt::SkipEmptyParts))
             device.script[entry.section(u':', 0, 0)] = entry.section(u':', 1).split(u',');
-        link->responder = [&device](const QString &f) {
-            return device.answer(f);
-        };
+        link->responder = std::bind(&ScriptedDevice::answer, &device, std::placeholders::_1);
         DeviceEngine engine(link, fast);
         openAndWait(engine, u"fake"_s);
         // Messages are shown in passing, as the command line does.
@@ -151,11 +149,10 @@ private slots:
 
         TeachPlan plan;
         plan.device = u"0001"_s;
-        plan.keys = TeachPlan::allKeys();
-        if (*p.keys)
-            plan.keys.clear();
         for (const char *k = p.keys; *k; ++k)
             plan.keys << *k - '0';
+        if (plan.keys.isEmpty())
+            plan.keys = TeachPlan::allKeys();
         plan.firstCommand = p.commands > 0 ? 11 : 0;
         plan.lastCommand = 10 + p.commands;
         plan.learningModeOn = p.learningModeOn;
@@ -170,9 +167,7 @@ private slots:
                     switched << QLatin1String(on ? "on" : "off") +
                                     QLatin1String(confirmed ? "" : "?");
                 });
-        QStringList started;
         connect(&session, &TeachSession::itemStarted, &session, [&](int item, int) {
-            started << session.items().at(item).name();
             if (item == p.cancelAt)
                 QTimer::singleShot(0, &session, &TeachSession::cancel);
         });

@@ -34,9 +34,11 @@ struct Wizard
     {
         return dialog->findChild<QPushButton *>(QLatin1String(name));
     }
+    // The text of a label on show; none for a hidden one.
     QString label(const char *name) const
     {
-        return dialog->findChild<QLabel *>(QLatin1String(name))->text();
+        const auto *l = dialog->findChild<QLabel *>(QLatin1String(name));
+        return l->isVisible() ? l->text() : QString();
     }
     QString marks() const
     {
@@ -90,7 +92,6 @@ private slots:
         QVERIFY(h.controlsEnabled(false));
         QVERIFY(!h.button("learningWizardButton")->isEnabled());
         QTRY_VERIFY(w.label("wizardPrompt").contains(u"「开机」"_s));
-        QVERIFY(w.dialog->findChild<QLabel *>(u"wizardPrompt"_s)->isVisible());
         QVERIFY(w.label("wizardHint").contains(u"空调先关着"_s));
 
         QVERIFY(w.click("wizardRetry"));
@@ -102,7 +103,6 @@ private slots:
         }
         QTRY_VERIFY(w.button("wizardSkip")->isVisible());
         QVERIFY(w.label("wizardResult").contains(u"设备无应答"_s));
-        QVERIFY(w.dialog->findChild<QLabel *>(u"wizardWarning"_s)->isVisible());
         QVERIFY(w.label("wizardWarning").contains(u"距离"_s));
         QVERIFY(w.click("wizardSkip"));
 
