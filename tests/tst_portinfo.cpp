@@ -168,13 +168,11 @@ private slots:
         QVERIFY(startHolder(holder, pty.slave));
         // Until the exec the holder is still called sh.
         QTRY_COMPARE(describePort(pty.slave).holderName, u"sleep"_s);
-        const PortDetails d = describePort(pty.slave);
-        QCOMPARE(d.state, PortState::Busy);
-        QCOMPARE(d.holderPid, holder.processId());
+        const qint64 pid = holder.processId();
+        QCOMPARE(describePort(pty.slave).holderPid, pid);
         const OpenFailure f = explainOpenFailure(pty.slave, QSerialPort::PermissionError);
         QCOMPARE(f.kind, PortState::Busy);
-        QCOMPARE(f.message,
-                 u"端口被占用：%1（进程 %2 sleep 正在使用）"_s.arg(pty.slave).arg(d.holderPid));
+        QCOMPARE(f.message, u"端口被占用：%1（进程 %2 sleep 正在使用）"_s.arg(pty.slave).arg(pid));
         holder.kill();
         QVERIFY(holder.waitForFinished());
         QTRY_COMPARE(describePort(pty.slave).state, PortState::Free);
@@ -182,7 +180,7 @@ private slots:
         // Lock files name holders whose fd folders are closed to us; a dead one's lock is stale.
         QTemporaryDir locks;
         const QString lockName = u"LCK.."_s + pty.slave.mid(5).replace(u'/', u'_');
-        const QByteArray dead = QByteArray::number(d.holderPid) + "\nsleep\nlocalhost\n";
+        const QByteArray dead = QByteArray::number(pid) + "\nsleep\nlocalhost\n";
         QVERIFY(WindowHarness::writeFile(locks.filePath(lockName), dead));
         QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), 0);
         QVERIFY(QFile::remove(locks.filePath(lockName)));

@@ -40,11 +40,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Receives the addresses QDesktopServices would hand to the browser.
+// Receives the local addresses QDesktopServices would hand to the browser while it lives.
 class UrlSink : public QObject
 {
     Q_OBJECT
 public:
+    UrlSink() { QDesktopServices::setUrlHandler(u"file"_s, this, "open"); }
+    ~UrlSink() override { QDesktopServices::unsetUrlHandler(u"file"_s); }
     QList<QUrl> opened;
 public slots:
     void open(const QUrl &url) { opened << url; }
@@ -86,11 +88,9 @@ private slots:
         QVERIFY(!(h.window().windowFlags() & Qt::WindowMaximizeButtonHint));
         // The link opens the installed README; a build tree has none, and shows no link.
         UrlSink sink;
-        QDesktopServices::setUrlHandler(u"file"_s, &sink, "open");
         auto *link = h.child<QLabel>("linkLabel");
         QCOMPARE(link->isVisible(), QFileInfo(irlearn::MainWindow::manualPath()).isFile());
         QTest::mouseClick(link, Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(u"file"_s);
         QCOMPARE(sink.opened, QList<QUrl>{QUrl::fromLocalFile(irlearn::MainWindow::manualPath())});
         QVERIFY(irlearn::MainWindow::manualPath().endsWith(u"/share/doc/irlearn/README.md"_s));
         // The command table names its columns.
@@ -203,20 +203,20 @@ private slots:
         // Saved from the session log: each line once stamped, whatever the pane shows.
         const QString path = dir.filePath(u"日志.txt"_s);
         QCOMPARE(h.sessionLines(), (QStringList{lines.at(0), u"端口不存在：COM9"_s}));
-        const auto savedSession = [&h, &path] {
-            return WindowHarness::readFile(path) == h.sessionFile().replace("\n", "\r\n");
+        // Saved through the menu: whether the file holds the session as on disk, in CR LF.
+        const auto save = [&h, &action](const QString &file) {
+            h.answerNextFileDialog(file);
+            action("LogSave")->trigger();
+            return WindowHarness::readFile(file) == h.sessionFile().replace("\n", "\r\n");
         };
-        h.answerNextFileDialog(path);
-        action("LogSave")->trigger();
-        QVERIFY(savedSession());
+        QVERIFY(save(path));
         QCOMPARE(h.fileDialogTitles(), QStringList{u"保存日志"_s});
 
         // Into a "folder" that is a regular file (root writes into read-only folders).
         const QString notFolder = dir.filePath(u"plain"_s);
         QVERIFY(WindowHarness::writeFile(notFolder, {}));
         const QString bad = notFolder + u"/log.txt"_s;
-        h.answerNextFileDialog(bad);
-        action("LogSave")->trigger();
+        QVERIFY(!save(bad));
         QCOMPARE(h.messages().size(), 1);
         QVERIFY2(h.messages().at(0).startsWith(u"日志未保存："_s + bad),
                  qPrintable(h.messages().at(0)));
@@ -232,14 +232,10 @@ private slots:
             emit h.window().engine().logLine(u"第%1行 "_s.arg(i) + QString(200, u'x'));
         QVERIFY(h.logLines().size() < 100);
         QCOMPARE(h.sessionLines().size(), 102);
-        h.answerNextFileDialog(path);
-        action("LogSave")->trigger();
-        QVERIFY(savedSession());
+        QVERIFY(save(path));
 
         UrlSink sink;
-        QDesktopServices::setUrlHandler(u"file"_s, &sink, "open");
         action("LogOpenFolder")->trigger();
-        QDesktopServices::unsetUrlHandler(u"file"_s);
         QCOMPARE(sink.opened, QList<QUrl>{QUrl::fromLocalFile(h.sessionLogFolder())});
 
         irlearn::MainWindow again{irlearn::Settings(h.settingsPath())};
