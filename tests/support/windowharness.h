@@ -143,14 +143,11 @@ public:
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<irlearn::MainWindow> m_window;
-    QStringList m_messages;
-    QStringList m_titles;
+    QStringList m_messages, m_titles;
     QList<qint64> m_closedAt;
-    QStringList m_fileAnswers;
     QStringList m_questions;
     QList<bool> m_questionAnswers;
     QList<std::function<void(QDialog *)>> m_dialogAnswers;
-    QStringList m_fileTitles;
-    QStringList m_fileFolders;
+    QStringList m_fileAnswers, m_fileTitles, m_fileFolders;
     int m_messageDelay = 0;
 };
