@@ -226,19 +226,19 @@ private slots:
 
         irlearn::CodeTable table;
         std::copy(file.begin(), file.end(), table.begin());
-        irlearn::TableLabels labels;
-        labels.brand = u"Gree"_s;
-        labels.model = u"KFR-35GW"_s;
-        const QString labelled = dir.filePath(u"gree.bin"_s);
-        QVERIFY(irlearn::labels::save(labelled, table, labels).labelsWritten);
-        const irlearn::TableLibrary library(dir.filePath(u"irlearn/library"_s));
-        QVERIFY(library.add(labelled).ok);
+        // A labelled code file of the brand's name, put into the library too.
+        const auto labelled = [&dir](const char *brand, const irlearn::CodeTable &t) {
+            const QString path = dir.filePath(QLatin1String(brand) + u".bin"_s);
+            irlearn::TableLabels labels;
+            labels.brand = QLatin1String(brand);
+            labels.model = u"KFR-35GW"_s;
+            return irlearn::labels::save(path, t, labels).labelsWritten &&
+                   irlearn::TableLibrary(dir.filePath(u"irlearn/library"_s)).add(path).ok;
+        };
+        const QString gree = dir.filePath(u"Gree.bin"_s);
         irlearn::CodeTable other = table;
         std::rotate(other.begin(), other.begin() + 1, other.begin() + 16);
-        const QString second = dir.filePath(u"midea.bin"_s);
-        labels.brand = u"Midea"_s;
-        QVERIFY(irlearn::labels::save(second, other, labels).labelsWritten);
-        QVERIFY(library.add(second).ok);
+        QVERIFY(labelled("Gree", table) && labelled("Midea", other));
 
         int listed = -1;
         h.answerNextDialog([&listed](QDialog *dialog) {
@@ -264,10 +264,10 @@ private slots:
 
         irlearn::CodeTable changed = table;
         changed[3] = other[3];
-        QVERIFY(irlearn::codefile::write(labelled, changed, nullptr));
+        QVERIFY(irlearn::codefile::write(gree, changed, nullptr));
         for (const bool yes : {false, true}) {
             h.answerNextQuestion(yes);
-            h.answerNextFileDialog(labelled);
+            h.answerNextFileDialog(gree);
             QVERIFY(h.clickIdle("downloadTableButton"));
         }
         QCOMPARE(h.questions().size(), 2);
@@ -276,8 +276,8 @@ private slots:
         wire += opening + records(changed);
         QTRY_COMPARE(sim.received(), wire);
 
-        QVERIFY(WindowHarness::writeFile(labelled + u".json"_s, "{\"format\": "));
-        h.answerNextFileDialog(labelled);
+        QVERIFY(WindowHarness::writeFile(gree + u".json"_s, "{\"format\": "));
+        h.answerNextFileDialog(gree);
         QVERIFY(h.clickIdle("downloadTableButton"));
         QCOMPARE(h.questions().size(), 2);
         wire += opening + records(changed);
