@@ -242,8 +242,7 @@ private slots:
         h.child<QComboBox>("commandNumberBox")->setEditText(u"001"_s);
         h.child<QLineEdit>("commandNameEdit")->setText(u"开机"_s);
 
-        bool shown = false;
-        bool locked = true;
+        bool shown = false, locked = true;
         QStringList countdown;
         QTimer probe;
         QObject::connect(&probe, &QTimer::timeout, [&] {

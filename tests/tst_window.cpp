@@ -321,8 +321,7 @@ private slots:
     // wizard's button clear of its neighbours.
     void textsFit()
     {
-        QStringList shown;
-        QStringList tooBig;
+        QStringList shown, tooBig;
         const auto show = [&shown, &tooBig](const QLabel *label) {
             shown << label->text();
             // A label that wraps needs its height at its width; one that does not, its one line.

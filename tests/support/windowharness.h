@@ -82,8 +82,9 @@ public:
     void click(const ObjectName &buttonName) { click(button(buttonName)); }
     // Keyboard activation (space bar) of a button.
     void press(const ObjectName &buttonName);
-    // Processes events until no operation runs (up to timeoutMs); false on time-out.
-    bool idle(int timeoutMs = 5000);
+    // Processes events until no operation runs (up to timeoutMs: a loaded machine can stretch a
+    // whole transfer well past its usual second); false on time-out.
+    bool idle(int timeoutMs = 10000);
     // A click and the operation it starts, run to its end.
     bool clickIdle(const ObjectName &buttonName)
     {
