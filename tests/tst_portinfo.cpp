@@ -25,6 +25,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace irlearn;
 
 namespace {
@@ -74,8 +76,7 @@ struct OpenWatch
 // Another program holding the terminal open.
 bool startHolder(QProcess &holder, const QString &tty)
 {
-    holder.start(QStringLiteral("sh"),
-                 {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>\"$0\""), tty});
+    holder.start(u"sh"_s, {u"-c"_s, u"exec sleep 30 <>\"$0\""_s, tty});
     return holder.waitForStarted();
 }
 
@@ -89,11 +90,11 @@ private slots:
     void missingAndNotASerialPort()
     {
         QTemporaryDir tmp;
-        const QString missing = tmp.filePath(QStringLiteral("ttyUSB9"));
-        const QString dangling = tmp.filePath(QStringLiteral("gone"));
+        const QString missing = tmp.filePath(u"ttyUSB9"_s);
+        const QString dangling = tmp.filePath(u"gone"_s);
         QVERIFY(QFile::link(missing, dangling));
-        const QString file = tmp.filePath(QStringLiteral("codes.bin"));
-        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        const QString file = tmp.filePath(u"codes.bin"_s);
+        QVERIFY(WindowHarness::writeFile(file, {}));
         // The file system outranks the error: a permission error on nothing is a missing port.
         for (const auto &[path, kind] : std::initializer_list<std::pair<QString, PortState>>{
                  {missing, PortState::Missing},
@@ -102,16 +103,15 @@ private slots:
                  {file, PortState::NotASerialPort}}) {
             const OpenFailure f = explainOpenFailure(path, QSerialPort::PermissionError);
             QCOMPARE(f.kind, kind);
-            QCOMPARE(f.message, (kind == PortState::Missing
-                                     ? QStringLiteral("端口不存在：%1（设备未连接或已拔出）")
-                                     : QStringLiteral("不是串口设备：%1"))
-                                    .arg(path));
+            QCOMPARE(f.message,
+                     (kind == PortState::Missing ? u"端口不存在：%1（设备未连接或已拔出）"_s
+                                                 : u"不是串口设备：%1"_s)
+                         .arg(path));
             QCOMPARE(describePort(path).state, kind);
         }
 
         // A terminal nobody holds: free, and failures it cannot explain stay general.
         Pty pty;
-        QVERIFY(!pty.slave.isEmpty());
         QCOMPARE(describePort(pty.slave).state, PortState::Free);
         const OpenFailure other =
             explainOpenFailure(pty.slave, QSerialPort::UnsupportedOperationError);
@@ -125,7 +125,6 @@ private slots:
     {
         QTemporaryDir tmp;
         Pty pty;
-        QVERIFY(!pty.slave.isEmpty());
         const QByteArray slave = QFile::encodeName(pty.slave);
         QCOMPARE(::chmod(slave.constData(), 0), 0);
         const group *dialout = ::getgrnam("dialout");
@@ -138,7 +137,7 @@ private slots:
         const QString user = QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
 
         // As the window sees it: a pinned link in a folder of its own.
-        const QString pinned = tmp.filePath(QStringLiteral("ttyIR"));
+        const QString pinned = tmp.filePath(u"ttyIR"_s);
         QVERIFY(QFile::link(pty.slave, pinned));
         const OpenFailure f = explainOpenFailure(pinned, QSerialPort::PermissionError);
         QCOMPARE(f.kind, PortState::NotPermitted);
@@ -158,41 +157,33 @@ private slots:
             QSKIP("only root can give the terminal to group root");
         const OpenFailure rootOnly = explainOpenFailure(pinned, QSerialPort::PermissionError);
         QCOMPARE(rootOnly.kind, PortState::NotPermitted);
-        QVERIFY2(rootOnly.message.contains(QStringLiteral("udev")) &&
-                     !rootOnly.message.contains(QStringLiteral("usermod")),
+        QVERIFY2(rootOnly.message.contains(u"udev"_s) && !rootOnly.message.contains(u"usermod"_s),
                  qPrintable(rootOnly.message));
     }
 
     void busyNamesTheHolder()
     {
         Pty pty;
-        QVERIFY(!pty.slave.isEmpty());
         QProcess holder;
         QVERIFY(startHolder(holder, pty.slave));
         // Until the exec the holder is still called sh.
-        QTRY_COMPARE(describePort(pty.slave).holderName, QStringLiteral("sleep"));
-        const PortDetails d = describePort(pty.slave);
-        QCOMPARE(d.state, PortState::Busy);
-        QCOMPARE(d.holderPid, holder.processId());
+        QTRY_COMPARE(describePort(pty.slave).holderName, u"sleep"_s);
+        const qint64 pid = holder.processId();
+        QCOMPARE(describePort(pty.slave).holderPid, pid);
         const OpenFailure f = explainOpenFailure(pty.slave, QSerialPort::PermissionError);
         QCOMPARE(f.kind, PortState::Busy);
-        QCOMPARE(f.message, QStringLiteral("端口被占用：%1（进程 %2 sleep 正在使用）")
-                                .arg(pty.slave)
-                                .arg(d.holderPid));
+        QCOMPARE(f.message, u"端口被占用：%1（进程 %2 sleep 正在使用）"_s.arg(pty.slave).arg(pid));
         holder.kill();
         QVERIFY(holder.waitForFinished());
         QTRY_COMPARE(describePort(pty.slave).state, PortState::Free);
 
         // Lock files name holders whose fd folders are closed to us; a dead one's lock is stale.
         QTemporaryDir locks;
-        const QString lockName =
-            QStringLiteral("LCK..") + pty.slave.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
-        QFile stale(locks.filePath(lockName));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write(QByteArray::number(d.holderPid) + "\nsleep\nlocalhost\n");
-        stale.close();
+        const QString lockName = u"LCK.."_s + pty.slave.mid(5).replace(u'/', u'_');
+        const QByteArray dead = QByteArray::number(pid) + "\nsleep\nlocalhost\n";
+        QVERIFY(WindowHarness::writeFile(locks.filePath(lockName), dead));
         QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), 0);
-        QVERIFY(stale.remove());
+        QVERIFY(QFile::remove(locks.filePath(lockName)));
         QLockFile lock(locks.filePath(lockName));
         QVERIFY(lock.tryLock());
         QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), QCoreApplication::applicationPid());
@@ -216,25 +207,24 @@ private slots:
         QVERIFY(sim.start());
         const QString simTty = QFileInfo(sim.linkPath()).canonicalFilePath();
         Pty busy;
-        QVERIFY(!busy.slave.isEmpty());
         QProcess holder;
         QVERIFY(startHolder(holder, busy.slave));
         QTRY_COMPARE(describePort(busy.slave).state, PortState::Busy);
-        const QString missing = tmp.filePath(QStringLiteral("ttyGone"));
-        const QString plain = tmp.filePath(QStringLiteral("ttyFile"));
+        const QString missing = tmp.filePath(u"ttyGone"_s);
+        const QString plain = tmp.filePath(u"ttyFile"_s);
         QVERIFY(QFile(plain).open(QIODevice::WriteOnly));
-        const QString settings = tmp.filePath(QStringLiteral("VexoSet.ini"));
+        const QString settings = tmp.filePath(u"VexoSet.ini"_s);
         IniFile ini(settings);
         const QStringList pins{sim.linkPath(), busy.slave, missing, plain};
         for (int i = 0; i < pins.size(); ++i)
-            QVERIFY(ini.write(QStringLiteral("Ports"), comName(i + 1), pins.at(i)));
+            QVERIFY(ini.write(u"Ports"_s, comName(i + 1), pins.at(i)));
 
         OpenWatch opens;
         QVERIFY(opens.watch(simTty) && opens.watch(busy.slave) && opens.watch(plain));
         MainWindow window(Settings(settings), WindowHarness::fastTimings());
         window.show();
-        auto *selector = window.findChild<QComboBox *>(QStringLiteral("portSelector"));
-        auto *connect = window.findChild<QPushButton *>(QStringLiteral("connectButton"));
+        auto *selector = window.findChild<QComboBox *>(u"portSelector"_s);
+        auto *connect = window.findChild<QPushButton *>(u"connectButton"_s);
         QVERIFY(selector && connect);
         for (int drop = 0; drop < 2; ++drop) { // at start-up, then each time the list drops down
             if (drop > 0) {
@@ -243,17 +233,17 @@ private slots:
             }
             // The machine's own serial ports may follow as COM5 and up.
             QVERIFY(selector->count() >= 1);
-            QCOMPARE(selector->itemText(0), QStringLiteral("COM1"));
+            QCOMPARE(selector->itemText(0), u"COM1"_s);
             QVERIFY(selector->count() == 1 || comNumber(selector->itemText(1)) > pins.size());
             QCOMPARE(selector->itemData(0, Qt::ToolTipRole).toString(),
-                     sim.linkPath() + QLatin1Char('\n') + simTty);
+                     sim.linkPath() + u'\n' + simTty);
             QCOMPARE(opens.opened(), QStringList());
         }
 
         // Connecting opens the chosen port, and only that one.
-        selector->setEditText(QStringLiteral("COM1"));
+        selector->setEditText(u"COM1"_s);
         QTest::mouseClick(connect, Qt::LeftButton);
-        QTRY_COMPARE(connect->text(), QStringLiteral("断 开"));
+        QTRY_COMPARE(connect->text(), u"断 开"_s);
         QCOMPARE(opens.opened(), QStringList{simTty});
         QTest::mouseClick(connect, Qt::LeftButton);
     }
@@ -265,9 +255,8 @@ private slots:
             return tmp.filePath(QLatin1String(name));
         };
         Pty pty, other;
-        QVERIFY(!pty.slave.isEmpty() && !other.slave.isEmpty());
         QVERIFY(QFile::link(pty.slave, at("usb-a")));
-        QVERIFY(QFile::link(QStringLiteral("usb-a"), at("usb-b"))); // relative, chained
+        QVERIFY(QFile::link(u"usb-a"_s, at("usb-b"))); // relative, chained
         QVERIFY(QFile::link(other.slave, at("usb-c")));
         QVERIFY(QFile::link(at("none"), at("usb-d")));
         QVERIFY(QFile(at("usb-e")).open(QIODevice::WriteOnly));

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 using namespace irlearn;
 
 namespace {
@@ -35,33 +37,84 @@ struct ScriptedDevice
             });
             return {};
         }
-        const bool mode = code == QLatin1String("F0") || code == QLatin1String("F2");
-        QString reply = mode ? code : QStringLiteral("00");
+        const bool mode = code == u"F0"_s || code == u"F2"_s;
+        QString reply = mode ? code : u"00"_s;
         if (!script.value(code).isEmpty())
             reply = script[code].takeFirst();
-        return reply == QLatin1String("--") ? QByteArray() : QByteArray::fromHex(reply.toLatin1());
+        return reply == u"--"_s ? QByteArray() : QByteArray::fromHex(reply.toLatin1());
     }
 };
 
-// '.' not yet, 'L' learnt, 'F' failed, 'S' skipped; a tested key: 'T' reacted, 'N' no reaction.
+// Each item's mark and its number of attempts: '.' not yet, 'L' learnt, 'F' failed, 'S' skipped;
+// a tested key: 'T' reacted, 'N' no reaction.
 QString marks(const QList<TeachItem> &items)
 {
     QString s;
     for (const TeachItem &item : items) {
         if (item.reaction != Reaction::Untested)
-            s += item.reaction == Reaction::Reacted ? QLatin1Char('T') : QLatin1Char('N');
+            s += item.reaction == Reaction::Reacted ? u'T' : u'N';
         else
-            s += QLatin1String(".LFS").at(int(item.status));
+            s += u".LFS"_s.at(int(item.status));
+        s += QString::number(item.attempts);
     }
     return s;
 }
 
-QString attempts(const QList<TeachItem> &items)
+// One pass: the plan, the device's script, the front end's answers, and what must come of them.
+struct Pass
 {
-    QString s;
-    for (const TeachItem &item : items)
-        s += QString::number(item.attempts);
-    return s;
+    const char *name;
+    const char *keys; // their numbers, one digit each; all ten: ""
+    int commands;     // numbered commands 11 to 10 + this
+    bool learningModeOn, test;
+    int autoRetries;
+    // "41:01,--" refuses the first learning of code 41 with 01 and ignores the second.
+    const char *script;
+    // The front end's answers, in order: r retry, s skip at a failure; y reacted, n none, x none
+    // and learn it again, - no verdict, at a test.
+    const char *decisions;
+    const char *lostAt;
+    int cancelAt; // the item whose learning start cancels the pass
+    const char *frames, *marks;
+    int warnings;
+    TeachSession::Ending ending;
+    // The pass's own switches of learning mode; "?" where the device did not confirm it.
+    const char *switches;
+};
+
+const QList<Pass> &passes()
+{
+    using E = TeachSession::Ending;
+    static const QList<Pass> list = {
+        {"every key learnt", "", 0, false, false, -1, "", "", "", -1,
+         "F0 40 41 42 43 44 45 46 47 48 49 F2", "L1L1L1L1L1L1L1L1L1L1", 0, E::Completed, "on off"},
+        // A success ends a run of failures; a skip does not.
+        {"retry, skip, three failures in a row", "", 0, false, false, -1, "41:01;43:--,--;44:01",
+         "rrss", "", -1, "F0 40 41 41 42 43 43 44 45 46 47 48 49 F2", "L1L2L1S2S1L1L1L1L1L1", 1,
+         E::Completed, "on off"},
+        {"scripted retries", "10", 0, false, false, 2, "40:01,01,01;41:--", "", "", -1,
+         "F0 40 40 40 41 41 F2", "F3L2", 2, E::Completed, "on off"},
+        {"learning mode not confirmed", "", 0, false, false, -1, "F0:--", "", "", -1, "F0 F2",
+         ".0.0.0.0.0.0.0.0.0.0", 0, E::NoLearningMode, "on? off"},
+        {"learning mode on already", "97", 0, true, false, -1, "", "", "", -1, "47 49 F2", "L1L1",
+         0, E::Completed, "off"},
+        {"port lost in the middle", "", 0, false, false, -1, "", "", "43", -1, "F0 40 41 42 43",
+         "L1L1L1.1.0.0.0.0.0.0", 0, E::PortLost, "on"},
+        {"cancelled in the middle", "", 0, false, false, -1, "", "", "", 2, "F0 40 41 42 F2",
+         "L1L1L1.0.0.0.0.0.0.0", 0, E::Cancelled, "on off"},
+        {"cancelled at a failure", "", 0, false, false, -1, "41:--", "", "", 1, "F0 40 41 F2",
+         "L1F1.0.0.0.0.0.0.0.0", 0, E::Cancelled, "on off"},
+        // Sent outside learning mode; the key without reaction is learnt again and retested
+        // before the next.
+        {"tests and a key learnt again", "012", 0, false, true, -1, "", "yxyn", "", -1,
+         "F0 40 41 42 F2 40 41 F0 41 F2 41 42", "T1T2N1", 0, E::Completed, "on off on off"},
+        {"tests without a verdict", "01", 0, false, true, -1, "", "--", "", -1, "F0 40 41 F2 40 41",
+         "L1L1", 0, E::Completed, "on off"},
+        // A numbered learning switches learning mode on and off around itself.
+        {"numbered commands after the keys", "0", 2, false, false, -1, "", "", "", -1,
+         "F0 40 F0 4A F2 F0 4B F2", "L1L1L1", 0, E::Completed, "on"},
+    };
+    return list;
 }
 
 } // namespace
@@ -73,130 +126,38 @@ class TeachTest : public QObject
 private slots:
     void wholePass_data()
     {
-        QTest::addColumn<QList<int>>("keys");
-        QTest::addColumn<int>("commands"); // numbered commands 11 to 10 + this
-        QTest::addColumn<bool>("learningModeOn");
-        QTest::addColumn<int>("autoRetries");
-        QTest::addColumn<bool>("test");
-        QTest::addColumn<QString>("script");
-        // The front end's answers, in order: r retry, s skip at a failure; y reacted, n none,
-        // x none and learn it again, - no verdict, at a test.
-        QTest::addColumn<QString>("decisions");
-        QTest::addColumn<QString>("lostAt");
-        QTest::addColumn<int>("cancelAt"); // the item whose learning start cancels the pass
-        QTest::addColumn<QString>("frames");
-        QTest::addColumn<QString>("marks");
-        QTest::addColumn<QString>("attempts");
-        QTest::addColumn<int>("warnings");
-        QTest::addColumn<TeachSession::Ending>("ending");
-        // The pass's own switches of learning mode; "?" where the device did not confirm it.
-        QTest::addColumn<QString>("switches");
-
-        const QList<int> all = TeachPlan::allKeys();
-        using E = TeachSession::Ending;
-        QTest::newRow("every key learnt") << all << 0 << false << -1 << false << ""
-                                          << ""
-                                          << "" << -1 << "F0 40 41 42 43 44 45 46 47 48 49 F2"
-                                          << "LLLLLLLLLL"
-                                          << "1111111111" << 0 << E::Completed << "on off";
-        // A success ends a run of failures; a skip does not.
-        QTest::newRow("retry, skip, three failures in a row")
-            << all << 0 << false << -1 << false << "41:01;43:--,--;44:01"
-            << "rrss"
-            << "" << -1 << "F0 40 41 41 42 43 43 44 45 46 47 48 49 F2"
-            << "LLLSSLLLLL"
-            << "1212111111" << 1 << E::Completed << "on off";
-        QTest::newRow("scripted retries")
-            << QList<int>{1, 0} << 0 << false << 2 << false << "40:01,01,01;41:--"
-            << ""
-            << "" << -1 << "F0 40 40 40 41 41 F2"
-            << "FL"
-            << "32" << 2 << E::Completed << "on off";
-        QTest::newRow("learning mode not confirmed")
-            << all << 0 << false << -1 << false << "F0:--"
-            << ""
-            << "" << -1 << "F0 F2"
-            << ".........."
-            << "0000000000" << 0 << E::NoLearningMode << "on? off";
-        QTest::newRow("learning mode on already")
-            << QList<int>{9, 7} << 0 << true << -1 << false << ""
-            << ""
-            << "" << -1 << "47 49 F2"
-            << "LL"
-            << "11" << 0 << E::Completed << "off";
-        QTest::newRow("port lost in the middle") << all << 0 << false << -1 << false << ""
-                                                 << ""
-                                                 << "43" << -1 << "F0 40 41 42 43"
-                                                 << "LLL......."
-                                                 << "1111000000" << 0 << E::PortLost << "on";
-        QTest::newRow("cancelled in the middle") << all << 0 << false << -1 << false << ""
-                                                 << ""
-                                                 << "" << 2 << "F0 40 41 42 F2"
-                                                 << "LLL......."
-                                                 << "1110000000" << 0 << E::Cancelled << "on off";
-        QTest::newRow("cancelled at a failure") << all << 0 << false << -1 << false << "41:--"
-                                                << ""
-                                                << "" << 1 << "F0 40 41 F2"
-                                                << "LF........"
-                                                << "1100000000" << 0 << E::Cancelled << "on off";
-        // Sent outside learning mode; the key without reaction is learnt again and retested
-        // before the next.
-        QTest::newRow("tests and a key learnt again")
-            << QList<int>{0, 1, 2} << 0 << false << -1 << true << ""
-            << "yxyn"
-            << "" << -1 << "F0 40 41 42 F2 40 41 F0 41 F2 41 42"
-            << "TTN"
-            << "121" << 0 << E::Completed << "on off on off";
-        QTest::newRow("tests without a verdict")
-            << QList<int>{0, 1} << 0 << false << -1 << true << ""
-            << "--"
-            << "" << -1 << "F0 40 41 F2 40 41"
-            << "LL"
-            << "11" << 0 << E::Completed << "on off";
-        // A numbered learning switches learning mode on and off around itself.
-        QTest::newRow("numbered commands after the keys")
-            << QList<int>{0} << 2 << false << -1 << false << ""
-            << ""
-            << "" << -1 << "F0 40 F0 4A F2 F0 4B F2"
-            << "LLL"
-            << "111" << 0 << E::Completed << "on";
+        QTest::addColumn<int>("pass");
+        for (int i = 0; i < passes().size(); ++i)
+            QTest::newRow(passes().at(i).name) << i;
     }
 
     void wholePass()
     {
-        QFETCH(QList<int>, keys);
-        QFETCH(int, commands);
-        QFETCH(bool, learningModeOn);
-        QFETCH(int, autoRetries);
-        QFETCH(bool, test);
-        QFETCH(QString, script);
-        QFETCH(QString, decisions);
-        QFETCH(QString, lostAt);
-        QFETCH(int, cancelAt);
-
+        QFETCH(int, pass);
+        const Pass &p = passes().at(pass);
         auto *link = new FakeLink;
-        ScriptedDevice device{link, {}, lostAt};
-        for (const QString &entry : script.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-            device.script[entry.section(QLatin1Char(':'), 0, 0)] =
-                entry.section(QLatin1Char(':'), 1).split(QLatin1Char(','));
-        link->responder = [&device](const QString &f) {
-            return device.answer(f);
-        };
+        ScriptedDevice device{link, {}, QLatin1String(p.lostAt)};
+        for (const QString &entry : QString::fromLatin1(p.script).split(u';', Qt::SkipEmptyParts))
+            device.script[entry.section(u':', 0, 0)] = entry.section(u':', 1).split(u',');
+        link->responder = std::bind(&ScriptedDevice::answer, &device, std::placeholders::_1);
         DeviceEngine engine(link, fast);
-        openAndWait(engine, QStringLiteral("fake"));
+        openAndWait(engine, u"fake"_s);
         // Messages are shown in passing, as the command line does.
         connect(&engine, &DeviceEngine::message, &engine, [&engine] {
             QTimer::singleShot(0, &engine, [&engine] { engine.messageClosed(); });
         });
 
         TeachPlan plan;
-        plan.device = QStringLiteral("0001");
-        plan.keys = keys;
-        plan.firstCommand = commands > 0 ? 11 : 0;
-        plan.lastCommand = 10 + commands;
-        plan.learningModeOn = learningModeOn;
-        plan.autoRetries = autoRetries;
-        plan.test = test;
+        plan.device = u"0001"_s;
+        for (const char *k = p.keys; *k; ++k)
+            plan.keys << *k - '0';
+        if (plan.keys.isEmpty())
+            plan.keys = TeachPlan::allKeys();
+        plan.firstCommand = p.commands > 0 ? 11 : 0;
+        plan.lastCommand = 10 + p.commands;
+        plan.learningModeOn = p.learningModeOn;
+        plan.autoRetries = p.autoRetries;
+        plan.test = p.test;
         TeachSession session(engine, plan);
         QSignalSpy warned(&session, &TeachSession::repeatedFailures);
         QSignalSpy finished(&session, &TeachSession::finished);
@@ -206,25 +167,23 @@ private slots:
                     switched << QLatin1String(on ? "on" : "off") +
                                     QLatin1String(confirmed ? "" : "?");
                 });
-        QStringList started;
         connect(&session, &TeachSession::itemStarted, &session, [&](int item, int) {
-            started << session.items().at(item).name();
-            if (item == cancelAt)
+            if (item == p.cancelAt)
                 QTimer::singleShot(0, &session, &TeachSession::cancel);
         });
 
         // The front end answers a moment later, as an operator does.
-        QString pending = decisions;
+        QString pending = QLatin1String(p.decisions);
         int relearnNext = -1;
         connect(&session, &TeachSession::phaseChanged, &session, [&](TeachSession::Phase phase) {
             QTimer::singleShot(0, &session, [&, phase] {
                 if (session.phase() != phase)
                     return;
-                const QChar c = pending.isEmpty() ? QLatin1Char('?') : pending.at(0);
+                const QChar c = pending.isEmpty() ? u'?' : pending.at(0);
                 switch (phase) {
                 case TeachSession::Phase::Deciding:
                     pending.remove(0, 1);
-                    c == QLatin1Char('r') ? session.retry() : session.skip();
+                    c == u'r' ? session.retry() : session.skip();
                     break;
                 case TeachSession::Phase::TestReady:
                     if (relearnNext >= 0)
@@ -234,12 +193,12 @@ private slots:
                     break;
                 case TeachSession::Phase::Answering:
                     pending.remove(0, 1);
-                    if (c == QLatin1Char('x'))
+                    if (c == u'x')
                         relearnNext = session.current();
-                    if (c == QLatin1Char('-'))
+                    if (c == u'-')
                         session.noAnswer();
                     else
-                        session.answer(c == QLatin1Char('y'));
+                        session.answer(c == u'y');
                     break;
                 case TeachSession::Phase::TestsDone:
                     session.finish();
@@ -252,22 +211,15 @@ private slots:
 
         session.start();
         QVERIFY(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
-        QFETCH(QString, frames);
-        QFETCH(QString, marks);
-        QFETCH(QString, attempts);
-        QFETCH(int, warnings);
-        QFETCH(TeachSession::Ending, ending);
-        QFETCH(QString, switches);
         QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.at(0).at(0).value<TeachSession::Ending>(), ending);
+        QCOMPARE(finished.at(0).at(0).value<TeachSession::Ending>(), p.ending);
         QStringList wire;
         for (const QString &f : link->written)
-            wire << (f.startsWith(QLatin1String("0001")) ? f.mid(4) : f);
-        QCOMPARE(wire.join(QLatin1Char(' ')), frames);
-        QCOMPARE(::marks(session.items()), marks);
-        QCOMPARE(::attempts(session.items()), attempts);
-        QCOMPARE(int(warned.size()), warnings);
-        QCOMPARE(switched.join(QLatin1Char(' ')), switches);
+            wire << (f.startsWith(u"0001"_s) ? f.mid(4) : f);
+        QCOMPARE(wire.join(u' '), QLatin1String(p.frames));
+        QCOMPARE(marks(session.items()), QLatin1String(p.marks));
+        QCOMPARE(int(warned.size()), p.warnings);
+        QCOMPARE(switched.join(u' '), QLatin1String(p.switches));
         QVERIFY(pending.isEmpty());
         QVERIFY(!session.isRunning());
         // Nothing more goes out once the pass has ended.

@@ -36,13 +36,17 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-// Receives the addresses QDesktopServices would hand to the browser.
+// Receives the local addresses QDesktopServices would hand to the browser while it lives.
 class UrlSink : public QObject
 {
     Q_OBJECT
 public:
+    UrlSink() { QDesktopServices::setUrlHandler(u"file"_s, this, "open"); }
+    ~UrlSink() override { QDesktopServices::unsetUrlHandler(u"file"_s); }
     QList<QUrl> opened;
 public slots:
     void open(const QUrl &url) { opened << url; }
@@ -61,23 +65,21 @@ private slots:
     void startUpConnectAndPanels()
     {
         QTemporaryDir dir;
-        const QString plugged = dir.filePath(QStringLiteral("ttyPlugged"));
+        const QString plugged = dir.filePath(u"ttyPlugged"_s);
         WindowHarness h{plugged};
         auto *combo1 = h.child<QComboBox>("portSelector");
-        QCOMPARE(combo1->currentText(), QStringLiteral("COM1"));
-        QCOMPARE(combo1->findText(QStringLiteral("COM1")), -1);
-        QCOMPARE(h.child<QLineEdit>("deviceNumberEdit")->text(), QStringLiteral("0001"));
-        QCOMPARE(h.button("connectButton")->text(), QStringLiteral("连 接"));
+        QCOMPARE(combo1->currentText(), u"COM1"_s);
+        QCOMPARE(combo1->findText(u"COM1"_s), -1);
+        QCOMPARE(h.button("connectButton")->text(), u"连 接"_s);
         QVERIFY(h.controlsEnabled(false));
         QVERIFY(!h.button("addCommandButton")->isEnabled());
         for (const char *hidden : {"learnPrompt", "waitNotice", "savePanel"})
             QVERIFY2(!h.child<QWidget>(hidden)->isVisible(), hidden);
-        QVERIFY(h.child<QPlainTextEdit>("logView")->isReadOnly());
         QVERIFY(h.logLines().isEmpty());
         QVERIFY(h.deviceInFront());
         // The command line knows the keys by the names they carry here.
         for (int key = 0; key < irlearn::frames::keyCount; ++key)
-            QCOMPARE(h.button(QStringLiteral("keyButton%1").arg(key))->text(),
+            QCOMPARE(h.button(u"keyButton%1"_s.arg(key))->text(),
                      irlearn::frames::keyNames().at(key));
         // Fixed at its designed size.
         const QSize designed = h.window().size();
@@ -86,30 +88,25 @@ private slots:
         QVERIFY(!(h.window().windowFlags() & Qt::WindowMaximizeButtonHint));
         // The link opens the installed README; a build tree has none, and shows no link.
         UrlSink sink;
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &sink, "open");
         auto *link = h.child<QLabel>("linkLabel");
-        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(link->isVisible(), QFileInfo(irlearn::MainWindow::manualPath()).isFile());
         QTest::mouseClick(link, Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(sink.opened, QList<QUrl>{QUrl::fromLocalFile(irlearn::MainWindow::manualPath())});
-        QVERIFY(irlearn::MainWindow::manualPath().endsWith(
-            QStringLiteral("/share/doc/irlearn/README.md")));
+        QVERIFY(irlearn::MainWindow::manualPath().endsWith(u"/share/doc/irlearn/README.md"_s));
         // The command table names its columns.
         auto *grid = h.child<QTableWidget>("commandGrid");
-        QStringList columns;
+        const QStringList columns{u"指令号"_s, u"指令名称"_s, u"备注"_s, u"状态"_s};
+        QCOMPARE(grid->columnCount(), columns.size());
         for (int c = 0; c < grid->columnCount(); ++c)
-            columns << grid->horizontalHeaderItem(c)->text();
-        QCOMPARE(columns, (QStringList{QStringLiteral("指令号"), QStringLiteral("指令名称"),
-                                       QStringLiteral("备注"), QStringLiteral("状态")}));
+            QCOMPARE(grid->horizontalHeaderItem(c)->text(), columns.at(c));
 
         // Nothing to connect to is said, not ignored.
         combo1->setEditText(QString());
         h.click("connectButton");
         QVERIFY(!h.connected());
-        QCOMPARE(h.logLines().constLast(), QStringLiteral("请选择通信端口"));
-        QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), QStringLiteral("请选择通信端口"));
-        combo1->setEditText(QStringLiteral("COM1"));
+        QCOMPARE(h.logLines().constLast(), u"请选择通信端口"_s);
+        QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), u"请选择通信端口"_s);
+        combo1->setEditText(u"COM1"_s);
 
         SimProcess sim;
         QVERIFY(sim.start());
@@ -121,31 +118,27 @@ private slots:
         QVERIFY(!h.connectPort());
         QVERIFY(h.controlsEnabled(false));
         const QString busy = h.logLines().constLast();
-        QVERIFY2(busy.startsWith(QStringLiteral("端口被占用：") + plugged) &&
+        QVERIFY2(busy.startsWith(u"端口被占用："_s + plugged) &&
                      busy.contains(QString::number(QCoreApplication::applicationPid())),
                  qPrintable(busy));
         QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), busy);
         other.close();
         QVERIFY(h.connectPort());
-        QCOMPARE(h.logLines().constLast(),
-                 QStringLiteral("已连接 COM1：%1，9600,n,8,1").arg(plugged));
+        QCOMPARE(h.logLines().constLast(), u"已连接 COM1：%1，9600,n,8,1"_s.arg(plugged));
         QCOMPARE(h.child<QLabel>("creditLabel")->toolTip(), QString());
         QVERIFY(!combo1->isEnabled());
         QVERIFY(h.controlsEnabled(true));
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(sim.received(), QStringList{QStringLiteral("0001F0")});
-        QVERIFY(h.logLines().contains(QStringLiteral("--== 输出指令[0001F0] ==--")));
-        QVERIFY(h.logLines().contains(QStringLiteral("收到参数：F0")));
+        QCOMPARE(sim.received(), QStringList{u"0001F0"_s});
+        QVERIFY(h.logLines().contains(u"--== 输出指令[0001F0] ==--"_s));
+        QVERIFY(h.logLines().contains(u"收到参数：F0"_s));
 
-        // The command table comes forward in the same place and goes back.
-        h.click("panelSwitchButton");
-        QVERIFY(!h.deviceInFront());
-        QCOMPARE(h.button("panelSwitchButton")->text(), QStringLiteral("设备面板"));
-        QCOMPARE(h.child<QWidget>("commandTablePanel")->pos(),
-                 h.child<QWidget>("devicePanel")->pos());
-        h.click("panelSwitchButton");
-        QVERIFY(h.deviceInFront());
-        QCOMPARE(h.button("panelSwitchButton")->text(), QStringLiteral("指令表"));
+        // The command table comes forward and goes back.
+        for (const bool device : {false, true}) {
+            h.click("panelSwitchButton");
+            QCOMPARE(h.deviceInFront(), device);
+            QCOMPARE(h.button("panelSwitchButton")->text(), device ? u"指令表"_s : u"设备面板"_s);
+        }
 
         h.click("connectButton");
         QVERIFY(!h.connected());
@@ -155,16 +148,16 @@ private slots:
         // Released, the port is listed again: only ports that can be opened are.
         combo1->showPopup();
         combo1->hidePopup();
-        QVERIFY(combo1->findText(QStringLiteral("COM1")) >= 0);
+        QVERIFY(combo1->findText(u"COM1"_s) >= 0);
         QCOMPARE(combo1->toolTip(), plugged);
 
         // Saved also while connected, the pins kept. The desktop session's end takes the same
         // path, but its signal cannot be raised from a test.
         QVERIFY(h.connectPort());
-        h.child<QLineEdit>("deviceNumberEdit")->setText(QStringLiteral("00\n12"));
+        h.child<QLineEdit>("deviceNumberEdit")->setText(u"00\n12"_s);
         h.window().close();
-        QCOMPARE(h.setting("Setup", "TXPort"), QStringLiteral("COM1"));
-        QCOMPARE(h.setting("Setup", "TXsbID"), QStringLiteral("00 12"));
+        QCOMPARE(h.setting("Setup", "TXPort"), u"COM1"_s);
+        QCOMPARE(h.setting("Setup", "TXsbID"), u"00 12"_s);
         QCOMPARE(h.setting("Ports", "COM1"), plugged);
     }
 
@@ -175,7 +168,7 @@ private slots:
     void logMenu()
     {
         QTemporaryDir dir;
-        const QString gone = dir.filePath(QStringLiteral("ttyGone"));
+        const QString gone = dir.filePath(u"ttyGone"_s);
         WindowHarness h{gone}; // COM1 pinned to a device that is not there
         auto *pane = h.child<QPlainTextEdit>("logView");
         const auto action = [&h](const char *name) {
@@ -184,22 +177,21 @@ private slots:
         QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(20, 20),
                                      pane->viewport()->mapToGlobal(QPoint(20, 20)));
         QCoreApplication::sendEvent(pane->viewport(), &rightClick);
-        auto *menu = h.window().findChild<QMenu *>(QStringLiteral("LogMenu"));
+        auto *menu = h.window().findChild<QMenu *>(u"LogMenu"_s);
         QTRY_VERIFY(menu->isVisible());
         menu->hide();
 
         QVERIFY(!h.connectPort());
         action("LogTimeStamps")->trigger();
-        QCOMPARE(h.setting("Log", "TimeStamps"), QStringLiteral("1"));
+        QCOMPARE(h.setting("Log", "TimeStamps"), u"1"_s);
         // A port with no device pinned or listed behind it, shown although it is not in the list.
-        h.child<QComboBox>("portSelector")->setEditText(QStringLiteral("COM9"));
+        h.child<QComboBox>("portSelector")->setEditText(u"COM9"_s);
         QVERIFY(!h.connectPort());
         QVERIFY(h.controlsEnabled(false));
         const QStringList lines = h.logLines();
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.at(0), QStringLiteral("端口不存在：%1（设备未连接或已拔出）").arg(gone));
-        const QRegularExpression stamped(
-            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 端口不存在：COM9$"));
+        QCOMPARE(lines.at(0), u"端口不存在：%1（设备未连接或已拔出）"_s.arg(gone));
+        const QRegularExpression stamped(u"^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 端口不存在：COM9$"_s);
         QVERIFY2(stamped.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
 
         QVERIFY(!action("LogCopy")->isEnabled());
@@ -209,27 +201,27 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), pane->toPlainText());
 
         // Saved from the session log: each line once stamped, whatever the pane shows.
-        const QString path = dir.filePath(QStringLiteral("日志.txt"));
-        QCOMPARE(h.sessionLines(), (QStringList{lines.at(0), QStringLiteral("端口不存在：COM9")}));
-        const auto savedSession = [&h, &path] {
-            return WindowHarness::readFile(path) == h.sessionFile().replace("\n", "\r\n");
+        const QString path = dir.filePath(u"日志.txt"_s);
+        QCOMPARE(h.sessionLines(), (QStringList{lines.at(0), u"端口不存在：COM9"_s}));
+        // Saved through the menu: whether the file holds the session as on disk, in CR LF.
+        const auto save = [&h, &action](const QString &file) {
+            h.answerNextFileDialog(file);
+            action("LogSave")->trigger();
+            return WindowHarness::readFile(file) == h.sessionFile().replace("\n", "\r\n");
         };
-        h.answerNextFileDialog(path);
-        action("LogSave")->trigger();
-        QVERIFY(savedSession());
-        QCOMPARE(h.fileDialogTitles(), QStringList{QStringLiteral("保存日志")});
+        QVERIFY(save(path));
+        QCOMPARE(h.fileDialogTitles(), QStringList{u"保存日志"_s});
 
         // Into a "folder" that is a regular file (root writes into read-only folders).
-        const QString notFolder = dir.filePath(QStringLiteral("plain"));
-        QVERIFY(QFile(notFolder).open(QIODevice::WriteOnly));
-        const QString bad = notFolder + QStringLiteral("/log.txt");
-        h.answerNextFileDialog(bad);
-        action("LogSave")->trigger();
+        const QString notFolder = dir.filePath(u"plain"_s);
+        QVERIFY(WindowHarness::writeFile(notFolder, {}));
+        const QString bad = notFolder + u"/log.txt"_s;
+        QVERIFY(!save(bad));
         QCOMPARE(h.messages().size(), 1);
-        QVERIFY2(h.messages().at(0).startsWith(QStringLiteral("日志未保存：") + bad),
+        QVERIFY2(h.messages().at(0).startsWith(u"日志未保存："_s + bad),
                  qPrintable(h.messages().at(0)));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 (QStringList{QStringLiteral("plain"), QStringLiteral("日志.txt")}));
+                 (QStringList{u"plain"_s, u"日志.txt"_s}));
         QCOMPARE(QFileInfo(notFolder).size(), 0);
 
         // Cleared, the pane is empty, and when it starts afresh at its limit it keeps only its
@@ -237,22 +229,17 @@ private slots:
         action("LogClear")->trigger();
         QVERIFY(pane->toPlainText().isEmpty());
         for (int i = 0; i < 100; ++i)
-            emit h.window().engine().logLine(QStringLiteral("第%1行 ").arg(i) +
-                                             QString(200, QLatin1Char('x')));
+            emit h.window().engine().logLine(u"第%1行 "_s.arg(i) + QString(200, u'x'));
         QVERIFY(h.logLines().size() < 100);
         QCOMPARE(h.sessionLines().size(), 102);
-        h.answerNextFileDialog(path);
-        action("LogSave")->trigger();
-        QVERIFY(savedSession());
+        QVERIFY(save(path));
 
         UrlSink sink;
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &sink, "open");
         action("LogOpenFolder")->trigger();
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(sink.opened, QList<QUrl>{QUrl::fromLocalFile(h.sessionLogFolder())});
 
         irlearn::MainWindow again{irlearn::Settings(h.settingsPath())};
-        QVERIFY(again.findChild<QAction *>(QStringLiteral("LogTimeStamps"))->isChecked());
+        QVERIFY(again.findChild<QAction *>(u"LogTimeStamps"_s)->isChecked());
     }
 
     // --port and --device select at start-up and are saved only where the operator changed them; a
@@ -261,67 +248,57 @@ private slots:
     void commandLineAndFirstRun()
     {
         using irlearn::StartOptions;
-        const QString program = QStringLiteral("irlearn");
-        const StartOptions given =
-            StartOptions::parse({program, QStringLiteral("--port"), QStringLiteral("com7"),
-                                 QStringLiteral("--device"), QStringLiteral("0042")});
+        const auto parse = [](const char *args) {
+            return StartOptions::parse((u"irlearn "_s + QLatin1String(args)).split(u' '));
+        };
+        const StartOptions given = parse("--port com7 --device 0042");
         QCOMPARE(given.action, StartOptions::Action::Run);
-        QCOMPARE(given.port, QStringLiteral("COM7"));
-        QCOMPARE(given.device, QStringLiteral("0042"));
+        QCOMPARE(given.port, u"COM7"_s);
+        QCOMPARE(given.device, u"0042"_s);
         for (const char *bad : {"--port COM33", "--port COM0", "--port 7", "--device 42",
                                 "--device 00x1", "--bogus", "stray", "--port"}) {
-            const StartOptions refused = StartOptions::parse(
-                QStringList{program} + QString::fromLatin1(bad).split(QLatin1Char(' ')));
+            const StartOptions refused = parse(bad);
             QVERIFY2(refused.action == StartOptions::Action::Refuse && !refused.error.isEmpty(),
                      bad);
         }
 
         for (const bool changed : {false, true}) {
             WindowHarness h{QString()}; // saved: COM1, 0001
-            h.window().startWith(QStringLiteral("COM7"), QStringLiteral("0042"));
-            QCOMPARE(h.child<QComboBox>("portSelector")->currentText(), QStringLiteral("COM7"));
-            QCOMPARE(h.child<QLineEdit>("deviceNumberEdit")->text(), QStringLiteral("0042"));
+            h.window().startWith(u"COM7"_s, u"0042"_s);
+            QCOMPARE(h.child<QComboBox>("portSelector")->currentText(), u"COM7"_s);
+            QCOMPARE(h.child<QLineEdit>("deviceNumberEdit")->text(), u"0042"_s);
             if (changed)
-                h.child<QLineEdit>("deviceNumberEdit")->setText(QStringLiteral("0043"));
+                h.child<QLineEdit>("deviceNumberEdit")->setText(u"0043"_s);
             h.window().close();
-            QCOMPARE(h.setting("Setup", "TXPort"), QStringLiteral("COM1"));
-            QCOMPARE(h.setting("Setup", "TXsbID"),
-                     changed ? QStringLiteral("0043") : QStringLiteral("0001"));
+            QCOMPARE(h.setting("Setup", "TXPort"), u"COM1"_s);
+            QCOMPARE(h.setting("Setup", "TXsbID"), changed ? u"0043"_s : u"0001"_s);
         }
 
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("VexoSet.ini"));
+        const QString path = dir.filePath(u"VexoSet.ini"_s);
         {
             irlearn::MainWindow window{irlearn::Settings(path)};
-            QVERIFY(window.findChild<QComboBox *>(QStringLiteral("portSelector"))
-                        ->currentText()
-                        .isEmpty());
-            QVERIFY(window.findChild<QLineEdit *>(QStringLiteral("deviceNumberEdit"))
-                        ->text()
-                        .isEmpty());
+            QVERIFY(window.findChild<QComboBox *>(u"portSelector"_s)->currentText().isEmpty());
+            QVERIFY(window.findChild<QLineEdit *>(u"deviceNumberEdit"_s)->text().isEmpty());
             QVERIFY(!QFile::exists(path));
-            window.findChild<QLineEdit *>(QStringLiteral("deviceNumberEdit"))
-                ->setText(QStringLiteral("0007"));
+            window.findChild<QLineEdit *>(u"deviceNumberEdit"_s)->setText(u"0007"_s);
             window.close();
         }
-        const irlearn::IniFile saved(path);
-        const QString setup = QStringLiteral("Setup");
-        QCOMPARE(saved.read(setup, QStringLiteral("TXsbID"), QString()), QStringLiteral("0007"));
-        QCOMPARE(saved.read(setup, QStringLiteral("TXPort"), QStringLiteral("?")), QString());
+        QCOMPARE(irlearn::IniFile(path).read(u"Setup"_s, u"TXsbID"_s, QString()), u"0007"_s);
+        QCOMPARE(irlearn::IniFile(path).read(u"Setup"_s, u"TXPort"_s, u"?"_s), QString());
 
         // The program itself: --version and --help need no display, they are answered before the
         // GUI starts; a refused command line ends with its status.
         QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
-        headless.remove(QStringLiteral("DISPLAY"));
-        headless.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        headless.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        headless.remove(u"DISPLAY"_s);
+        headless.remove(u"WAYLAND_DISPLAY"_s);
+        headless.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
         // out: a pattern for all of standard output.
         const auto run = [](const QProcessEnvironment &env, const char *args, int status,
                             const QString &out, const QString &err) {
             QProcess app;
             app.setProcessEnvironment(env);
-            app.start(QStringLiteral(IRLEARN_APP_PATH),
-                      QString::fromLatin1(args).split(QLatin1Char(' ')));
+            app.start(QStringLiteral(IRLEARN_APP_PATH), QString::fromLatin1(args).split(u' '));
             return app.waitForFinished(10000) && app.exitStatus() == QProcess::NormalExit &&
                    app.exitCode() == status &&
                    QRegularExpression(out)
@@ -330,14 +307,12 @@ private slots:
                    QString::fromUtf8(app.readAllStandardError()).contains(err);
         };
         QVERIFY(run(headless, "--version", 0,
-                    QStringLiteral("^irlearn ") +
-                        QRegularExpression::escape(QStringLiteral(IRLEARN_VERSION "\n")) +
-                        QLatin1Char('$'),
+                    u"^irlearn "_s +
+                        QRegularExpression::escape(QStringLiteral(IRLEARN_VERSION "\n")) + u'$',
                     QString()));
-        QVERIFY(run(headless, "--help", 0, QStringLiteral("^用法：irlearn"), QString()));
+        QVERIFY(run(headless, "--help", 0, u"^用法：irlearn"_s, QString()));
         QVERIFY(run(QProcessEnvironment::systemEnvironment(), "--device 12",
-                    StartOptions::refusedStatus, QStringLiteral("^$"),
-                    QStringLiteral("设备号无效：12")));
+                    StartOptions::refusedStatus, u"^$"_s, u"设备号无效：12"_s));
     }
 
     // Every text the wait notice and the learning prompt show fits its label at each CJK font the
@@ -346,8 +321,7 @@ private slots:
     // wizard's button clear of its neighbours.
     void textsFit()
     {
-        QStringList shown;
-        QStringList tooBig;
+        QStringList shown, tooBig;
         const auto show = [&shown, &tooBig](const QLabel *label) {
             shown << label->text();
             // A label that wraps needs its height at its width; one that does not, its one line.
@@ -372,11 +346,10 @@ private slots:
             const auto overlapping = [&inWindow](const QWidget *parent, const QRect &area,
                                                  const QWidget *skip) {
                 QStringList names;
-                for (const QWidget *child :
-                     parent->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
-                    if (child != skip && !child->isHidden() && inWindow(child).intersects(area))
-                        names << child->objectName();
-                }
+                for (const QWidget *c :
+                     parent->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+                    if (c != skip && !c->isHidden() && inWindow(c).intersects(area))
+                        names << c->objectName();
                 return names;
             };
             const int strip = h.child<QWidget>("statusStrip")->geometry().top();
@@ -416,8 +389,8 @@ private slots:
                 show(prompt);
             }
             QCOMPARE(tooBig, QStringList());
-            QVERIFY(shown.contains(QStringLiteral("正在读取数据，请稍等...\n7/16  约剩%1秒")
-                                       .arg((9 * (engine.timings().pacingMs + 268) + 999) / 1000)));
+            QVERIFY(shown.contains(u"正在读取数据，请稍等...\n7/16  约剩%1秒"_s.arg(
+                (9 * (engine.timings().pacingMs + 268) + 999) / 1000)));
 
             auto *wizard = h.child<QPushButton>("learningWizardButton");
             QVERIFY(wizard->parentWidget()->rect().contains(wizard->geometry()));
@@ -438,11 +411,10 @@ private slots:
         }
         QApplication::setFont(QFont());
         // The texts really were the ones the operator sees.
-        QVERIFY(shown.contains(
-            QStringLiteral("请将遥控器对准黑色的接收头，按下需要学习指令的按钮... 15秒")));
-        QVERIFY(shown.contains(irlearn::messages::pressKey(irlearn::frames::keyNames().last()) +
-                               QStringLiteral(" 9秒")));
-        QVERIFY(shown.contains(irlearn::messages::learningEndsIn(15)));
+        for (const QString &text : {u"请将遥控器对准黑色的接收头，按下需要学习指令的按钮... 15秒"_s,
+                                    irlearn::messages::pressKey(u"30℃"_s) + u" 9秒"_s,
+                                    irlearn::messages::learningEndsIn(15)})
+            QVERIFY2(shown.contains(text), qPrintable(text));
     }
 
     // The whole session on disk: each line as it comes, time-stamped, in the day's file, older
@@ -453,44 +425,39 @@ private slots:
     {
         using irlearn::SessionLog;
         QTemporaryDir dir;
-        const QDir folder(dir.filePath(QStringLiteral("irlearn")));
-        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        const QDir folder(dir.filePath(u"irlearn"_s));
+        QVERIFY(folder.mkpath(u"."_s));
         const QDate today = QDate::currentDate();
         const auto dayFile = [&folder](const QDate &day) {
             return folder.filePath(SessionLog::fileName(day));
         };
         for (const QString &name : {dayFile(today.addDays(-31)), dayFile(today.addDays(-30)),
-                                    folder.filePath(QStringLiteral("notes.txt"))}) {
-            QFile file(name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("old\n");
-        }
-        const QString stamp = QStringLiteral("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+                                    folder.filePath(u"notes.txt"_s)})
+            QVERIFY(WindowHarness::writeFile(name, "old\n"));
+        // Lines as written: each time-stamped once, in the order given.
+        const auto stamped = [](const QByteArray &text, const QStringList &lines) {
+            const QString stamp = u"\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "_s;
+            const QString pattern = u'^' + stamp + lines.join(u'\n' + stamp) + u"\n$"_s;
+            return QRegularExpression(pattern).match(QString::fromUtf8(text)).hasMatch();
+        };
         {
             SessionLog log(folder.path());
-            QVERIFY(!QFile::exists(dayFile(today.addDays(-31))));
-            QVERIFY(QFile::exists(dayFile(today.addDays(-30))));
-            QVERIFY(QFile::exists(folder.filePath(QStringLiteral("notes.txt"))));
-            QVERIFY(log.append(QStringLiteral("一\r\n二")));
-            QVERIFY(log.append(QStringLiteral("三")));
+            QCOMPARE(folder.entryList(QDir::Files),
+                     (QStringList{SessionLog::fileName(today.addDays(-30)), u"notes.txt"_s}));
+            QVERIFY(log.append(u"一\r\n二"_s));
+            QVERIFY(log.append(u"三"_s));
             const QByteArray written = WindowHarness::readFile(dayFile(today));
-            QVERIFY2(QRegularExpression(QLatin1Char('^') + stamp + QStringLiteral("一\n二\n") +
-                                        stamp + QStringLiteral("三\n$"))
-                         .match(QString::fromUtf8(written))
-                         .hasMatch(),
-                     written.constData());
+            QVERIFY2(stamped(written, {u"一\n二"_s, u"三"_s}), written.constData());
             QCOMPARE(log.session(), written);
         }
         {
             SessionLog again(folder.path());
-            QVERIFY(again.append(QStringLiteral("四")));
-            QVERIFY(QRegularExpression(QLatin1Char('^') + stamp + QStringLiteral("四\n$"))
-                        .match(QString::fromUtf8(again.session()))
-                        .hasMatch());
+            QVERIFY(again.append(u"四"_s));
+            QVERIFY(stamped(again.session(), {u"四"_s}));
         }
         {
-            SessionLog nowhere(folder.filePath(QStringLiteral("notes.txt/irlearn")));
-            QVERIFY(!nowhere.append(QStringLiteral("五")));
+            SessionLog nowhere(folder.filePath(u"notes.txt/irlearn"_s));
+            QVERIFY(!nowhere.append(u"五"_s));
             QVERIFY(!nowhere.problem().isEmpty());
             QVERIFY(nowhere.session().isEmpty());
         }
@@ -503,7 +470,7 @@ private slots:
     {
         QVERIFY(irlearn::installQtTranslations());
         QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), u"取消"_s);
 
         const irlearn::codefile::Loaded file =
             irlearn::codefile::load(QStringLiteral(IRLEARN_TEST_DATA "/table16.bin"));
@@ -512,12 +479,8 @@ private slots:
         irlearn::codefile::fill(table, file.lines);
 
         QTemporaryDir dir;
-        const QString existing = dir.filePath(QStringLiteral("空调.bin"));
-        {
-            QFile keep(existing);
-            QVERIFY(keep.open(QIODevice::WriteOnly));
-            keep.write("keep");
-        }
+        const QString existing = dir.filePath(u"空调.bin"_s);
+        QVERIFY(WindowHarness::writeFile(existing, "keep"));
         WindowHarness h{QString()};
         emit h.window().engine().tableRead(table);
         QVERIFY(h.child<QWidget>("savePanel")->isVisible());
@@ -536,12 +499,12 @@ private slots:
 
         h.click("saveTableButton"); // answered "是"
         QCOMPARE(h.questions().size(), 2);
-        QTRY_COMPARE(h.messages(), QStringList{QStringLiteral("空调遥控指令保存完成！")});
+        QTRY_COMPARE(h.messages(), QStringList{u"空调遥控指令保存完成！"_s});
         QCOMPARE(irlearn::codefile::load(existing).lines.mid(0, 16), file.lines.mid(0, 16));
 
         // The next dialog, in this run or the next, starts where the last one ended.
         h.answerNextFileDialog(QString());
-        h.window().findChild<QAction *>(QStringLiteral("LogSave"))->trigger();
+        h.window().findChild<QAction *>(u"LogSave"_s)->trigger();
         QCOMPARE(h.fileDialogFolders().constLast(), dir.path());
     }
 
@@ -561,9 +524,9 @@ private slots:
         };
         // Short lines until the pane is about to scroll (then its handle shrinks a little with
         // each one), then records' long ones.
-        const QString reply(514, QLatin1Char('7'));
+        const QString reply(514, u'7');
         for (int n = 1; n <= 48; ++n) {
-            emit w.engine().logLine(n <= 40 ? QStringLiteral("读取第%1行").arg(n) : reply);
+            emit w.engine().logLine(n <= 40 ? u"读取第%1行"_s.arg(n) : reply);
             QCOMPARE(bar->value(), bar->maximum());
             if (n > 32)
                 QVERIFY2(QTest::qWaitFor(drawnAsNew), qPrintable(QString::number(n)));

@@ -18,14 +18,16 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumber,
                              const QString &savedPort, irlearn::Timings timings)
 {
     irlearn::IniFile ini(settingsPath());
-    ini.write(QStringLiteral("Setup"), QStringLiteral("TXPort"), savedPort);
-    ini.write(QStringLiteral("Setup"), QStringLiteral("TXsbID"), deviceNumber);
+    ini.write(u"Setup"_s, u"TXPort"_s, savedPort);
+    ini.write(u"Setup"_s, u"TXsbID"_s, deviceNumber);
     if (!linkPath.isEmpty())
-        ini.write(QStringLiteral("Ports"), QStringLiteral("COM1"), linkPath);
+        ini.write(u"Ports"_s, u"COM1"_s, linkPath);
 
     irlearn::dialogs::setObserver([this](QDialog *dialog) {
         auto *box = qobject_cast<QMessageBox *>(dialog);
@@ -64,7 +66,7 @@ WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumbe
     });
 
     // The window's session log goes where the test can read it, not into the home folder.
-    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(u"state"_s)));
     m_window = std::make_unique<irlearn::MainWindow>(irlearn::Settings(settingsPath()), timings);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))
@@ -116,7 +118,7 @@ bool WindowHarness::deviceInFront() const
 QString WindowHarness::setting(const char *section, const char *key) const
 {
     return irlearn::IniFile(settingsPath())
-        .read(QLatin1String(section), QLatin1String(key), QStringLiteral("?"));
+        .read(QLatin1String(section), QLatin1String(key), u"?"_s);
 }
 
 QByteArray WindowHarness::readFile(const QString &path)
@@ -125,10 +127,16 @@ QByteArray WindowHarness::readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool WindowHarness::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 QStringList WindowHarness::logLines() const
 {
     const QString text = child<QPlainTextEdit>("logView")->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
 }
 
 QByteArray WindowHarness::sessionFile() const
@@ -139,9 +147,8 @@ QByteArray WindowHarness::sessionFile() const
 
 QStringList WindowHarness::sessionLines() const
 {
-    QStringList lines =
-        QString::fromUtf8(sessionFile()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    QStringList lines = QString::fromUtf8(sessionFile()).split(u'\n', Qt::SkipEmptyParts);
+    static const QRegularExpression stamp(u"^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "_s);
     for (QString &line : lines)
         line.remove(stamp);
     return lines;

@@ -17,8 +17,11 @@
 // behaviour, where the line's speed only costs time (tst_faults reads at line speed).
 struct QuickSim : SimProcess
 {
-    explicit QuickSim(const QStringList &args = {})
-        : SimProcess(QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + args,
+    // args: the simulator's further options, separated by spaces.
+    explicit QuickSim(const char *args = "")
+        : SimProcess(QString::fromLatin1("--frame-gap 5 ")
+                         .append(QLatin1String(args))
+                         .split(QLatin1Char(' '), Qt::SkipEmptyParts),
                      Pace::Instant)
     {
     }
@@ -56,6 +59,11 @@ public:
                            const QString &deviceNumber = QStringLiteral("0001"),
                            const QString &savedPort = QStringLiteral("COM1"),
                            irlearn::Timings timings = fastTimings());
+    // On a QuickSim's terminal, pinned as COM1 and saved with device 0001.
+    explicit WindowHarness(const QuickSim &sim, irlearn::Timings timings = quickTimings())
+        : WindowHarness(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"), timings)
+    {
+    }
     ~WindowHarness();
 
     irlearn::MainWindow &window() { return *m_window; }
@@ -74,8 +82,9 @@ public:
     void click(const ObjectName &buttonName) { click(button(buttonName)); }
     // Keyboard activation (space bar) of a button.
     void press(const ObjectName &buttonName);
-    // Processes events until no operation runs (up to timeoutMs); false on time-out.
-    bool idle(int timeoutMs = 5000);
+    // Processes events until no operation runs (up to timeoutMs: a loaded machine can stretch a
+    // whole transfer well past its usual second); false on time-out.
+    bool idle(int timeoutMs = 10000);
     // A click and the operation it starts, run to its end.
     bool clickIdle(const ObjectName &buttonName)
     {
@@ -130,18 +139,16 @@ public:
     QStringList sessionLines() const;
 
     static QByteArray readFile(const QString &path);
+    static bool writeFile(const QString &path, const QByteArray &bytes);
 
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<irlearn::MainWindow> m_window;
-    QStringList m_messages;
-    QStringList m_titles;
+    QStringList m_messages, m_titles;
     QList<qint64> m_closedAt;
-    QStringList m_fileAnswers;
     QStringList m_questions;
     QList<bool> m_questionAnswers;
     QList<std::function<void(QDialog *)>> m_dialogAnswers;
-    QStringList m_fileTitles;
-    QStringList m_fileFolders;
+    QStringList m_fileAnswers, m_fileTitles, m_fileFolders;
     int m_messageDelay = 0;
 };
