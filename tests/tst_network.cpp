@@ -159,29 +159,6 @@ quint16 unusedPort()
     return probe.serverPort();
 }
 
-Timings quick()
-{
-    return {250, 400, 15, 15, 200, 2000};
-}
-
-// Through ser2net, a process more between the engine and the device on a busy machine: wider
-// windows, which cost nothing unless a test sits one out. ser2net hands a 257-byte record to the
-// terminal in pieces, and on a saturated machine the pieces come further apart than a device's
-// 20 ms frame gap: the simulator behind it waits serverFrameGap for the rest of a frame, and the
-// opening frames are paused longer than that so that they still stay apart.
-Timings viaServer()
-{
-    return {1500, 3000, 300, 15, 200, 2000};
-}
-const QString serverFrameGap = u"120"_s;
-
-QStringList readFrames()
-{
-    return QStringList{u"0001ED"_s, u"40"_s, u"50"_s} + QStringList(16, u"00"_s);
-}
-
-const QString table16 = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
-
 } // namespace
 
 class NetworkTest : public QObject
@@ -191,8 +168,8 @@ class NetworkTest : public QObject
 private slots:
     // Negotiation byte for byte, open without an answer to the flow control, a record full of
     // 0xFF both ways with the purge before the write and the stale bytes before its answer
-    // dropped, a purge left unanswered, the connection cut mid-record, a server that stops
-    // answering, plain TCP as it is, and the window while a server is slow to answer.
+    // dropped, a purge left unanswered, the connection cut mid-record, plain TCP as it is, and
+    // the window while a server is slow to answer.
     void rfc2217AgainstAScriptedServer()
     {
         ScriptedServer s;
@@ -244,19 +221,7 @@ private slots:
         QTRY_COMPARE(lost.count(), 1);
         QVERIFY(!link.isOpen());
         QVERIFY(!link.write(record));
-        QTest::qWait(50);
         QCOMPARE(lost.count(), 1);
-
-        // A server that stops answering: the engine's time-out ends the request; nothing hangs.
-        ScriptedServer mute;
-        mute.script(greeting);
-        DeviceEngine engine(new NetworkLink, quick());
-        QVERIFY2(openAndWait(engine, mute.address(), &error), qPrintable(error.message));
-        QSignalSpy finished(&engine, &DeviceEngine::finished);
-        QVERIFY(engine.readTable(u"0001"_s));
-        QTRY_COMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).value<OperationResult>().outcome, Outcome::TimedOut);
-        QVERIFY(engine.isOpen());
 
         // Plain TCP: no negotiation, no escaping, no purge on the wire.
         ScriptedServer raw;
@@ -277,7 +242,11 @@ private slots:
         slow.script(greeting, {});
         int connections = 0;
         QObject::connect(&slow.server, &QTcpServer::newConnection, [&] { ++connections; });
+        // The pinned server is listed like any port, its address as tooltip.
         WindowHarness window(slow.address());
+        auto *ports = window.child<QComboBox>("portSelector");
+        QCOMPARE(ports->itemData(ports->findText(u"COM1"_s), Qt::ToolTipRole).toString(),
+                 slow.address());
         window.click("connectButton");
         QVERIFY(!window.button("connectButton")->isEnabled());
         QTRY_VERIFY(slow.got.endsWith(lineSettings));
@@ -346,13 +315,10 @@ private slots:
     void addressesWhereAPortIsNamed()
     {
         const auto a = parseNetworkAddress(u" RFC2217://rack1:4001 "_s);
-        QVERIFY(a);
-        QCOMPARE(a->protocol, NetworkAddress::Rfc2217);
-        QCOMPARE(a->host, u"rack1"_s);
-        QCOMPARE(a->port, quint16(4001));
+        QVERIFY(a && a->protocol == NetworkAddress::Rfc2217);
+        QCOMPARE(a->hostAndPort(), u"rack1:4001"_s);
         const auto v6 = parseNetworkAddress(u"tcp://[::1]:7000/"_s);
-        QVERIFY(v6);
-        QCOMPARE(v6->protocol, NetworkAddress::RawTcp);
+        QVERIFY(v6 && v6->protocol == NetworkAddress::RawTcp);
         QCOMPARE(v6->hostAndPort(), u"[::1]:7000"_s);
         for (const char *bad :
              {"rfc2217://rack1", "rfc2217://:4001", "tcp://rack1:0", "tcp://rack1:65536",
@@ -366,28 +332,24 @@ private slots:
         QTemporaryDir dir;
         const QString ini = dir.filePath(u"VexoSet.ini"_s);
         QFile file(ini);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Ports]\r\nCOM9=rfc2217://rack1:4001\r\nCOM10=tcp://10.0.0.7:4002\r\n");
+        QVERIFY(
+            file.open(QIODevice::WriteOnly) &&
+            file.write("[Ports]\r\nCOM9=rfc2217://rack1:4001\r\nCOM10=tcp://10.0.0.7:4002\r\n"));
         file.close();
         const QMap<int, QString> pinned = pinnedPorts(Settings(ini));
         QCOMPARE(pinned.value(9), u"rfc2217://rack1:4001"_s);
         const PortNames names(pinned, {});
 
-        PortChoice choice = choosePort(u"com9"_s, names, {});
-        QCOMPARE(choice.device, u"rfc2217://rack1:4001"_s);
-        choice = choosePort(u"tcp://10.0.0.7:4002"_s, names, {});
-        QCOMPARE(choice.device, u"tcp://10.0.0.7:4002"_s);
-        QCOMPARE(choice.name, u"COM10"_s);
-        choice = choosePort(u"rfc2217://rack2"_s, names, {});
-        QVERIFY(!choice.ok());
-        QVERIFY(choice.error.contains(u"地址无效"_s));
+        QCOMPARE(choosePort(u"com9"_s, names, {}).device, u"rfc2217://rack1:4001"_s);
+        const PortChoice choice = choosePort(u"tcp://10.0.0.7:4002"_s, names, {});
+        QCOMPARE(choice.device + choice.name, u"tcp://10.0.0.7:4002COM10"_s);
+        QVERIFY(choosePort(u"rfc2217://rack2"_s, names, {}).error.contains(u"地址无效"_s));
         QVERIFY(!portPathProblem(u"rfc2217://rack1:4001"_s));
 
         const QList<NamedPort> listed = namedPorts(names, {});
         QCOMPARE(listed.size(), 2);
-        QCOMPARE(listed.at(0).number, 9);
+        QVERIFY(listed.at(0).number == 9 && listed.at(0).details.state == PortState::Network);
         QCOMPARE(listed.at(0).details.path, u"rfc2217://rack1:4001"_s);
-        QCOMPARE(listed.at(0).details.state, PortState::Network);
 
         PortLink link;
         OpenFailure error;
@@ -403,7 +365,12 @@ private slots:
     {
         if (Ser2netProcess::program().isEmpty())
             QSKIP("ser2net is not installed (scripts/deps.sh installs it)");
-        EngineRig rig({u"--frame-gap"_s, serverFrameGap}, viaServer());
+        // A process more between the engine and the device on a busy machine: wider windows,
+        // which cost nothing unless a test sits one out. ser2net hands a 257-byte record to the
+        // terminal in pieces, and on a saturated machine the pieces come further apart than a
+        // device's 20 ms frame gap: the simulator behind it waits 120 ms for the rest of a frame,
+        // and the opening frames are paused longer than that so that they still stay apart.
+        EngineRig rig({u"--frame-gap"_s, u"120"_s}, {1500, 3000, 300, 15, 200, 2000});
         QVERIFY(rig.sim.start());
         Ser2netProcess server(rig.sim.linkPath());
         QVERIFY(server.start());
@@ -411,27 +378,15 @@ private slots:
         QVERIFY2(openAndWait(rig.engine, server.rfc2217Address(), &error),
                  qPrintable(error.message));
         CodeTable table;
-        codefile::fill(table, codefile::load(table16).lines);
+        codefile::fill(table, codefile::load(u"" IRLEARN_TEST_DATA "/table16.bin"_s).lines);
         QVERIFY(rig.engine.downloadTable(u"0001"_s, table, true));
         auto result = rig.waitIdle(20000);
         QVERIFY(result);
         QVERIFY2(result->ok(), qPrintable(result->detail));
         const QStringList records(table.begin(), table.begin() + tableRecords);
-        QCOMPARE(rig.sim.storedTable(), records);
-        const QStringList header = {u"0001DD"_s, u"40"_s, u"50"_s};
-        QCOMPARE(rig.sim.received(), header + records + readFrames());
-        QCOMPARE(QStringList(result->table.begin(), result->table.begin() + tableRecords), records);
-        rig.engine.close();
-
-        // The window lists the pinned server like any port, its address as tooltip, and
-        // connects to it.
-        WindowHarness window(server.rfc2217Address());
-        auto *ports = window.child<QComboBox>("portSelector");
-        const int entry = ports->findText(u"COM1"_s);
-        QVERIFY(entry >= 0);
-        QCOMPARE(ports->itemData(entry, Qt::ToolTipRole).toString(), server.rfc2217Address());
-        window.click("connectButton");
-        QTRY_COMPARE(window.button("connectButton")->text(), u"断 开"_s);
+        QCOMPARE(rig.sim.received(),
+                 (QStringList{u"0001DD"_s, u"40"_s, u"50"_s} + records +
+                  QStringList{u"0001ED"_s, u"40"_s, u"50"_s} + QStringList(16, u"00"_s)));
     }
 };
 
