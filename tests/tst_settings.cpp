@@ -13,13 +13,9 @@
 #include <QtTest>
 
 using namespace irlearn;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-QString u(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 
 void putFile(const QString &path, const QByteArray &bytes)
 {
@@ -51,95 +47,95 @@ private slots:
     void read()
     {
         QTemporaryDir dir;
-        IniFile ini(dir.filePath(u("VexoSet.ini")));
-        QCOMPARE(ini.read(u("Setup"), u("TXPort"), u("默认")), u("默认")); // no file
+        IniFile ini(dir.filePath(u"VexoSet.ini"_s));
+        QCOMPARE(ini.read(u"Setup"_s, u"TXPort"_s, u"默认"_s), u"默认"_s); // no file
 
         putFile(ini.path(), windowsFile);
-        QCOMPARE(ini.read(u("Nope"), u("TXPort"), u("d")), u("d"));
-        QCOMPARE(ini.read(u("Setup"), u("Nope"), u("d")), u("d"));
-        QCOMPARE(ini.read(u("Setup"), u("TXsbID"), u("d")), u("d")); // commented out
-        QCOMPARE(ini.read(u("SETUP"), u("TXPORT"), QString()), u("COM2"));
-        QCOMPARE(ini.read(u("Setup"), u("extra"), QString()), u("a=b"));
-        QCOMPARE(ini.read(u("Last"), u("K"), QString()), u("V"));
+        QCOMPARE(ini.read(u"Nope"_s, u"TXPort"_s, u"d"_s), u"d"_s);
+        QCOMPARE(ini.read(u"Setup"_s, u"Nope"_s, u"d"_s), u"d"_s);
+        QCOMPARE(ini.read(u"Setup"_s, u"TXsbID"_s, u"d"_s), u"d"_s); // commented out
+        QCOMPARE(ini.read(u"SETUP"_s, u"TXPORT"_s, QString()), u"COM2"_s);
+        QCOMPARE(ini.read(u"Setup"_s, u"extra"_s, QString()), u"a=b"_s);
+        QCOMPARE(ini.read(u"Last"_s, u"K"_s, QString()), u"V"_s);
 
         // A byte-order mark does not hide the first section; present but empty is not missing.
         putFile(ini.path(), QByteArrayLiteral("\xEF\xBB\xBF[Setup]\nTXPort=\xE4\xB8\xAD"
                                               "1\nTXsbID=\n"));
-        QCOMPARE(ini.read(u("Setup"), u("TXPort"), QString()), u("中1"));
-        QCOMPARE(ini.read(u("Setup"), u("TXsbID"), u("d")), QString());
+        QCOMPARE(ini.read(u"Setup"_s, u"TXPort"_s, QString()), u"中1"_s);
+        QCOMPARE(ini.read(u"Setup"_s, u"TXsbID"_s, u"d"_s), QString());
     }
 
     void writeKeepsEverythingElse()
     {
         QTemporaryDir dir;
-        IniFile ini(dir.filePath(u("VexoSet.ini")));
+        IniFile ini(dir.filePath(u"VexoSet.ini"_s));
         putFile(ini.path(), windowsFile);
         QByteArray expected = windowsFile;
 
-        QVERIFY(ini.write(u("Setup"), u("TXPort"), u("COM5")));
+        QVERIFY(ini.write(u"Setup"_s, u"TXPort"_s, u"COM5"_s));
         expected.replace("  txport = COM2  \r\n", "txport=COM5\r\n");
         QCOMPARE(fileBytes(ini.path()), expected);
 
         // A new key follows the section's last non-blank line, before the blank separator.
-        QVERIFY(ini.write(u("Setup"), u("TXsbID"), u("0002")));
+        QVERIFY(ini.write(u"Setup"_s, u"TXsbID"_s, u"0002"_s));
         expected.replace("Extra=a=b\r\n", "Extra=a=b\r\nTXsbID=0002\r\n");
         QCOMPARE(fileBytes(ini.path()), expected);
 
-        QVERIFY(ini.write(u("Last"), u("K2"), u("v2")));
-        QVERIFY(ini.write(u("New"), u("A"), u("1")));
+        QVERIFY(ini.write(u"Last"_s, u"K2"_s, u"v2"_s));
+        QVERIFY(ini.write(u"New"_s, u"A"_s, u"1"_s));
         expected += "\r\nK2=v2\r\n\r\n[New]\r\nA=1\r\n";
         QCOMPARE(fileBytes(ini.path()), expected);
 
         // A file with LF line ends keeps them.
         putFile(ini.path(), QByteArrayLiteral("[Setup]\n\n"));
-        QVERIFY(ini.write(u("Setup"), u("TXPort"), u("COM1")));
-        QVERIFY(ini.write(u("Ports"), u("COM1"), u("/dev/x")));
+        QVERIFY(ini.write(u"Setup"_s, u"TXPort"_s, u"COM1"_s));
+        QVERIFY(ini.write(u"Ports"_s, u"COM1"_s, u"/dev/x"_s));
         QCOMPARE(fileBytes(ini.path()),
                  QByteArrayLiteral("[Setup]\nTXPort=COM1\n\n[Ports]\nCOM1=/dev/x\n"));
 
         // A full disk, as a file size limit that binds root too: the old file survives whole.
         putFile(ini.path(), windowsFile);
-        QCOMPARE(writtenUnder(64, [&] { return ini.write(u("Setup"), u("TXPort"), u("COM9")); }),
+        QCOMPARE(writtenUnder(64, [&] { return ini.write(u"Setup"_s, u"TXPort"_s, u"COM9"_s); }),
                  false);
         QCOMPARE(fileBytes(ini.path()), windowsFile);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{u("VexoSet.ini")});
+                 QStringList{u"VexoSet.ini"_s});
     }
 
     void settingsPaths()
     {
-        QCOMPARE(Settings::pathIn(u("D:\\Tools")), u("D:\\Tools\\VexoSet.ini"));
-        QCOMPARE(Settings::pathIn(u("C:\\")), u("C:\\VexoSet.ini"));
+        QCOMPARE(Settings::pathIn(u"D:\\Tools"_s), u"D:\\Tools\\VexoSet.ini"_s);
+        QCOMPARE(Settings::pathIn(u"C:\\"_s), u"C:\\VexoSet.ini"_s);
         // The test's own folder is writable, so its settings stay beside it.
         QCOMPARE(Settings::standard().path(),
-                 QCoreApplication::applicationDirPath() + u("/VexoSet.ini"));
+                 QCoreApplication::applicationDirPath() + u"/VexoSet.ini"_s);
     }
 
     void settingsReadOnceAndShared()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(u("VexoSet.ini"));
+        const QString path = dir.filePath(u"VexoSet.ini"_s);
         putFile(path, windowsFile);
         const Settings settings(path);
         QCOMPARE(settings.problem(), QString());
-        QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM2"));
+        QCOMPARE(settings.readValue(u"Setup"_s, u"TXPort"_s, QString()), u"COM2"_s);
 
         // Read once: a later change on disk is not seen by reads...
         const QByteArray changed = QByteArrayLiteral("[Setup]\nTXPort=COM7\nTXsbID=0009\n");
         putFile(path, changed);
-        QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM2"));
+        QCOMPARE(settings.readValue(u"Setup"_s, u"TXPort"_s, QString()), u"COM2"_s);
 
         // ...but a write goes into the file as it is now, and every copy sees it at once.
         Settings copy = settings;
-        copy.writeValue(u("Setup"), u("TXPort"), u("COM3"));
+        copy.writeValue(u"Setup"_s, u"TXPort"_s, u"COM3"_s);
         QCOMPARE(fileBytes(path), QByteArrayLiteral("[Setup]\nTXPort=COM3\nTXsbID=0009\n"));
-        QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM3"));
-        QCOMPARE(settings.readValue(u("Setup"), u("TXsbID"), QString()), u("0009"));
+        QCOMPARE(settings.readValue(u"Setup"_s, u"TXPort"_s, QString()), u"COM3"_s);
+        QCOMPARE(settings.readValue(u"Setup"_s, u"TXsbID"_s, QString()), u"0009"_s);
 
         // No file yet: no problem, and the first write makes it.
-        const Settings fresh(dir.filePath(u("new.ini")));
+        const Settings fresh(dir.filePath(u"new.ini"_s));
         QCOMPARE(fresh.problem(), QString());
-        Settings(fresh).writeValue(u("Setup"), u("TXsbID"), u("0001"));
+        Settings(fresh).writeValue(u"Setup"_s, u"TXsbID"_s, u"0001"_s);
         QCOMPARE(fileBytes(fresh.path()), QByteArrayLiteral("[Setup]\r\nTXsbID=0001\r\n"));
     }
 
@@ -148,27 +144,27 @@ private slots:
     void oddFilesLeftAlone()
     {
         QTemporaryDir dir;
-        const QString big = dir.filePath(u("big.ini"));
-        const QString zero = dir.filePath(u("zero.ini"));
+        const QString big = dir.filePath(u"big.ini"_s);
+        const QString zero = dir.filePath(u"zero.ini"_s);
         const QByteArray bigBytes =
             QByteArrayLiteral("[Setup]\r\nTXPort=COM4\r\n") + QByteArray(IniFile::maxFileSize, ';');
         putFile(big, bigBytes);
-        QVERIFY(QFile::link(u("/dev/zero"), zero));
+        QVERIFY(QFile::link(u"/dev/zero"_s, zero));
         const struct
         {
             QString path;
             QString reason;
-        } cases[] = {{big, u("文件过大")}, {zero, u("这是设备文件，不是普通文件")}};
+        } cases[] = {{big, u"文件过大"_s}, {zero, u"这是设备文件，不是普通文件"_s}};
         for (const auto &c : cases) {
             const QString &path = c.path;
             Settings settings(path);
-            QCOMPARE(settings.problem(), u("设置文件未使用：%1（%2）").arg(path, c.reason));
-            QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), u("默认")), u("默认"));
+            QCOMPARE(settings.problem(), u"设置文件未使用：%1（%2）"_s.arg(path, c.reason));
+            QCOMPARE(settings.readValue(u"Setup"_s, u"TXPort"_s, u"默认"_s), u"默认"_s);
             // Used as if absent, but what is written stays in memory for the rest of the run.
-            settings.writeValue(u("Setup"), u("TXPort"), u("COM1"));
-            QCOMPARE(settings.readValue(u("Setup"), u("TXPort"), QString()), u("COM1"));
-            QVERIFY(!IniFile(path).write(u("Setup"), u("TXsbID"), u("0001")));
-            QCOMPARE(IniFile(path).read(u("Setup"), u("TXPort"), u("d")), u("d"));
+            settings.writeValue(u"Setup"_s, u"TXPort"_s, u"COM1"_s);
+            QCOMPARE(settings.readValue(u"Setup"_s, u"TXPort"_s, QString()), u"COM1"_s);
+            QVERIFY(!IniFile(path).write(u"Setup"_s, u"TXsbID"_s, u"0001"_s));
+            QCOMPARE(IniFile(path).read(u"Setup"_s, u"TXPort"_s, u"d"_s), u"d"_s);
 
             // Not replaced by a file of ours (the big one's bytes: below).
             QCOMPARE(QFileInfo(path).isSymLink(), path == zero);
