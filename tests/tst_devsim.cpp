@@ -18,11 +18,13 @@
 #include <poll.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Simulator options that make a frame end after 3 ms of silence, and the quiet that tells the
 // test an answer is complete.
-const QStringList quick{QStringLiteral("--frame-gap"), QStringLiteral("3")};
+const QStringList quick{u"--frame-gap"_s, u"3"_s};
 constexpr int quickQuietMs = 25;
 // The simulator's own behaviour, not the line's speed, is under test: answers at once unless a
 // test paces them itself.
@@ -79,7 +81,7 @@ private slots:
         // Records of assorted lengths in either case with CR LF and LF: nothing like a generated
         // table.
         QTemporaryDir dir;
-        const QString tableFile = dir.filePath(QStringLiteral("custom.bin"));
+        const QString tableFile = dir.filePath(u"custom.bin"_s);
         QStringList loaded;
         QFile file(tableFile);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -90,8 +92,7 @@ private slots:
         }
         file.close();
 
-        SimProcess sim(quick + QStringList{QStringLiteral("--table"), tableFile,
-                                           QStringLiteral("--device"), QStringLiteral("0012")},
+        SimProcess sim(quick + QStringList{u"--table"_s, tableFile, u"--device"_s, u"0012"_s},
                        instant);
         QVERIFY(sim.start());
         QCOMPARE(sim.storedTable(), loaded);
@@ -123,11 +124,10 @@ private slots:
         }
         QVERIFY(sim.waitForReceived(before + int(wrong.size())));
         QCOMPARE(settle(port), QByteArray());
-        QCOMPARE(
-            sim.logged("BAD"),
-            (QStringList{QStringLiteral("record 1: 256 bytes, expected 257"),
-                         QStringLiteral("record 1: 258 bytes, expected 257"),
-                         QStringLiteral("not a record, during download of record 1: 0042F0")}));
+        QCOMPARE(sim.logged("BAD"),
+                 (QStringList{u"record 1: 256 bytes, expected 257"_s,
+                              u"record 1: 258 bytes, expected 257"_s,
+                              u"not a record, during download of record 1: 0042F0"_s}));
         QCOMPARE(sim.storedTable(), QStringList{records.at(0)} + loaded.mid(1));
         QCOMPARE(ask(port, records.at(1).toLatin1()), QByteArray("00"));
         QCOMPARE(sim.storedTable(), records + loaded.mid(2));
@@ -137,32 +137,27 @@ private slots:
     {
         // The answers to one session's frames: the same under the same seed.
         auto session = [](const QString &seed) {
-            SimProcess sim(
-                quick + QStringList{QStringLiteral("--garbage"), QStringLiteral("--seed"), seed},
-                instant);
-            if (!sim.start())
-                return QList<QByteArray>();
+            SimProcess sim(quick + QStringList{u"--garbage"_s, u"--seed"_s, seed}, instant);
             QSerialPort port(sim.linkPath());
-            if (!port.open(QIODevice::ReadWrite))
-                return QList<QByteArray>();
             QList<QByteArray> answers;
-            for (const char *frame : {"0001F0", "0001ED", "40", "50", "00", "0001DD", "0001F2"})
-                answers << QByteArray::fromHex(ask(port, frame, 2));
+            if (sim.start() && port.open(QIODevice::ReadWrite))
+                for (const char *frame : {"0001F0", "0001ED", "40", "50", "00", "0001DD", "0001F2"})
+                    answers << QByteArray::fromHex(ask(port, frame, 2));
             return answers;
         };
-        const QList<QByteArray> first = session(QStringLiteral("7"));
+        const QList<QByteArray> first = session(u"7"_s);
         QCOMPARE(first.size(), 7);
         for (const QByteArray &answer : first) {
             QVERIFY2(answer.size() >= 2 && answer.size() <= 5, answer.toHex().constData());
             for (const char c : QByteArray::fromHex("004050DDEDF0F2F5FD"))
                 QVERIFY2(!answer.contains(c), answer.toHex().constData());
         }
-        QCOMPARE(session(QStringLiteral("7")), first);
+        QCOMPARE(session(u"7"_s), first);
     }
 
     void flood()
     {
-        SimProcess sim(quick + QStringList{QStringLiteral("--flood")}, instant);
+        SimProcess sim(quick + QStringList{u"--flood"_s}, instant);
         QVERIFY(sim.start());
         // Read straight from the terminal in large pieces, so that the simulator meets a line with
         // a lot of room at once as well as a full one.
@@ -204,22 +199,18 @@ private slots:
     void pinSettings()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("VexoSet.ini"));
-        const QString link = dir.filePath(QStringLiteral("pinned/COM9"));
+        const QString path = dir.filePath(u"VexoSet.ini"_s);
+        const QString link = dir.filePath(u"pinned/COM9"_s);
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Setup]\r\nTXPort=2\r\nTXsbID=0012\r\n");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[Setup]\r\nTXsbID=0012\r\n"));
         file.close();
-        QProcess process;
-        process.start(QStringLiteral(IRLEARN_DEVSIM_PATH),
-                      {QStringLiteral("--pin-settings"), path, QStringLiteral("--as"),
-                       QStringLiteral("COM3"), QStringLiteral("--link"), link});
-        QVERIFY(process.waitForFinished(5000));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(
+            QProcess::execute(QStringLiteral(IRLEARN_DEVSIM_PATH),
+                              {u"--pin-settings"_s, path, u"--as"_s, u"COM3"_s, u"--link"_s, link}),
+            0);
         const irlearn::IniFile settings(path);
-        QCOMPARE(settings.read(QStringLiteral("Ports"), QStringLiteral("COM3"), QString()), link);
-        QCOMPARE(settings.read(QStringLiteral("Setup"), QStringLiteral("TXsbID"), QString()),
-                 QStringLiteral("0012"));
+        QCOMPARE(settings.read(u"Ports"_s, u"COM3"_s, QString()), link);
+        QCOMPARE(settings.read(u"Setup"_s, u"TXsbID"_s, QString()), u"0012"_s);
         // Pinning only: no simulator was started on the link.
         QVERIFY(!QFileInfo(link).isSymLink());
     }
