@@ -20,17 +20,15 @@
 // clock of the simulator's frame log.
 struct EngineRig
 {
-    // Shortened opening pauses need a simulator that ends a frame on a shorter silence.
-    static QStringList onTimings(QStringList simArgs, const irlearn::Timings &timings)
-    {
-        if (timings.openingPauseMs < irlearn::Timings().openingPauseMs)
-            simArgs = QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + simArgs;
-        return simArgs;
-    }
-
-    // The simulator answers at once; tests of the line's speed pass --paced themselves.
-    explicit EngineRig(QStringList simArgs = {}, irlearn::Timings timings = {})
-        : sim(onTimings(std::move(simArgs), timings), SimProcess::Pace::Instant), engine(timings)
+    // The simulator answers at once; tests of the line's speed pass --paced themselves. Shortened
+    // opening pauses need a simulator that ends a frame on a shorter silence.
+    explicit EngineRig(const QStringList &simArgs = {}, irlearn::Timings timings = {})
+        : sim((timings.openingPauseMs < irlearn::Timings().openingPauseMs
+                   ? QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")}
+                   : QStringList()) +
+                  simArgs,
+              SimProcess::Pace::Instant),
+          engine(timings)
     {
         QObject::connect(&engine, &irlearn::DeviceEngine::logLine, &engine,
                          [this](const QString &line) {

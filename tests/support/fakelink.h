@@ -39,6 +39,8 @@ public:
     // The answer to a frame (hex text in, raw bytes out); empty: silence.
     using Responder = std::function<QByteArray(const QString &frame)>;
 
+    FakeLink() { m_clock.start(); }
+
     Responder responder;
     QStringList written;
     QList<qint64> writtenAtMs; // when each frame was written, since the link was made
@@ -107,9 +109,5 @@ public:
 private:
     bool m_open = false;
     int m_opens = 0; // opens and closes so far: an open's outcome is told only if it is the last
-    QElapsedTimer m_clock = [] {
-        QElapsedTimer clock;
-        clock.start();
-        return clock;
-    }();
+    QElapsedTimer m_clock;
 };

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Ports nobody listens on now (the system's choices for listeners closed again at once), all
@@ -29,7 +31,7 @@ QList<quint16> freePorts(qsizetype count)
 // would make ser2net open the device.
 bool listening(quint16 port)
 {
-    QFile table(QStringLiteral("/proc/net/tcp"));
+    QFile table(u"/proc/net/tcp"_s);
     // A listener: local 127.0.0.1:port, no remote end, state 0A.
     const QByteArray line =
         " 0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') +
@@ -61,10 +63,8 @@ Ser2netProcess::~Ser2netProcess()
 
 QString Ser2netProcess::program()
 {
-    return QStandardPaths::findExecutable(QStringLiteral("ser2net"),
-                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
-                                           QStringLiteral("/usr/local/sbin"),
-                                           QStringLiteral("/usr/local/bin")});
+    return QStandardPaths::findExecutable(
+        u"ser2net"_s, {u"/usr/sbin"_s, u"/usr/bin"_s, u"/usr/local/sbin"_s, u"/usr/local/bin"_s});
 }
 
 bool Ser2netProcess::start()
@@ -87,16 +87,15 @@ bool Ser2netProcess::start()
                       .arg(m_rfc2217Ports.at(i))
                       .arg(m_tcpPorts.at(i))
                       .arg(m_devices.at(i))
-                      .arg(m_charDelay ? QStringLiteral("true") : QStringLiteral("false"))
+                      .arg(m_charDelay ? u"true"_s : u"false"_s)
                       .arg(i);
-    const QString path = m_dir.filePath(QStringLiteral("ser2net.yaml"));
+    const QString path = m_dir.filePath(u"ser2net.yaml"_s);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)
         return false;
     file.close();
     m_process.start(exe,
-                    {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
-                     m_dir.filePath(QStringLiteral("ser2net.pid")), QStringLiteral("-c"), path});
+                    {u"-n"_s, u"-u"_s, u"-P"_s, m_dir.filePath(u"ser2net.pid"_s), u"-c"_s, path});
     if (!m_process.waitForStarted(5000))
         return false;
     const QList<quint16> ports = m_rfc2217Ports + m_tcpPorts;
@@ -121,10 +120,10 @@ void Ser2netProcess::kill()
 
 QString Ser2netProcess::rfc2217Address(int device) const
 {
-    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_rfc2217Ports.value(device));
+    return u"rfc2217://127.0.0.1:%1"_s.arg(m_rfc2217Ports.value(device));
 }
 
 QString Ser2netProcess::tcpAddress(int device) const
 {
-    return QStringLiteral("tcp://127.0.0.1:%1").arg(m_tcpPorts.value(device));
+    return u"tcp://127.0.0.1:%1"_s.arg(m_tcpPorts.value(device));
 }
