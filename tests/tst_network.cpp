@@ -221,6 +221,7 @@ private slots:
         QTRY_COMPARE(lost.count(), 1);
         QVERIFY(!link.isOpen());
         QVERIFY(!link.write(record));
+        QTest::qWait(50);
         QCOMPARE(lost.count(), 1);
 
         // Plain TCP: no negotiation, no escaping, no purge on the wire.
