@@ -1,6 +1,5 @@
 // Port descriptions and open-failure texts, on pseudo-terminals, real holder processes and nodes
 // made in temporary folders; the window's port list made from them without opening any port.
-#include "mainwindow.h"
 #include "support/windowharness.h"
 
 #include "base/inifile.h"
@@ -14,8 +13,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -225,7 +222,6 @@ private slots:
         window.show();
         auto *selector = window.findChild<QComboBox *>(u"portSelector"_s);
         auto *connect = window.findChild<QPushButton *>(u"connectButton"_s);
-        QVERIFY(selector && connect);
         for (int drop = 0; drop < 2; ++drop) { // at start-up, then each time the list drops down
             if (drop > 0) {
                 selector->showPopup();
