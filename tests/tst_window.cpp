@@ -445,17 +445,12 @@ private slots:
             QVERIFY2(stamped(written, {u"一\n二"_s, u"三"_s}), written.constData());
             QCOMPARE(log.session(), written);
         }
-        {
-            SessionLog again(folder.path());
-            QVERIFY(again.append(u"四"_s));
-            QVERIFY(stamped(again.session(), {u"四"_s}));
-        }
-        {
-            SessionLog nowhere(folder.filePath(u"notes.txt/irlearn"_s));
-            QVERIFY(!nowhere.append(u"五"_s));
-            QVERIFY(!nowhere.problem().isEmpty());
-            QVERIFY(nowhere.session().isEmpty());
-        }
+        SessionLog again(folder.path());
+        QVERIFY(again.append(u"四"_s));
+        QVERIFY(stamped(again.session(), {u"四"_s}));
+        SessionLog nowhere(folder.filePath(u"notes.txt/irlearn"_s));
+        QVERIFY(!nowhere.append(u"五"_s) && !nowhere.problem().isEmpty() &&
+                nowhere.session().isEmpty());
     }
 
     // Saving a code file over an existing one asks first, and "否" leaves the file as it was; the
