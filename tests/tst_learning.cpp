@@ -2,7 +2,6 @@
 // and input that cannot go on the wire, in the real window on the simulated device.
 #include "support/windowharness.h"
 
-
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
