@@ -93,7 +93,7 @@ private slots:
     {
         SimProcess sim; // answers at line speed
         QVERIFY(sim.start());
-        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"), Timings{});
+        WindowHarness h(sim.linkPath(), Timings{});
         QVERIFY(h.connectPort());
         QTRY_VERIFY(h.controlsEnabled(true));
         DeviceEngine &engine = h.window().engine();

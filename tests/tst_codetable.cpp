@@ -7,7 +7,6 @@
 
 #include "codefile/codefile.h"
 #include "codefile/tablelibrary.h"
-#include "engine/deviceengine.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -53,31 +51,6 @@ QString saveTo(WindowHarness &h, const QString &path)
         return u"<%1 boxes shown>"_s.arg(h.messages().size() - before);
     return h.messages().constLast();
 }
-
-// The wait notice's text each time the engine reports progress, read after the window's own
-// handler (connected first) has written it.
-struct NoticeLog
-{
-    explicit NoticeLog(WindowHarness &h)
-    {
-        auto *label = h.child<QLabel>("waitNoticeLabel");
-        auto *notice = h.child<QWidget>("waitNotice");
-        irlearn::DeviceEngine &engine = h.window().engine();
-        QObject::connect(&engine, &irlearn::DeviceEngine::noticeShown, &guard,
-                         [this] { sinceShown.start(); });
-        QObject::connect(&engine, &irlearn::DeviceEngine::progress, &guard,
-                         [this, label, notice, limit = engine.timings().noticeMs] {
-                             captions << label->text();
-                             shown << (notice->isVisible() || sinceShown.elapsed() >= limit - 20);
-                         });
-    }
-    // At each count: whether the notice was up, or its own time was over (on a loaded machine
-    // a transfer may outlast it).
-    QStringList captions;
-    QList<bool> shown;
-    QElapsedTimer sinceShown;
-    QObject guard;
-};
 
 } // namespace
 
@@ -204,7 +177,20 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
         WindowHarness h(sim);
         QVERIFY(sim.start() && h.connectPort());
-        NoticeLog notice(h);
+        // The wait notice's text each time the engine reports progress, read after the window's
+        // own handler (connected first) has written it; and whether the notice was up, or its own
+        // time was over (on a loaded machine a transfer may outlast it).
+        QStringList captions;
+        QList<bool> shown;
+        QElapsedTimer sinceShown;
+        QObject guard; // gone before the lists it writes to
+        irlearn::DeviceEngine &engine = h.window().engine();
+        connect(&engine, &irlearn::DeviceEngine::noticeShown, &guard, [&] { sinceShown.start(); });
+        connect(&engine, &irlearn::DeviceEngine::progress, &guard, [&] {
+            captions << h.child<QLabel>("waitNoticeLabel")->text();
+            shown << (h.child<QWidget>("waitNotice")->isVisible() ||
+                      sinceShown.elapsed() >= engine.timings().noticeMs - 20);
+        });
         const QString done = u"\n16/16  约剩0秒"_s;
         const QStringList file = irlearn::codefile::load(fixture).lines.mid(0, 16);
         // Every frame of the session so far is compared, so a stray one after a transfer shows.
@@ -251,9 +237,9 @@ private slots:
         h.answerNextDialog([](QDialog *dialog) { dialog->reject(); });
         QVERIFY(h.clickIdle("libraryButton"));
         QCOMPARE(h.fileDialogTitles(), QStringList(2, u"选择红外指令文件"_s));
-        QCOMPARE(notice.captions.size(), 17);
-        QCOMPARE(notice.captions.constLast(), u"正在写入数据，请稍等..."_s + done);
-        QCOMPARE(notice.shown, QList<bool>(17, true));
+        QCOMPARE(captions.size(), 17);
+        QCOMPARE(captions.constLast(), u"正在写入数据，请稍等..."_s + done);
+        QCOMPARE(shown, QList<bool>(17, true));
         QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
         const QStringList log = h.logLines();
         QCOMPARE(log.mid(log.size() - 3),
@@ -284,15 +270,15 @@ private slots:
         QTRY_COMPARE(sim.received(), wire);
         QCOMPARE(h.sessionLines().filter(u"标签文件无效，已忽略："_s).size(), 1);
 
-        notice.captions.clear();
+        captions.clear();
         auto *verify = h.child<QCheckBox>("verifyAfterDownloadBox");
         h.click(verify);
         QCOMPARE(h.setting("Download", "Verify"), u"1"_s);
         h.answerNextFileDialog(fixture);
         QVERIFY(h.clickIdle("downloadTableButton"));
-        QCOMPARE(notice.captions.size(), 34);
-        QCOMPARE(notice.captions.at(16), u"正在写入数据，请稍等..."_s + done);
-        QCOMPARE(notice.captions.at(33), u"正在读取数据，请稍等..."_s + done);
+        QCOMPARE(captions.size(), 34);
+        QCOMPARE(captions.at(16), u"正在写入数据，请稍等..."_s + done);
+        QCOMPARE(captions.at(33), u"正在读取数据，请稍等..."_s + done);
         const QString verdict = u"校验失败：第7条记录与文件不一致。"_s;
         // The controls are free once the table is read back; the verdict follows the extra
         // request's wait. No box came between the first and this one.

@@ -6,17 +6,16 @@
 #include "support/windowharness.h"
 
 #include "codefile/codefile.h"
-#include "engine/deviceengine.h"
 
-#include <QFile>
 #include <QTimer>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 using Pace = SimProcess::Pace;
 
-const QStringList readOpening = {QStringLiteral("0001ED"), QStringLiteral("40"),
-                                 QStringLiteral("50")};
+const QStringList readOpening = {u"0001ED"_s, u"40"_s, u"50"_s};
 
 const QString codeFile = QStringLiteral(IRLEARN_TEST_DATA "/table16.bin");
 
@@ -27,12 +26,12 @@ QStringList fileRecords()
 
 QStringList readFrames(int requests)
 {
-    return readOpening + QStringList(requests, QStringLiteral("00"));
+    return readOpening + QStringList(requests, u"00"_s);
 }
 
 QStringList downloadFrames(const QList<int> &records)
 {
-    QStringList frames{QStringLiteral("0001DD"), QStringLiteral("40"), QStringLiteral("50")};
+    QStringList frames{u"0001DD"_s, u"40"_s, u"50"_s};
     for (int r : records)
         frames << fileRecords().at(r);
     return frames;
@@ -78,24 +77,20 @@ private slots:
         // its last answer has crossed the terminal. (How the engine meets every other fault is
         // pinned on the scripted line.)
         QTest::newRow("258-byte record")
-            << QStringLiteral("--record-len 258").split(u' ') << true << false
-            << QStringLiteral("第1条记录长度为258字节，应为257字节，读取中止。") << readFrames(0)
-            << 0;
+            << u"--record-len 258"_s.split(u' ') << true << false
+            << u"第1条记录长度为258字节，应为257字节，读取中止。"_s << readFrames(0) << 0;
         QTest::newRow("16th of 129 bytes")
-            << QStringLiteral("--short-record 16:129").split(u' ') << false << false
-            << QStringLiteral("第16条记录长度为129字节，应为257字节，读取中止。") << readFrames(15)
-            << 0;
+            << u"--short-record 16:129"_s.split(u' ') << false << false
+            << u"第16条记录长度为129字节，应为257字节，读取中止。"_s << readFrames(15) << 0;
         // The device gone once the sixteenth record is in: the table is whole, and is kept.
         QTest::newRow("lost after the 16th")
             << QStringList() << false << false << QString() << readFrames(15) << 16;
         QTest::newRow("lost mid-download")
-            << QStringList() << false << true
-            << QStringLiteral("写入第5条记录时与设备的连接中断，下载中止。")
+            << QStringList() << false << true << u"写入第5条记录时与设备的连接中断，下载中止。"_s
             << downloadFrames({0, 1, 2, 3}) << 4;
         QTest::newRow("endless refusal")
-            << QStringList{QStringLiteral("--refuse-all")} << false << true
-            << QStringLiteral("第1条记录被设备拒绝10次，下载中止。")
-            << downloadFrames(QList<int>(10, 0)) << 0;
+            << QStringList{u"--refuse-all"_s} << false << true
+            << u"第1条记录被设备拒绝10次，下载中止。"_s << downloadFrames(QList<int>(10, 0)) << 0;
     }
 
     void eachFaultIsToldAndStopsTheTransfer()
@@ -108,9 +103,8 @@ private slots:
         QFETCH(int, unplugAt);
 
         // A device that answers at once may as well take a frame on a shorter silence.
-        SimProcess sim(
-            paced ? args : QStringList{QStringLiteral("--frame-gap"), QStringLiteral("5")} + args,
-            paced ? Pace::LineSpeed : Pace::Instant);
+        SimProcess sim(paced ? args : QStringList{u"--frame-gap"_s, u"5"_s} + args,
+                       paced ? Pace::LineSpeed : Pace::Instant);
         QVERIFY(sim.start());
         const QStringList before = sim.storedTable();
         QVERIFY(before.mid(0, 5) != fileRecords().mid(0, 5));
@@ -119,8 +113,7 @@ private slots:
         // wide for a simulator starved on a busy machine; the opening pause is the device's own,
         // as such a simulator would read shorter-spaced frames as one.
         const irlearn::Timings quick{1200, 400, 100, 10, 600, 1500};
-        WindowHarness h(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"),
-                        paced ? WindowHarness::lineSpeedTimings() : quick);
+        WindowHarness h(sim.linkPath(), paced ? WindowHarness::lineSpeedTimings() : quick);
         QVERIFY(h.connectPort());
         auto *savePanel = h.child<QWidget>("savePanel");
         bool panelSeen = false;
@@ -134,8 +127,7 @@ private slots:
                              if (unplugAt > 0 && done == unplugAt)
                                  sim.kill();
                          });
-        h.click(download ? QStringLiteral("downloadTableButton")
-                         : QStringLiteral("readTableButton"));
+        h.click(download ? u"downloadTableButton"_s : u"readTableButton"_s);
         QVERIFY(h.idle(15000));
         QTest::qWait(100); // anything sent after the end would reach the device by now
         probe.stop();
@@ -163,7 +155,7 @@ private slots:
     // "record", and the window neither hoards the bytes that keep coming nor stops handling events.
     void floodLeavesTheWindowResponsive()
     {
-        SimProcess sim({QStringLiteral("--flood")}, Pace::Instant);
+        SimProcess sim({u"--flood"_s}, Pace::Instant);
         QVERIFY(sim.start());
         WindowHarness h(sim.linkPath());
         QVERIFY(h.connectPort());
@@ -187,13 +179,12 @@ private slots:
         QVERIFY(h.deviceInFront());
         sample.stop();
 
-        QVERIFY2(
-            !residentTells || residentMost - residentAtStart < 10 * 1024,
-            qPrintable(QStringLiteral("VmRSS grew by %1 KiB").arg(residentMost - residentAtStart)));
+        QVERIFY2(!residentTells || residentMost - residentAtStart < 10 * 1024,
+                 qPrintable(u"VmRSS grew by %1 KiB"_s.arg(residentMost - residentAtStart)));
         QCOMPARE(h.messages().size(), 1);
         const QString box = h.messages().constFirst();
-        QVERIFY2(box.startsWith(QStringLiteral("第1条记录长度为")) &&
-                     box.endsWith(QStringLiteral("字节，应为257字节，读取中止。")),
+        QVERIFY2(box.startsWith(u"第1条记录长度为"_s) &&
+                     box.endsWith(u"字节，应为257字节，读取中止。"_s),
                  qPrintable(box));
         QVERIFY(!h.child<QWidget>("savePanel")->isVisible());
         h.click("connectButton");

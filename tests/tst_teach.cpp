@@ -18,33 +18,6 @@ namespace {
 
 const Timings fast{60, 80, 3, 3, 120, 400};
 
-// A device that echoes learning mode and answers a learning with 00 unless the script says
-// otherwise: "41:01,--" refuses the first learning of code 41 with 01 and ignores the second.
-// "F0:--" ignores learning mode on. Outside learning mode every command is answered 00.
-struct ScriptedDevice
-{
-    FakeLink *link = nullptr;
-    QMap<QString, QStringList> script;
-    QString lostAt; // the code whose frame unplugs the device
-
-    QByteArray answer(const QString &frame)
-    {
-        const QString code = frame.right(2);
-        if (code == lostAt) {
-            QTimer::singleShot(0, link, [l = link] {
-                l->close();
-                emit l->lost();
-            });
-            return {};
-        }
-        const bool mode = code == u"F0"_s || code == u"F2"_s;
-        QString reply = mode ? code : u"00"_s;
-        if (!script.value(code).isEmpty())
-            reply = script[code].takeFirst();
-        return reply == u"--"_s ? QByteArray() : QByteArray::fromHex(reply.toLatin1());
-    }
-};
-
 // Each item's mark and its number of attempts: '.' not yet, 'L' learnt, 'F' failed, 'S' skipped;
 // a tested key: 'T' reacted, 'N' no reaction.
 QString marks(const QList<TeachItem> &items)
@@ -63,17 +36,15 @@ QString marks(const QList<TeachItem> &items)
 // One pass: the plan, the device's script, the front end's answers, and what must come of them.
 struct Pass
 {
-    const char *name;
-    const char *keys; // their numbers, one digit each; all ten: ""
-    int commands;     // numbered commands 11 to 10 + this
+    // keys: their numbers, one digit each; all ten: "".
+    const char *name, *keys;
+    int commands; // numbered commands 11 to 10 + this
     bool learningModeOn, test;
     int autoRetries;
-    // "41:01,--" refuses the first learning of code 41 with 01 and ignores the second.
-    const char *script;
-    // The front end's answers, in order: r retry, s skip at a failure; y reacted, n none, x none
-    // and learn it again, - no verdict, at a test.
-    const char *decisions;
-    const char *lostAt;
+    // script: "41:01,--" refuses the first learning of code 41 with 01 and ignores the second.
+    // decisions: the front end's answers, in order: r retry, s skip at a failure; y reacted, n
+    // none, x none and learn it again, - no verdict, at a test.
+    const char *script, *decisions, *lostAt;
     int cancelAt; // the item whose learning start cancels the pass
     const char *frames, *marks;
     int warnings;
@@ -136,10 +107,26 @@ private slots:
         QFETCH(int, pass);
         const Pass &p = passes().at(pass);
         auto *link = new FakeLink;
-        ScriptedDevice device{link, {}, QLatin1String(p.lostAt)};
+        // The device echoes learning mode and answers a learning with 00 unless the script says
+        // otherwise ("F0:--" ignores learning mode on); outside learning mode every command is
+        // answered 00. The frame of lostAt's code unplugs it.
+        QMap<QString, QStringList> script;
         for (const QString &entry : QString::fromLatin1(p.script).split(u';', Qt::SkipEmptyParts))
-            device.script[entry.section(u':', 0, 0)] = entry.section(u':', 1).split(u',');
-        link->responder = std::bind(&ScriptedDevice::answer, &device, std::placeholders::_1);
+            script[entry.section(u':', 0, 0)] = entry.section(u':', 1).split(u',');
+        link->responder = [&script, &p, link](const QString &frame) {
+            const QString code = frame.right(2);
+            if (code == QLatin1String(p.lostAt)) {
+                QTimer::singleShot(0, link, [link] {
+                    link->close();
+                    emit link->lost();
+                });
+                return QByteArray();
+            }
+            QString reply = code == u"F0"_s || code == u"F2"_s ? code : u"00"_s;
+            if (!script.value(code).isEmpty())
+                reply = script[code].takeFirst();
+            return reply == u"--"_s ? QByteArray() : QByteArray::fromHex(reply.toLatin1());
+        };
         DeviceEngine engine(link, fast);
         openAndWait(engine, u"fake"_s);
         // Messages are shown in passing, as the command line does.

@@ -2,14 +2,12 @@
 // map as the pass goes, retry and skip, the tests on the unit, and the ways it ends early.
 #include "support/windowharness.h"
 
-#include "engine/deviceengine.h"
 #include "learningwizard.h"
 #include "protocol/frames.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <QLabel>
 #include <QPushButton>

@@ -2,7 +2,6 @@
 
 #include "base/inifile.h"
 #include "base/sessionlog.h"
-#include "engine/deviceengine.h"
 #include "ui/dialogs.h"
 
 #include <QDateTime>
@@ -20,12 +19,11 @@
 
 using namespace Qt::StringLiterals;
 
-WindowHarness::WindowHarness(const QString &linkPath, const QString &deviceNumber,
-                             const QString &savedPort, irlearn::Timings timings)
+WindowHarness::WindowHarness(const QString &linkPath, irlearn::Timings timings)
 {
     irlearn::IniFile ini(settingsPath());
-    ini.write(u"Setup"_s, u"TXPort"_s, savedPort);
-    ini.write(u"Setup"_s, u"TXsbID"_s, deviceNumber);
+    ini.write(u"Setup"_s, u"TXPort"_s, u"COM1"_s);
+    ini.write(u"Setup"_s, u"TXsbID"_s, u"0001"_s);
     if (!linkPath.isEmpty())
         ini.write(u"Ports"_s, u"COM1"_s, linkPath);
 
@@ -77,23 +75,6 @@ WindowHarness::~WindowHarness()
 {
     m_window.reset();
     irlearn::dialogs::setObserver({});
-}
-
-void WindowHarness::press(const ObjectName &buttonName)
-{
-    QAbstractButton *b = button(buttonName);
-    b->setFocus();
-    QTest::keyClick(b, Qt::Key_Space);
-}
-
-bool WindowHarness::idle(int timeoutMs)
-{
-    return QTest::qWaitFor([this] { return !m_window->engine().isBusy(); }, timeoutMs);
-}
-
-bool WindowHarness::opened(int timeoutMs)
-{
-    return QTest::qWaitFor([this] { return !m_window->engine().isOpening(); }, timeoutMs);
 }
 
 bool WindowHarness::controlsEnabled(bool enabled) const

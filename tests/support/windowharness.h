@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "simprocess.h"
 
+#include "engine/deviceengine.h"
 #include "protocol/timings.h"
 
 #include <QAbstractButton>
@@ -53,15 +54,12 @@ public:
     // out; the device's own opening pause keeps the opening's frames apart even then.
     static irlearn::Timings lineSpeedTimings() { return {1500, 3000, 100, 30, 600, 1500}; }
 
-    // deviceNumber and savedPort go into the saved settings; linkPath (the simulator's terminal)
-    // is pinned as COM1 when not empty.
-    explicit WindowHarness(const QString &linkPath,
-                           const QString &deviceNumber = QStringLiteral("0001"),
-                           const QString &savedPort = QStringLiteral("COM1"),
-                           irlearn::Timings timings = fastTimings());
-    // On a QuickSim's terminal, pinned as COM1 and saved with device 0001.
+    // Saved with COM1 and device 0001; linkPath (the simulator's terminal) is pinned as COM1 when
+    // not empty.
+    explicit WindowHarness(const QString &linkPath, irlearn::Timings timings = fastTimings());
+    // On a QuickSim's terminal.
     explicit WindowHarness(const QuickSim &sim, irlearn::Timings timings = quickTimings())
-        : WindowHarness(sim.linkPath(), QStringLiteral("0001"), QStringLiteral("COM1"), timings)
+        : WindowHarness(sim.linkPath(), timings)
     {
     }
     ~WindowHarness();
@@ -81,10 +79,17 @@ public:
     void click(QAbstractButton *b) { QTest::mouseClick(b, Qt::LeftButton); }
     void click(const ObjectName &buttonName) { click(button(buttonName)); }
     // Keyboard activation (space bar) of a button.
-    void press(const ObjectName &buttonName);
+    void press(const ObjectName &buttonName)
+    {
+        button(buttonName)->setFocus();
+        QTest::keyClick(button(buttonName), Qt::Key_Space);
+    }
     // Processes events until no operation runs (up to timeoutMs: a loaded machine can stretch a
     // whole transfer well past its usual second); false on time-out.
-    bool idle(int timeoutMs = 10000);
+    bool idle(int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor([this] { return !m_window->engine().isBusy(); }, timeoutMs);
+    }
     // A click and the operation it starts, run to its end.
     bool clickIdle(const ObjectName &buttonName)
     {
@@ -100,7 +105,10 @@ public:
         return opened() && connected();
     }
     // Waits until the port being opened (if any) is open or has failed; false on time-out.
-    bool opened(int timeoutMs = 10000);
+    bool opened(int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor([this] { return !m_window->engine().isOpening(); }, timeoutMs);
+    }
     bool connected() const { return button("connectButton")->text() == QStringLiteral("断 开"); }
     // Every device control (the toggle, the keys, the number, the transfers, the command table)
     // enabled, or every one disabled; the panel switch stays usable either way.
