@@ -376,13 +376,15 @@ private slots:
               Case{1, "", cmd("learn 12", dev1), u"退出学习状态"_s, SIGINT, "学习模式已关闭"},
               Case{1, "--key-reply none", cmd("learn --key 0", dev1), u"剩余"_s, SIGTERM,
                    "学习模式已关闭"},
-              Case{2, "", clone, u"写入 3/16"_s, SIGINT, "设备中的表不完整"},
+              Case{2, "", clone, u"COM1  写入 3/16"_s, SIGINT, "设备中的表不完整"},
               // A guided pass while the operator is to press 开机.
               Case{1, "--ignore-learn 1", cmd("teach", dev1), u"剩余"_s, SIGINT, ""}}) {
             m_sims.clear();
             QVERIFY(startSims(QList<QStringList>(sims, cmd(simArgs))));
             Client client;
             QVERIFY2(startUntil(client, args, waitFor), qPrintable(client.err));
+            // Both devices under way, not only the one waited for.
+            QVERIFY2(sims < 2 || waitErr(client, u"COM2  写入 3/16"_s), qPrintable(client.err));
             if (args.contains(u"12"_s)) {
                 // The same terminal by another name is the same port: turned away, naming who
                 // holds it, and nothing sent.
@@ -468,17 +470,22 @@ private slots:
         // operator's name, but never into another adapter.
         using irlearn::PortDetails;
         const irlearn::PortIdentity ours{u"0403:6001"_s, u"A1"_s};
-        const PortDetails back{u"/dev/ttyUSB1"_s, {}, {}, u"0403:6001"_s, u"A1"_s};
-        const PortDetails other{u"/dev/ttyUSB0"_s, {}, {}, u"0403:6001"_s, u"B2"_s};
-        const PortDetails plain{u"/dev/ttyUSB0"_s, {}, {}, u"1a86:7523"_s};
-        PortDetails twin = back;
-        twin.path = u"/dev/ttyUSB2"_s;
+        const auto port = [](const char *path, const char *usb, const char *serial) {
+            PortDetails d;
+            d.path = QString::fromLatin1(path);
+            d.usbId = QString::fromLatin1(usb);
+            d.serialNumber = QString::fromLatin1(serial);
+            return d;
+        };
+        const PortDetails back = port("/dev/ttyUSB1", "0403:6001", "A1");
+        const PortDetails other = port("/dev/ttyUSB0", "0403:6001", "B2");
+        const PortDetails plain = port("/dev/ttyUSB0", "1a86:7523", "");
         const QList<std::tuple<irlearn::PortIdentity, QList<PortDetails>, QString>> cases = {
             {ours, {other, back}, u"/dev/ttyUSB1"_s}, // back under another name
             {ours, {}, u"/dev/ttyUSB0"_s},            // not listed: by name
             {ours, {plain}, u"/dev/ttyUSB0"_s},       // one without identity
             {ours, {other}, QString()},               // another adapter there
-            {ours, {back, twin}, QString()},          // ambiguous
+            {ours, {back, port("/dev/ttyUSB2", "0403:6001", "A1")}, QString()}, // ambiguous
             {{u"1a86:7523"_s, QString()}, {back}, u"/dev/ttyUSB0"_s},
         };
         for (const auto &[identity, ports, expected] : cases)
@@ -897,7 +904,7 @@ private:
             client.err += QString::fromUtf8(client.readAllStandardError());
             return client.err.contains(text);
         };
-        QTest::qWaitFor([&] { return seen() || client.state() == QProcess::NotRunning; }, ms);
+        (void)QTest::qWaitFor([&] { return seen() || client.state() == QProcess::NotRunning; }, ms);
         return seen();
     }
 
