@@ -522,6 +522,15 @@ private slots:
                 QVERIFY2(QTest::qWaitFor(drawnAsNew), qPrintable(QString::number(n)));
         }
         QVERIFY(bar->maximum() > bar->pageStep());
+        // The bar's groove and arrows are drawn once for its colours; new ones draw them anew.
+        const auto arrow = [bar] {
+            return bar->grab(QRect(0, 0, bar->width(), 12)).toImage();
+        };
+        const QImage before = arrow();
+        QPalette red = bar->palette();
+        red.setColor(QPalette::Button, Qt::red);
+        bar->setPalette(red);
+        QVERIFY(QTest::qWaitFor([&] { return arrow() != before && drawnAsNew(); }));
         QCOMPARE(h.logLines().size(), 48);
         QCOMPARE(h.logLines().constLast(), reply);
     }

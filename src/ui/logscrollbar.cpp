@@ -56,7 +56,8 @@ void LogScrollBar::sliderChange(SliderChange change)
         redrawChange();
 }
 
-// Pressed or under the mouse the bar draws as it always does.
+// Pressed or under the mouse the bar draws as it always does. At rest the groove and arrows come
+// from a picture drawn once for the bar's size, state and ends, and only the handle is drawn anew.
 void LogScrollBar::paintEvent(QPaintEvent *event)
 {
     m_handle = part(QStyle::SC_ScrollBarSlider);
@@ -67,13 +68,43 @@ void LogScrollBar::paintEvent(QPaintEvent *event)
     }
     QStyleOptionSlider option;
     initStyleOption(&option);
-    option.subControls = QStyle::SC_All;
+    const QString key = QStringLiteral("%1x%2 %3 %4 %5 %6")
+                            .arg(width())
+                            .arg(height())
+                            .arg(m_ends)
+                            .arg(int(option.state))
+                            .arg(palette().cacheKey())
+                            .arg(quintptr(style()));
+    const qreal ratio = devicePixelRatio();
+    if (key != m_backgroundKey) {
+        m_background = QPixmap(size() * ratio);
+        m_background.setDevicePixelRatio(ratio);
+        m_background.fill(Qt::transparent);
+        QPainter background(&m_background);
+        QStyleOptionSlider groove = option;
+        groove.subControls =
+            QStyle::SubControls(QStyle::SC_All) & ~QStyle::SubControls(QStyle::SC_ScrollBarSlider);
+        drawBands(background, groove, QRegion(rect()));
+        m_backgroundKey = key;
+    }
     QPainter painter(this);
-    const QRect bounds = event->rect();
-    // Bands fall on the same rows whatever is repainted: the style's lines come out a shade
-    // different where a band boundary cuts them, and a part repainted must match the whole.
+    for (const QRect &piece : event->region())
+        painter.drawPixmap(piece, m_background,
+                           QRectF(QPointF(piece.topLeft()) * ratio, QSizeF(piece.size()) * ratio));
+    option.subControls = QStyle::SC_ScrollBarSlider;
+    drawBands(painter, option,
+              event->region() & QRect(0, m_handle.top() - handleOutline, width(),
+                                      m_handle.height() + 2 * handleOutline));
+}
+
+// Bands fall on the same rows whatever is repainted: the style's lines come out a shade
+// different where a band boundary cuts them, and a part repainted must match the whole.
+void LogScrollBar::drawBands(QPainter &painter, const QStyleOptionSlider &option,
+                             const QRegion &region) const
+{
+    const QRect bounds = region.boundingRect();
     for (int top = bounds.top() - bounds.top() % band; top <= bounds.bottom(); top += band) {
-        const QRegion piece = event->region() & QRect(0, top, width(), band);
+        const QRegion piece = region & QRect(0, top, width(), band);
         if (piece.isEmpty())
             continue;
         painter.setClipRegion(piece);

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QPixmap>
 #include <QScrollBar>
 #include <QStyle>
+
+class QPainter;
+class QStyleOptionSlider;
 
 namespace irlearn {
 
@@ -26,12 +30,16 @@ protected:
 
 private:
     int ends() const;
+    void drawBands(QPainter &painter, const QStyleOptionSlider &option,
+                   const QRegion &region) const;
     void redrawChange();
     QRect part(QStyle::SubControl control) const;
 
     bool m_held = false;
-    QRect m_handle;  // where the handle was last drawn or asked to be
-    int m_ends = -1; // and which ends the bar stood at then
+    QRect m_handle;          // where the handle was last drawn or asked to be
+    int m_ends = -1;         // and which ends the bar stood at then
+    QPixmap m_background;    // the bar without its handle
+    QString m_backgroundKey; // what it was drawn for
 };
 
 } // namespace irlearn
