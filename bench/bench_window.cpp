@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <time.h>
 
 #if __has_include(<valgrind/callgrind.h>)
@@ -47,9 +48,29 @@ double cpuMs()
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
+// The program's CPU split into its own code and the kernel's on its behalf, and how often it slept.
+struct Usage
+{
+    double userMs = 0;
+    double systemMs = 0;
+    long sleeps = 0;
+    long faults = 0;
+};
+
+Usage usage()
+{
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    const auto ms = [](const timeval &t) {
+        return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3;
+    };
+    return {ms(r.ru_utime), ms(r.ru_stime), r.ru_nvcsw, r.ru_minflt};
+}
+
 struct Spent
 {
     double cpuMs = 0;
+    Usage split;
     double wallMs = 0;
     bool ended = false;
     double share() const { return wallMs > 0 ? 100.0 * cpuMs / wallMs : 0; }
@@ -62,8 +83,10 @@ Spent measure(DeviceEngine &engine, QEventLoop &loop, const std::function<void()
 {
     QElapsedTimer wall;
     double before = 0;
+    Usage usedBefore;
     const auto begun = QObject::connect(&engine, &DeviceEngine::noticeShown, &loop, [&] {
         before = cpuMs();
+        usedBefore = usage();
         wall.start();
         CALLGRIND_TOGGLE_COLLECT;
     });
@@ -76,6 +99,9 @@ Spent measure(DeviceEngine &engine, QEventLoop &loop, const std::function<void()
     }
     Spent spent;
     spent.cpuMs = cpuMs() - before;
+    const Usage used = usage();
+    spent.split = {used.userMs - usedBefore.userMs, used.systemMs - usedBefore.systemMs,
+                   used.sleeps - usedBefore.sleeps, used.faults - usedBefore.faults};
     spent.wallMs = wall.isValid() ? double(wall.nsecsElapsed()) / 1e6 : 0;
     spent.ended = code == 0 && wall.isValid();
     QObject::disconnect(begun);
@@ -140,6 +166,9 @@ private slots:
                   "(of %d: %.2f to %.2f %%; target <= %.1f %%)",
                   transfer, median.cpuMs, median.wallMs, median.share(), int(spent.size()),
                   spent.front().share(), spent.back().share(), target);
+            qInfo("  of which user %.1f ms, kernel %.1f ms; %ld sleeps, %ld page faults",
+                  median.split.userMs, median.split.systemMs, median.split.sleeps,
+                  median.split.faults);
         };
         report("read", reads, 0.5);
         report("download", downloads, 1.0);

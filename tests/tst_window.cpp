@@ -522,6 +522,12 @@ private slots:
                 QVERIFY2(QTest::qWaitFor(drawnAsNew), qPrintable(QString::number(n)));
         }
         QVERIFY(bar->maximum() > bar->pageStep());
+        // Each line added left the lines before it laid out as they were: the pane looks the
+        // same laid out afresh.
+        auto *pane = h.child<QPlainTextEdit>("logView");
+        const QImage kept = pane->viewport()->grab().toImage();
+        pane->document()->markContentsDirty(0, pane->document()->characterCount());
+        QCOMPARE(pane->viewport()->grab().toImage(), kept);
         // The bar's groove and arrows are drawn once for its colours; new ones draw them anew.
         const auto arrow = [bar] {
             return bar->grab(QRect(0, 0, bar->width(), 12)).toImage();

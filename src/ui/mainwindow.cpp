@@ -4,6 +4,7 @@
 #include "dialogs.h"
 #include "learningwizard.h"
 #include "librarydialog.h"
+#include "loglayout.h"
 #include "logscrollbar.h"
 #include "portselector.h"
 #include "ui_mainwindow.h"
@@ -30,6 +31,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
+#include <QTextDocument>
 #include <QUrl>
 
 namespace irlearn {
@@ -275,6 +277,11 @@ void MainWindow::loadState()
     if (!m_settings.problem().isEmpty())
         logLine(m_settings.problem());
     m_ui->learnPrompt->hide();
+    {
+        auto *lines = new QTextDocument(m_ui->logView);
+        lines->setDocumentLayout(new LogLayout(lines));
+        m_ui->logView->setDocument(lines);
+    }
     m_ui->logView->setReadOnly(true);
     // A record's reply is one long run of hex digits with nowhere to break a word: looking for
     // one first only added to the pane's layout work for each of them.
