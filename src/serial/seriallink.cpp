@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSocketNotifier>
 
 #include <cmath>
 
@@ -153,19 +154,34 @@ void SerialLink::deliver(bool mayGather)
 
 // At 9600 baud a record trickles in a byte a millisecond, and waking for each costs more than
 // everything else a read does. Once the first bytes of an awaited answer are in, reading pauses
-// until the last of them is due: the port's buffer is limited to one byte, which turns its read
-// notifier off once that byte is in, and the driver collects the rest. A device slower than the
-// line is followed byte by byte from then on.
+// until the last of them is due, and the driver collects the rest meanwhile. A device slower than
+// the line is followed byte by byte from then on.
 void SerialLink::gather()
 {
 #ifdef Q_OS_UNIX
     if (m_expected <= readAsTheyComeBelow || !m_port->isOpen() || m_gathered)
         return;
     m_gathered = true;
-    m_port->setReadBufferSize(1);
     m_gathering = true;
+    // The port's read notifier is turned off at once. Where it cannot be found, a read buffer of
+    // one byte turns it off as that byte comes in, at the cost of two more wake-ups.
+    m_pausedNotifier = readNotifier();
+    if (m_pausedNotifier)
+        m_pausedNotifier->setEnabled(false);
+    else
+        m_port->setReadBufferSize(1);
     m_gatherEnd->start(int(std::ceil(m_expected * byteMs)) + gatherSlackMs);
 #endif
+}
+
+QSocketNotifier *SerialLink::readNotifier() const
+{
+    const auto notifiers = m_port->findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier *notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled())
+            return notifier;
+    }
+    return nullptr;
 }
 
 void SerialLink::endGathering()
@@ -181,8 +197,11 @@ void SerialLink::stopGathering()
         return;
     m_gathering = false;
     m_gatherEnd->stop();
-    // Reading the byte that waits turns the read notifier on again.
-    m_port->setReadBufferSize(0);
+    if (m_pausedNotifier)
+        m_pausedNotifier->setEnabled(true);
+    else
+        m_port->setReadBufferSize(0); // reading the byte that waits turns the notifier on again
+    m_pausedNotifier.clear();
 }
 
 void SerialLink::portError(int error)

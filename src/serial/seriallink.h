@@ -2,11 +2,13 @@
 
 #include "serial/devicelink.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <optional>
 
 class QSerialPort;
+class QSocketNotifier;
 
 namespace irlearn {
 
@@ -36,13 +38,15 @@ private:
     void gather();
     void endGathering();
     void stopGathering();
+    QSocketNotifier *readNotifier() const;
 
     QSerialPort *m_port = nullptr;
     // Bytes of the awaited answer not yet received, and the timer that ends a pause in reading
     // while most of them are still on the line.
     int m_expected = 0;
     bool m_gathering = false;
-    bool m_gathered = false; // the answer awaited has had its one pause
+    QPointer<QSocketNotifier> m_pausedNotifier; // the port's, off while the answer gathers
+    bool m_gathered = false;                    // the answer awaited has had its one pause
     QTimer *m_gatherEnd = nullptr;
     // The outcome of the last open(), until it is told.
     QTimer *m_report = nullptr;
