@@ -1,5 +1,9 @@
 #pragma once
 
+#include "serial/linerate.h"
+
+#include <cmath>
+
 namespace irlearn {
 
 // Every pause and time limit of the device's dialogue, in milliseconds. The defaults are the ones
@@ -13,6 +17,13 @@ struct Timings
     int pacingMs = 300;           // between a transfer's reply and its next request
     int learningWindowMs = 15000; // for the operator's remote control, numbered learning
     int noticeMs = 20000;         // the wait notice comes down this long after a transfer started
+
+    // About how long a paced transfer spends on each record: the record on the line (as answer
+    // or as request, recordBytes long) and the pause before the next.
+    int perRecordMs(int recordBytes) const
+    {
+        return pacingMs + int(std::ceil(recordBytes * lineByteMs));
+    }
 
     // All values multiplied by factor (at least 1 ms each).
     Timings scaled(double factor) const

@@ -1,5 +1,7 @@
 #include "serial/networklink.h"
 
+#include "serial/linerate.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -34,7 +36,7 @@ constexpr quint8 setControl = 5;
 constexpr quint8 purgeData = 12;
 constexpr quint8 serverAnswer = 100;
 
-constexpr quint32 baudRate = 9600;
+constexpr quint32 baudRate = lineBaud;
 constexpr quint8 dataSize = 8;
 constexpr quint8 parityNone = 1;
 constexpr quint8 stopBitsOne = 1;

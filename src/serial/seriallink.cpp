@@ -2,6 +2,7 @@
 
 #include "base/regularfile.h"
 
+#include "serial/linerate.h"
 #include "serial/portinfo.h"
 
 #include <QFileInfo>
@@ -14,8 +15,6 @@ namespace irlearn {
 
 namespace {
 
-// A byte at 9600 baud: start bit, eight data bits, stop bit.
-constexpr double byteMs = 10.0 * 1000.0 / 9600.0;
 // The last bytes of an answer are read as they come, so that its end is never held back.
 constexpr int readAsTheyComeBelow = 8;
 // How long after its last byte is due an answer is taken from the driver.
@@ -170,7 +169,7 @@ void SerialLink::gather()
         m_pausedNotifier->setEnabled(false);
     else
         m_port->setReadBufferSize(1);
-    m_gatherEnd->start(int(std::ceil(m_expected * byteMs)) + gatherSlackMs);
+    m_gatherEnd->start(int(std::ceil(m_expected * lineByteMs)) + gatherSlackMs);
 #endif
 }
 

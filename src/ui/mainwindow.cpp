@@ -507,12 +507,12 @@ void MainWindow::showMessage(const QString &text)
 }
 
 // The wait notice keeps its caption and adds how far the transfer got and about how long the
-// rest takes: each record is about 268 ms on the wire at 9600 baud, plus the pacing interval.
+// rest takes.
 void MainWindow::showProgress(int done, int total)
 {
     if (m_noticeCaption.isEmpty())
         return;
-    const int perRecordMs = m_engine->timings().pacingMs + 268;
+    const int perRecordMs = m_engine->timings().perRecordMs(recordBytes);
     const int secondsLeft = ((total - done) * perRecordMs + 999) / 1000;
     m_ui->waitNoticeLabel->setText(QStringLiteral("%1\n%2/%3  约剩%4秒")
                                        .arg(m_noticeCaption)
