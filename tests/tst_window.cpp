@@ -30,6 +30,7 @@
 #include <QScrollBar>
 #include <QSerialPort>
 #include <QTableWidget>
+#include <QTextBlock>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -506,11 +507,14 @@ private slots:
         WindowHarness h{QString()};
         irlearn::MainWindow &w = h.window();
         QScrollBar *bar = h.child<QPlainTextEdit>("logView")->verticalScrollBar();
-        const auto drawnAsNew = [&w] {
+        auto *pane = h.child<QPlainTextEdit>("logView");
+        const auto drawnAsNew = [&w, pane] {
             const auto rgb = [](const QPixmap &p) {
                 return p.toImage().convertToFormat(QImage::Format_RGB32);
             };
-            return rgb(w.screen()->grabWindow(w.winId())) == rgb(w.grab());
+            const QPoint bottom(0, pane->viewport()->height() - 2);
+            return pane->cursorForPosition(bottom).block() == pane->document()->lastBlock() &&
+                   rgb(w.screen()->grabWindow(w.winId())) == rgb(w.grab());
         };
         // Short lines until the pane is about to scroll (then its handle shrinks a little with
         // each one), then records' long ones.
@@ -524,7 +528,6 @@ private slots:
         QVERIFY(bar->maximum() > bar->pageStep());
         // Each line added left the lines before it laid out as they were: the pane looks the
         // same laid out afresh.
-        auto *pane = h.child<QPlainTextEdit>("logView");
         const QImage kept = pane->viewport()->grab().toImage();
         pane->document()->markContentsDirty(0, pane->document()->characterCount());
         QCOMPARE(pane->viewport()->grab().toImage(), kept);

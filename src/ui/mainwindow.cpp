@@ -4,8 +4,7 @@
 #include "dialogs.h"
 #include "learningwizard.h"
 #include "librarydialog.h"
-#include "loglayout.h"
-#include "logscrollbar.h"
+#include "logview.h"
 #include "portselector.h"
 #include "ui_mainwindow.h"
 
@@ -31,7 +30,6 @@
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
-#include <QTextDocument>
 #include <QUrl>
 
 namespace irlearn {
@@ -140,14 +138,7 @@ QString MainWindow::manualPath()
 
 void MainWindow::connectControls()
 {
-    connect(&m_log, &LogBuffer::appended, this, [this](const QString &line) {
-        // The newest line in view through the scroll bar alone: moving the text cursor there as
-        // well cost each line a cursor update and a second pass at scrolling.
-        m_logBar->hold();
-        m_ui->logView->appendPlainText(line);
-        m_logBar->setValue(m_logBar->maximum());
-        m_logBar->release();
-    });
+    connect(&m_log, &LogBuffer::appended, m_ui->logView, &LogView::appendLine);
     connect(&m_log, &LogBuffer::restarted, this,
             [this](const QString &line) { m_ui->logView->setPlainText(line); });
     connect(&m_log, &LogBuffer::cleared, m_ui->logView, &QPlainTextEdit::clear);
@@ -277,18 +268,6 @@ void MainWindow::loadState()
     if (!m_settings.problem().isEmpty())
         logLine(m_settings.problem());
     m_ui->learnPrompt->hide();
-    {
-        auto *lines = new QTextDocument(m_ui->logView);
-        lines->setDocumentLayout(new LogLayout(lines));
-        m_ui->logView->setDocument(lines);
-    }
-    m_ui->logView->setReadOnly(true);
-    // A record's reply is one long run of hex digits with nowhere to break a word: looking for
-    // one first only added to the pane's layout work for each of them.
-    m_ui->logView->setWordWrapMode(QTextOption::WrapAnywhere);
-    m_ui->logView->setFont(logFont());
-    m_logBar = new LogScrollBar;
-    m_ui->logView->setVerticalScrollBar(m_logBar);
     m_ui->commandNoteEdit->clear();
     m_ui->savePanel->hide();
     m_ui->waitNotice->hide();

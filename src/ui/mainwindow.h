@@ -29,7 +29,6 @@ namespace irlearn {
 
 class DeviceEngine;
 class DeviceLink;
-class LogScrollBar;
 class LearningWizard;
 struct OperationResult;
 
@@ -125,7 +124,6 @@ private:
     PortNames m_ports;
     DeviceEngine *m_engine = nullptr;
     LogBuffer m_log;
-    LogScrollBar *m_logBar = nullptr;
     SessionLog m_session;
     bool m_sessionProblemTold = false;
     CodeTable m_table;
