@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSerialPort>
+#include <QStyleOptionSlider>
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QUrl>
@@ -508,12 +509,35 @@ private slots:
         irlearn::MainWindow &w = h.window();
         QScrollBar *bar = h.child<QPlainTextEdit>("logView")->verticalScrollBar();
         auto *pane = h.child<QPlainTextEdit>("logView");
-        const auto drawnAsNew = [&w, pane] {
+        // A bar of the style's own, to compare handles with: the pane's draws it from a picture.
+        struct StyleBar : QScrollBar
+        {
+            using QScrollBar::initStyleOption;
+            using QScrollBar::QScrollBar;
+        } styleBar(Qt::Vertical, &w);
+        styleBar.hide();
+        const auto drawnAsNew = [&w, pane, bar, &styleBar] {
             const auto rgb = [](const QPixmap &p) {
                 return p.toImage().convertToFormat(QImage::Format_RGB32);
             };
+            styleBar.resize(bar->size());
+            styleBar.setPalette(bar->palette());
+            styleBar.setRange(bar->minimum(), bar->maximum());
+            styleBar.setPageStep(bar->pageStep());
+            styleBar.setValue(bar->value());
+            QStyleOptionSlider option;
+            styleBar.initStyleOption(&option);
+            // The handle with its outline, short of where it meets an arrow (the bar draws the
+            // arrows first, the style last) and of the groove's shading beside it.
+            const auto part = [&](QStyle::SubControl control) {
+                return styleBar.style()->subControlRect(QStyle::CC_ScrollBar, &option, control,
+                                                        &styleBar);
+            };
+            const QRect handle = part(QStyle::SC_ScrollBarSlider).adjusted(0, -1, 0, 1) &
+                                 part(QStyle::SC_ScrollBarGroove).adjusted(0, 2, 0, -2);
             const QPoint bottom(0, pane->viewport()->height() - 2);
             return pane->cursorForPosition(bottom).block() == pane->document()->lastBlock() &&
+                   rgb(bar->grab(handle)) == rgb(styleBar.grab(handle)) &&
                    rgb(w.screen()->grabWindow(w.winId())) == rgb(w.grab());
         };
         // Short lines until the pane is about to scroll (then its handle shrinks a little with

@@ -17,6 +17,8 @@ enum End { AtMinimum = 1, AtMaximum = 2 };
 constexpr int band = 90;
 // How far the handle's outline reaches past the rectangle the style gives for it.
 constexpr int handleOutline = 2;
+// The rows at each end of the handle that are drawn as the style drew them, outline included.
+constexpr int endRows = 2 * handleOutline + 1;
 
 } // namespace
 
@@ -87,14 +89,75 @@ void LogScrollBar::paintEvent(QPaintEvent *event)
         drawBands(background, groove, QRegion(rect()));
         m_backgroundKey = key;
     }
-    QPainter painter(this);
-    for (const QRect &piece : event->region())
-        painter.drawPixmap(piece, m_background,
-                           QRectF(QPointF(piece.topLeft()) * ratio, QSizeF(piece.size()) * ratio));
     option.subControls = QStyle::SC_ScrollBarSlider;
-    drawBands(painter, option,
-              event->region() & QRect(0, m_handle.top() - handleOutline, width(),
-                                      m_handle.height() + 2 * handleOutline));
+    const bool stretched = stretchableHandle(option, key);
+    const QRect handleArea = handleRows();
+    // In bands, as the background was drawn: each is a fill of fewer rows than would go to the
+    // raster engine's worker threads.
+    QPainter painter(this);
+    const QRegion region = event->region();
+    const QRect bounds = region.boundingRect();
+    for (int top = bounds.top() - bounds.top() % band; top <= bounds.bottom(); top += band) {
+        const QRegion piece = region & QRect(0, top, width(), band);
+        if (piece.isEmpty())
+            continue;
+        painter.setClipRegion(piece);
+        const QRect r = piece.boundingRect();
+        painter.drawPixmap(r, m_background,
+                           QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio));
+        if (!piece.intersects(handleArea))
+            continue;
+        if (stretched)
+            drawStretchedHandle(painter);
+        else
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+    }
+}
+
+// Whether the handle can be drawn from its picture, drawn now if it is due.
+bool LogScrollBar::stretchableHandle(const QStyleOptionSlider &option, const QString &key)
+{
+    const QRect handle = handleRows();
+    if (devicePixelRatio() != 1 || handle.height() < 2 * endRows + 1)
+        return false;
+    if (m_handleImage.isNull() || m_handleImage.width() != width() || m_handleKey != key) {
+        // Drawn where it stands, then taken out; its rows are compared to see whether the
+        // style draws the middle of a handle alike all along.
+        QImage drawn(size(), QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        {
+            QPainter onDrawn(&drawn);
+            onDrawn.setClipRect(handle);
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &onDrawn, this);
+        }
+        const QImage image = drawn.copy(handle);
+        const auto row = [&image](int y) {
+            return QByteArray::fromRawData(reinterpret_cast<const char *>(image.constScanLine(y)),
+                                           image.width() * 4);
+        };
+        bool alike = true;
+        for (int y = endRows + 1; alike && y < image.height() - endRows; ++y)
+            alike = row(y) == row(endRows);
+        m_handleImage = alike ? QPixmap::fromImage(image) : QPixmap();
+        m_handleKey = key;
+    }
+    return !m_handleImage.isNull();
+}
+
+// The handle from its picture, stretched to its length: its ends as drawn, and the middle row
+// repeated between them.
+void LogScrollBar::drawStretchedHandle(QPainter &painter) const
+{
+    const QRect handle = handleRows();
+    const int w = width();
+    const int bottomRows = endRows;
+    const int middle = handle.height() - endRows - bottomRows;
+    const int imageBottom = m_handleImage.height() - bottomRows;
+    painter.drawPixmap(QRect(0, handle.top(), w, endRows), m_handleImage, QRect(0, 0, w, endRows));
+    painter.drawPixmap(QRect(0, handle.top() + endRows, w, middle), m_handleImage,
+                       QRect(0, endRows, w, 1));
+    painter.drawPixmap(QRect(0, handle.bottom() - bottomRows + 1, w, bottomRows), m_handleImage,
+                       QRect(0, imageBottom, w, bottomRows));
 }
 
 // Bands fall on the same rows whatever is repainted: the style's lines come out a shade
@@ -110,6 +173,12 @@ void LogScrollBar::drawBands(QPainter &painter, const QStyleOptionSlider &option
         painter.setClipRegion(piece);
         style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
     }
+}
+
+// The rows the handle covers, its outline included, across the bar.
+QRect LogScrollBar::handleRows() const
+{
+    return QRect(0, m_handle.top() - handleOutline, width(), m_handle.height() + 2 * handleOutline);
 }
 
 int LogScrollBar::ends() const

@@ -30,10 +30,20 @@ protected:
 
 private:
     int ends() const;
+    QRect handleRows() const;
     void drawBands(QPainter &painter, const QStyleOptionSlider &option,
                    const QRegion &region) const;
     void redrawChange();
     QRect part(QStyle::SubControl control) const;
+    bool stretchableHandle(const QStyleOptionSlider &option, const QString &key);
+    void drawStretchedHandle(QPainter &painter) const;
+
+    // The handle as the style draws it, over nothing, with the rows around it its outline
+    // takes. Drawn anew for each length it would cost as much as the rest of a line added; where
+    // the style draws its middle rows alike, a handle of any length is its ends and a middle row
+    // repeated.
+    QPixmap m_handleImage;
+    QString m_handleKey; // what it was drawn for; empty where it cannot be stretched
 
     bool m_held = false;
     QRect m_handle;          // where the handle was last drawn or asked to be
