@@ -35,8 +35,8 @@ void LogView::appendLine(const QString &line)
 
 void LogView::scrollContentsBy(int dx, int dy)
 {
-    // Each scroll moves the whole picture of the pane. While lines are added, the text's place
-    // follows the scroll bar at once and the picture catches up before the pane is next drawn
+    // Each scroll moves the whole picture of the pane. While lines are added only the scroll bar
+    // moves at once; the text, and its picture with it, catch up before the pane is next drawn
     // (drawing waits for the events posted before it).
     if (m_adding && dx == 0) {
         if (!m_catchUpDue) {
