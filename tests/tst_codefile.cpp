@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <functional>
 
 #include <fcntl.h>
@@ -67,9 +66,8 @@ bool put(const QString &path, const QByteArray &bytes)
 // The pattern's records shift to shift + 15.
 CodeTable patternTable(int shift = 0)
 {
-    const QStringList records = patternRecords(tableRecords + shift, 257).mid(shift);
     CodeTable table;
-    std::copy(records.begin(), records.end(), table.begin());
+    codefile::fill(table, patternRecords(tableRecords + shift, 257).mid(shift));
     return table;
 }
 
@@ -92,17 +90,12 @@ QString sha256Hex(const QByteArray &bytes)
 
 TableLabels someLabels(const QString &brand, const QString &model)
 {
-    TableLabels labels;
-    labels.brand = brand;
-    labels.model = model;
-    labels.remote = u"YB0F2"_s;
-    labels.notes = u"三楼会议室"_s;
-    labels.device = u"0001"_s;
-    labels.keys = {{u"开机"_s, KeyStatus::Tested},
-                   {u"关机"_s, KeyStatus::Learned},
-                   {u"制冷"_s, KeyStatus::Failed}};
-    labels.commands = {{12, KeyStatus::Learned}};
-    return labels;
+    const QMap<QString, KeyStatus> keys{{u"开机"_s, KeyStatus::Tested},
+                                        {u"关机"_s, KeyStatus::Learned},
+                                        {u"制冷"_s, KeyStatus::Failed}};
+    return {brand,     model, u"YB0F2"_s, u"三楼会议室"_s,
+            u"0001"_s, {},    keys,       {{12, KeyStatus::Learned}},
+            {},        {},    {}};
 }
 
 using Edit = std::function<void(const QString &codePath)>;

@@ -141,25 +141,38 @@ private slots:
         QCOMPARE(rig.link->written, QStringList{u"0001F0"_s});
     }
 
-    // Numbered learning: the learning window runs in full after the success box is closed, and
-    // after a refusal that came at once; a refusal during the window ends it at once. Once
-    // learning mode on has gone out, learning mode off follows, whatever the device answered.
-    void numberedLearning_data()
+    // Learning, numbered or a key's. Numbered: the learning window runs in full after the success
+    // box is closed, and after a refusal that came at once; a refusal during the window ends it at
+    // once. Once learning mode on has gone out, learning mode off follows, whatever the device
+    // answered. A key's is one operation: the key's frame, then the learning window, counted down,
+    // with the prompt naming the key; the answer ends it whenever it comes in the window. Past the
+    // frame's reply window it gives way to any other operation.
+    void learning_data()
     {
-        QTest::addColumn<QByteArray>("echo"); // the answer to F0; empty: none
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<bool>("inWindow"); // the answer comes once the window is open
+        QTest::addColumn<bool>("key");
+        QTest::addColumn<QByteArray>("echo");   // the answer to F0; empty: none
+        QTest::addColumn<QByteArray>("answer"); // empty: none
+        // The answer comes once the window is open; a key's, past the reply window.
+        QTest::addColumn<bool>("inWindow");
         QTest::addColumn<Outcome>("outcome");
         const QByteArray on("\xF0", 1);
         const QByteArray refusal("\x01", 1);
-        QTest::newRow("learnt") << on << ack << false << Outcome::Done;
-        QTest::newRow("refused at once") << on << refusal << false << Outcome::Refused;
-        QTest::newRow("refused in the window") << on << refusal << true << Outcome::Refused;
-        QTest::newRow("wrong echo") << QByteArray("\xF1", 1) << ack << false << Outcome::Refused;
-        QTest::newRow("no echo") << QByteArray() << ack << false << Outcome::TimedOut;
+        QTest::newRow("learnt") << false << on << ack << false << Outcome::Done;
+        QTest::newRow("refused at once") << false << on << refusal << false << Outcome::Refused;
+        QTest::newRow("refused in the window")
+            << false << on << refusal << true << Outcome::Refused;
+        QTest::newRow("wrong echo")
+            << false << QByteArray("\xF1", 1) << ack << false << Outcome::Refused;
+        QTest::newRow("no echo") << false << QByteArray() << ack << false << Outcome::TimedOut;
+        QTest::newRow("key learnt at once") << true << on << ack << false << Outcome::Done;
+        QTest::newRow("key learnt in the window") << true << on << ack << true << Outcome::Done;
+        QTest::newRow("key refused in the window")
+            << true << on << refusal << true << Outcome::Refused;
+        QTest::newRow("key silent") << true << on << QByteArray() << false << Outcome::TimedOut;
     }
-    void numberedLearning()
+    void learning()
     {
+        QFETCH(bool, key);
         QFETCH(QByteArray, echo);
         QFETCH(QByteArray, answer);
         QFETCH(bool, inWindow);
@@ -174,59 +187,12 @@ private slots:
         QSignalSpy countdown(&rig.engine, &DeviceEngine::learningCountdown);
         QSignalSpy endsIn(&rig.engine, &DeviceEngine::learningEndsIn);
         QSignalSpy prompt(&rig.engine, &DeviceEngine::learnPromptChanged);
+        QSignalSpy keyPrompt(&rig.engine, &DeviceEngine::keyPrompt);
+        QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
         QObject::connect(&rig.engine, &DeviceEngine::learningCountdown, [&](int left) {
-            if (inWindow && left > 0 && countdown.size() == 1)
+            if (inWindow && !key && left > 0 && countdown.size() == 1)
                 rig.link->deliver(answer);
         });
-        QElapsedTimer clock;
-        clock.start();
-        rig.engine.learnCommand(dev, 108);
-        if (outcome == Outcome::Done) {
-            QVERIFY(until([&] { return rig.messages.size() == 1; }));
-            // The box is open: the window has not begun.
-            QVERIFY(countdown.isEmpty() && endsIn.isEmpty());
-            QCOMPARE(rig.link->written.size(), 2);
-            clock.restart();
-            rig.engine.messageClosed();
-        }
-        QVERIFY(rig.waitFinished());
-        QCOMPARE(rig.result().outcome, outcome);
-        const bool entered = echo == QByteArray("\xF0", 1);
-        if (entered && !inWindow)
-            QCOMPARE_GE(clock.elapsed(), fast.learningWindowMs);
-        QCOMPARE(rig.link->written, frames(entered ? "0001F0 0001AB 0001F2" : "0001F0 0001F2"));
-        QCOMPARE(rig.messages.size(), outcome == Outcome::Done ? 1 : 0);
-        QCOMPARE(prompt.constLast().at(0).toBool(), false);
-        if (entered) {
-            QCOMPARE(countdown.constLast().at(0).toInt(), 0);
-            QCOMPARE(prompt.constFirst().at(0).toBool(), true);
-        }
-    }
-
-    // The learning of a key is one operation: the key's frame, then the learning window, counted
-    // down, with the prompt naming the key; the answer ends it whenever it comes in the window.
-    // Past the frame's reply window it gives way to any other operation.
-    void keyLearning_data()
-    {
-        QTest::addColumn<QByteArray>("answer"); // empty: none
-        QTest::addColumn<bool>("inWindow");     // the answer comes past the reply window
-        QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("learnt at once") << ack << false << Outcome::Done;
-        QTest::newRow("learnt in the window") << ack << true << Outcome::Done;
-        QTest::newRow("refused in the window") << QByteArray("\x01", 1) << true << Outcome::Refused;
-        QTest::newRow("silent") << QByteArray() << false << Outcome::TimedOut;
-    }
-    void keyLearning()
-    {
-        QFETCH(QByteArray, answer);
-        QFETCH(bool, inWindow);
-        QFETCH(Outcome, outcome);
-        Rig rig([&](const QString &) { return inWindow ? QByteArray() : answer; },
-                inWindow ? longWindow : fast);
-        QSignalSpy countdown(&rig.engine, &DeviceEngine::learningCountdown);
-        QSignalSpy keyPrompt(&rig.engine, &DeviceEngine::keyPrompt);
-        QSignalSpy prompt(&rig.engine, &DeviceEngine::learnPromptChanged);
-        QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
         QByteArray events;
         QObject::connect(&rig.engine, &DeviceEngine::busyChanged, [&](bool busy) {
             events += busy ? "busy " : rig.engine.isRunning() ? "free-running " : "free ";
@@ -236,54 +202,47 @@ private slots:
         QObject::connect(&rig.engine, &DeviceEngine::finished, [&] { events += "finished"; });
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(rig.engine.learnKey(dev, 2));
+        key ? rig.engine.learnKey(dev, 2) : rig.engine.learnCommand(dev, 108);
+        if (!key && outcome == Outcome::Done) {
+            QVERIFY(until([&] { return rig.messages.size() == 1; }));
+            // The box is open: the window has not begun.
+            QVERIFY(countdown.isEmpty() && endsIn.isEmpty());
+            QCOMPARE(rig.link->written.size(), 2);
+            clock.restart();
+            rig.engine.messageClosed();
+        }
         QVERIFY(rig.waitFinished());
-        // Waiting past the reply window leaves the controls free.
-        QCOMPARE(events, QByteArray(inWindow || answer.isEmpty() ? "busy free-running finished"
-                                                                 : "busy free finished"));
-        QCOMPARE(rig.result().kind, OperationKind::LearnKey);
+        QCOMPARE(rig.result().kind, key ? OperationKind::LearnKey : OperationKind::LearnCommand);
         QCOMPARE(rig.result().outcome, outcome);
         QCOMPARE(learnt.size(), outcome == Outcome::Done ? 1 : 0);
-        if (answer.isEmpty())
+        QCOMPARE(rig.messages.size(), outcome == Outcome::Done ? 1 : 0);
+        const bool entered = key || echo == QByteArray("\xF0", 1);
+        if (entered && !inWindow && (!key || answer.isEmpty()))
             QCOMPARE_GE(clock.elapsed(), fast.learningWindowMs);
-        QCOMPARE(rig.link->written, frames("000142"));
-        QVERIFY(keyPrompt.size() == 1 && keyPrompt.at(0).at(0).toInt() == 2);
-        QCOMPARE(prompt.constFirst().at(0).toBool(), true);
-        // The prompt stays while the device may still answer.
-        QCOMPARE(prompt.constLast().at(0).toBool(), answer.isEmpty());
-        QCOMPARE(countdown.constFirst().at(0).toInt(), inWindow ? 60 : 1);
+        QCOMPARE(rig.link->written, key       ? frames("000142")
+                                    : entered ? frames("0001F0 0001AB 0001F2")
+                                              : frames("0001F0 0001F2"));
+        // Waiting past the reply window leaves the controls free.
+        QCOMPARE(events,
+                 QByteArray(key && (inWindow || answer.isEmpty()) ? "busy free-running finished"
+                                                                  : "busy free finished"));
+        QVERIFY(key ? keyPrompt.size() == 1 && keyPrompt.at(0).at(0).toInt() == 2
+                    : keyPrompt.isEmpty());
+        if (entered)
+            QCOMPARE(prompt.constFirst().at(0).toBool(), true);
+        // A key's prompt stays while the device may still answer.
+        QCOMPARE(prompt.constLast().at(0).toBool(), key && answer.isEmpty());
+        // Learnt, a numbered learning counts down the time left as the end, not as a prompt.
+        const bool noPrompt = !entered || (!key && outcome == Outcome::Done);
+        QCOMPARE(countdown.constFirst().at(0).toInt(), noPrompt ? 0 : inWindow ? 60 : 1);
         QCOMPARE(countdown.constLast().at(0).toInt(), 0);
-    }
-
-    // Another operation asked for while a key's learning waits past its reply window ends it; the
-    // device's answer to the key that comes after is never taken for a learnt key. Leaving
-    // learning mode takes the prompt down.
-    void keyLearningGivesWay()
-    {
-        Rig rig([](const QString &f) {
-            return f == QLatin1String("0001F2") ? QByteArray("\xF2", 1) : QByteArray();
-        });
-        QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
-        QSignalSpy prompt(&rig.engine, &DeviceEngine::learnPromptChanged);
-        QSignalSpy confirmed(&rig.engine, &DeviceEngine::learningModeConfirmed);
-        rig.engine.learnKey(dev, 2);
-        // Within the reply window: refused, nothing sent.
-        QVERIFY(!rig.engine.switchLearningMode(dev, false));
-        QVERIFY(until([&] { return !rig.engine.isBusy(); }));
-        QVERIFY(rig.engine.switchLearningMode(dev, false));
-        QVERIFY(rig.waitFinished(3));
-        QCOMPARE(rig.outcomes(),
-                 (QList<Outcome>{Outcome::Busy, Outcome::Cancelled, Outcome::Done}));
-        QCOMPARE(prompt.constLast().at(0).toBool(), false);
-        rig.link->arrive(ack);
-        QCOMPARE(learnt.size(), 0);
-        QCOMPARE(confirmed.size(), 1);
-        QCOMPARE(rig.link->written, frames("000142 0001F2"));
     }
 
     // Every operation starts with no reply outstanding. A late answer that comes while nothing
     // runs still counts (a learning result once, a late echo confirms nothing); one that comes
-    // during the next operation is only logged, never taken as that operation's reply.
+    // during the next operation is only logged, never taken as that operation's reply. A key's
+    // learning that waits past its reply window gives way to any other operation (within the
+    // window, that is refused with nothing sent); leaving learning mode takes the prompt down.
     void staleAnswers()
     {
         bool answerSelect = false;
@@ -295,16 +254,22 @@ private slots:
         };
         QSignalSpy confirmed(&rig.engine, &DeviceEngine::learningModeConfirmed);
         QSignalSpy learnt(&rig.engine, &DeviceEngine::keyLearnt);
+        QSignalSpy prompt(&rig.engine, &DeviceEngine::learnPromptChanged);
 
-        rig.engine.switchLearningMode(dev, false);
-        QVERIFY(rig.waitFinished());
+        rig.engine.learnKey(dev, 2);
+        QVERIFY(!rig.engine.switchLearningMode(dev, false));
+        QCOMPARE(rig.link->written, frames("000142"));
+        QVERIFY(until([&] { return !rig.engine.isBusy(); }));
+        QVERIFY(rig.engine.switchLearningMode(dev, false));
+        QCOMPARE(prompt.constLast().at(0).toBool(), false);
+        QVERIFY(rig.waitFinished(3));
         rig.link->arrive(QByteArray("\xF2", 1));
         QVERIFY(rig.log.contains(u"收到参数：F2"_s));
         QVERIFY(confirmed.isEmpty());
 
         // Learnt after the learning window, with nothing else running: counted once.
         rig.engine.learnKey(dev, 0);
-        QVERIFY(rig.waitFinished(2));
+        QVERIFY(rig.waitFinished(4));
         rig.link->arrive(ack);
         rig.link->arrive(ack);
         QCOMPARE(learnt.size(), 1);
@@ -313,12 +278,13 @@ private slots:
         // A key learning given up on; then a read, whose select frame the device answers with
         // 00: no learning result in the middle of the read's opening.
         rig.engine.learnKey(dev, 2);
-        QVERIFY(rig.waitFinished(3));
+        QVERIFY(rig.waitFinished(5));
         answerSelect = true;
         QVERIFY(rig.engine.readTable(dev));
-        QVERIFY(rig.waitFinished(4));
+        QVERIFY(rig.waitFinished(6));
         const Outcome late = Outcome::TimedOut;
-        QCOMPARE(rig.outcomes(), (QList<Outcome>{late, late, late, Outcome::Done}));
+        QCOMPARE(rig.outcomes(), (QList<Outcome>{Outcome::Busy, Outcome::Cancelled, late, late,
+                                                 late, Outcome::Done}));
         QCOMPARE(learnt.size(), 1);
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.log.contains(u"忽略迟到的应答：00"_s));
@@ -331,48 +297,42 @@ private slots:
     // sent; while an answer to it is coming in, it is refused with nothing sent.
     void readsTail_data()
     {
-        QTest::addColumn<int>("then"); // 0: nothing; 1: a key as the table comes; 2: mid-answer
-        QTest::newRow("nothing else") << 0;
-        QTest::newRow("key as the table comes") << 1;
-        QTest::newRow("key while an answer comes in") << 2;
+        QTest::addColumn<bool>("keyAtTable"); // else a key while the extra answer comes in
+        QTest::newRow("key as the table comes") << true;
+        QTest::newRow("key while an answer comes in") << false;
     }
     void readsTail()
     {
-        QFETCH(int, then);
+        QFETCH(bool, keyAtTable);
         // The extra request's answer comes when the test puts it on the line: no window may close
         // before.
         Rig rig({}, {6000, 7000, 2, 5, 120, 8000});
-        bool freeAtTable = false, keyTaken = false;
+        bool freeAtTable = false;
         int writtenAtTable = 0;
         QObject::connect(&rig.engine, &DeviceEngine::tableRead, [&] {
             if (writtenAtTable > 0)
                 return; // the long answer to the extra request repeats the completion
             freeAtTable = !rig.engine.isBusy();
             writtenAtTable = int(rig.link->written.size());
-            if (then == 1)
-                keyTaken = rig.engine.sendKey(dev, 0);
+            if (keyAtTable)
+                rig.engine.sendKey(dev, 0);
         });
         rig.engine.readTable(dev);
-        if (then != 1) {
+        if (!keyAtTable) {
             QVERIFY(until([&] { return rig.link->written.size() == 2 + tableRecords + 1; }));
             rig.link->arrive(QByteArray(100, 'r'));
-            if (then == 2) {
-                QVERIFY(!rig.engine.sendKey(dev, 0));
-                QCOMPARE(rig.result().outcome, Outcome::Busy);
-            }
+            QVERIFY(!rig.engine.sendKey(dev, 0));
             rig.link->arrive(QByteArray(157, 'r'));
         }
-        QVERIFY(rig.waitFinished(then == 2 ? 2 : 1));
+        QVERIFY(rig.waitFinished(2));
         QVERIFY(freeAtTable);
         QCOMPARE(writtenAtTable, 2 + tableRecords);
-        const OperationResult read = rig.result(then == 2 ? 1 : 0);
+        QCOMPARE(rig.outcomes(),
+                 (QList<Outcome>{keyAtTable ? Outcome::Done : Outcome::Busy, Outcome::Done}));
+        const OperationResult read = rig.result(keyAtTable ? 0 : 1);
         QCOMPARE(read.kind, OperationKind::ReadTable);
-        QCOMPARE(read.outcome, Outcome::Done);
         QCOMPARE(read.table[15], QString::fromLatin1(record(16).toHex()).toUpper());
-        if (then == 1) {
-            QVERIFY(keyTaken);
-            QVERIFY(rig.waitFinished(2));
-            QCOMPARE(rig.result().outcome, Outcome::Done);
+        if (keyAtTable) {
             QCOMPARE(rig.link->written.constLast(), u"000140"_s);
             QCOMPARE(rig.link->written.count(u"00"_s), tableRecords - 1);
         } else {
@@ -473,52 +433,91 @@ private slots:
         QCOMPARE(rig.result().outcome, outcome);
         QCOMPARE(rig.result().detail, detail);
         // Told as a failure; said in passing (the log has the reply already) when done.
-        QCOMPARE(rig.result().quiet, outcome == Outcome::Done);
         QCOMPARE(rig.messages.size(), outcome == Outcome::Done ? 0 : 1);
         QCOMPARE(rig.link->written, frames(number ? "FD0002" : "000140"));
-        QCOMPARE(rig.link->discarded, QList<QByteArray>{waiting});
     }
 
-    // A read stops at the record that is not one, or that a device pulled out will never send,
-    // says which and why, hands over no table and asks nothing more of the device.
-    void readGivesUp_data()
+    // How a transfer ends. A read stops at the record that is not one, or that a device pulled
+    // out will never send. A download gets over a refused record and a request to start over, and
+    // gives up on too many of either, on an answer it does not know and on silence. A verified
+    // download says when its read-back begins; a read-back that fails leaves the download complete
+    // and says so, one that differs names the record. Each says which record and why, hands over
+    // no table, asks nothing more of the device, and takes the wait notice down.
+    void transfersEnd_data()
     {
-        QTest::addColumn<bool>("unplug"); // in the pause before request `at`
-        QTest::addColumn<int>("at");
-        QTest::addColumn<QByteArray>("instead"); // the answer to request `at`; empty: silence
-        QTest::addColumn<QByteArray>("after");   // bytes right behind it
+        QTest::addColumn<int>("mode");           // 0: read; 1: download; 2: verified download
+        QTest::addColumn<QByteArray>("answers"); // per record downloaded, in order; then 00
+        QTest::addColumn<QList<int>>("order");   // the records downloaded, by number
+        QTest::addColumn<bool>("unplug");        // in the pause before request `at`
+        QTest::addColumn<int>("at"); // the read's request answered `instead`; the failing record
+        // Empty: silence; past 257 bytes, the rest comes in a piece of its own.
+        QTest::addColumn<QByteArray>("instead");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QString>("detail");
-        const QString length = u"第%1条记录长度为%2字节，应为257字节，读取中止。"_s;
-        QTest::newRow("no record at all")
-            << false << 1 << QByteArray() << QByteArray() << Outcome::TimedOut
-            << u"读取第1条记录时设备无应答，读取中止。请检查设备号和连线。"_s;
-        QTest::newRow("258 bytes") << false << 1 << QByteArray(258, 'x') << QByteArray()
-                                   << Outcome::Refused << length.arg(1).arg(258);
-        QTest::newRow("16th of 129 bytes") << false << 16 << QByteArray(129, 'x') << QByteArray()
-                                           << Outcome::TimedOut << length.arg(16).arg(129);
+        QList<int> all(tableRecords);
+        std::iota(all.begin(), all.end(), 1);
+        const auto read = [&all](const char *name, int mode, bool unplug, int at,
+                                 const QByteArray &instead, Outcome outcome,
+                                 const QString &detail) {
+            QTest::newRow(name) << mode << QByteArray() << (mode ? all : QList<int>()) << unplug
+                                << at << instead << outcome << detail;
+        };
+        const auto download = [](const char *name, const QByteArray &answers,
+                                 const QList<int> &order, int at, Outcome outcome,
+                                 const QString &detail) {
+            QTest::newRow(name) << 1 << answers << order << false << at << QByteArray() << outcome
+                                << detail;
+        };
+        // (Records of the wrong length as they come: tst_faults.)
+        read("no record at all", 0, false, 1, {}, Outcome::TimedOut,
+             u"读取第1条记录时设备无应答，读取中止。请检查设备号和连线。"_s);
         // Bytes after record 16 was taken, before the pacing is over: caught before the next
         // request.
-        QTest::newRow("16th goes on") << false << 16 << record(16) << QByteArray(43, 'x')
-                                      << Outcome::Refused << length.arg(16).arg(300);
-        QTest::newRow("pulled out after the 4th")
-            << true << 5 << QByteArray() << QByteArray() << Outcome::PortLost
-            << u"读取第5条记录时与设备的连接中断，读取中止。"_s;
+        read("16th goes on", 0, false, 16, record(16) + QByteArray(43, 'x'), Outcome::Refused,
+             u"第16条记录长度为300字节，应为257字节，读取中止。"_s);
+        read("pulled out after the 4th", 0, true, 5, {}, Outcome::PortLost,
+             u"读取第5条记录时与设备的连接中断，读取中止。"_s);
+        read("read-back fails", 2, false, 6, {}, Outcome::VerifyFailed,
+             u"下载完成，校验失败：读取第6条记录时设备无应答，读取中止。请检查设备号和连线。"_s);
+        read("5th read back wrongly", 2, false, 5, record(5).replace(100, 1, "x"),
+             Outcome::Mismatch, u"校验失败：第5条记录与文件不一致。"_s);
+        download("refused once, then start over", QByteArray("\0\0\0\xF5\0\0\0\xDD", 8),
+                 QList<int>{1, 2, 3, 4, 4, 5, 6, 7} + all, 0, Outcome::Done, {});
+        // Record 1's refusal does not count towards record 2's ten (the cap itself: tst_faults).
+        download("refused 10 times",
+                 QByteArray("\xF5\0\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5", 12),
+                 QList<int>{1, 1} + QList<int>(10, 2), 2, Outcome::Refused,
+                 u"第2条记录被设备拒绝10次，下载中止。"_s);
+        download("3 restarts", QByteArray("\0\xDD\0\xDD\0\xDD", 6), {1, 2, 1, 2, 1, 2}, 2,
+                 Outcome::Refused, u"设备在第2条记录处第3次要求重新开始，下载中止。"_s);
+        download("unexpected", QByteArray("\0\x07", 2), {1, 2}, 2, Outcome::Refused,
+                 u"第2条记录收到意外应答07，下载中止。"_s);
+        download("silence", QByteArray("\0\0\0\0\0S", 6), {1, 2, 3, 4, 5, 6}, 6, Outcome::TimedOut,
+                 u"第6条记录发送后设备无应答，下载中止。请检查设备号和连线。"_s);
     }
-    void readGivesUp()
+    void transfersEnd()
     {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, answers);
+        QFETCH(QList<int>, order);
         QFETCH(bool, unplug);
         QFETCH(int, at);
         QFETCH(QByteArray, instead);
-        QFETCH(QByteArray, after);
         QFETCH(Outcome, outcome);
         QFETCH(QString, detail);
-        Rig rig;
-        rig.link->responder = [&](const QString &f) {
+        // The notice's own time-out stays out of the way: it is the end that takes it down.
+        Rig rig({}, {60, 80, 2, 5, 120, 9000});
+        QList<int> sent;
+        rig.link->responder = [&](const QString &f) -> QByteArray {
+            if (f.size() == 2 * recordBytes) {
+                const char a = sent.size() < answers.size() ? answers.at(sent.size()) : '\0';
+                sent << int(QByteArray::fromHex(f.left(2).toLatin1()).at(0));
+                return a == 'S' ? QByteArray() : QByteArray(1, a);
+            }
             QByteArray a = rig.device.answer(f);
-            if (rig.device.served == at && (f == u"50"_s || f == u"00"_s)) {
-                rig.link->trailing = after;
-                a = instead;
+            if (mode != 1 && rig.device.served == at && (f == u"50"_s || f == u"00"_s)) {
+                rig.link->trailing = instead.mid(recordBytes);
+                a = instead.left(recordBytes);
             }
             return a;
         };
@@ -530,96 +529,6 @@ private slots:
                 });
         });
         QSignalSpy read(&rig.engine, &DeviceEngine::tableRead);
-        rig.engine.readTable(dev);
-        QVERIFY(rig.waitFinished());
-        QCOMPARE(rig.result().outcome, outcome);
-        QCOMPARE(rig.result().detail, detail);
-        QCOMPARE(rig.result().record, at);
-        QCOMPARE(rig.told(), QStringList{detail});
-        QCOMPARE(rig.log.constLast(), detail);
-        QCOMPARE(read.size(), 0);
-        QCOMPARE(rig.link->written.size(), 2 + at - (unplug ? 1 : 0));
-    }
-
-    // A download gets over a refused record and a request to start over, and gives up on too many
-    // of either, on an answer it does not know and on silence.
-    void downloadAnswers_data()
-    {
-        QTest::addColumn<QByteArray>("answers"); // per record sent, in order; then 00 for ever
-        QTest::addColumn<QList<int>>("order");   // the records sent, by number
-        QTest::addColumn<Outcome>("outcome");
-        QTest::addColumn<QString>("detail");
-        QList<int> all(tableRecords);
-        std::iota(all.begin(), all.end(), 1);
-        QTest::newRow("refused once, then start over")
-            << QByteArray("\0\0\0\xF5\0\0\0\xDD", 8) << QList<int>{1, 2, 3, 4, 4, 5, 6, 7} + all
-            << Outcome::Done << QString();
-        // Record 1's refusal does not count towards record 2's ten (the cap itself: tst_faults).
-        QTest::newRow("refused 10 times")
-            << QByteArray("\xF5\0\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5\xF5", 12)
-            << QList<int>{1, 1} + QList<int>(10, 2) << Outcome::Refused
-            << u"第2条记录被设备拒绝10次，下载中止。"_s;
-        QTest::newRow("3 restarts")
-            << QByteArray("\0\xDD\0\xDD\0\xDD", 6) << QList<int>{1, 2, 1, 2, 1, 2}
-            << Outcome::Refused << u"设备在第2条记录处第3次要求重新开始，下载中止。"_s;
-        QTest::newRow("unexpected") << QByteArray("\0\x07", 2) << QList<int>{1, 2}
-                                    << Outcome::Refused << u"第2条记录收到意外应答07，下载中止。"_s;
-        QTest::newRow("silence") << QByteArray("\0\0\0\0\0S", 6) << QList<int>{1, 2, 3, 4, 5, 6}
-                                 << Outcome::TimedOut
-                                 << u"第6条记录发送后设备无应答，下载中止。请检查设备号和连线。"_s;
-    }
-    void downloadAnswers()
-    {
-        QFETCH(QByteArray, answers);
-        QFETCH(QList<int>, order);
-        QFETCH(Outcome, outcome);
-        QFETCH(QString, detail);
-        QList<int> sent;
-        Rig rig;
-        rig.link->responder = [&](const QString &f) -> QByteArray {
-            if (f.size() != 2 * recordBytes)
-                return rig.device.answer(f);
-            const char a = sent.size() < answers.size() ? answers.at(sent.size()) : '\0';
-            sent << int(QByteArray::fromHex(f.left(2).toLatin1()).at(0));
-            return a == 'S' ? QByteArray() : QByteArray(1, a);
-        };
-        rig.engine.downloadTable(dev, recordsTable());
-        QVERIFY(rig.waitFinished());
-        QCOMPARE(rig.result().outcome, outcome);
-        QCOMPARE(rig.result().detail, detail);
-        QCOMPARE(rig.told(), detail.isEmpty() ? QStringList() : QStringList{detail});
-        QCOMPARE(sent, order);
-        QCOMPARE(rig.log.contains(u"下载记录完成！"_s), outcome == Outcome::Done);
-    }
-
-    // A verified download says when its read-back begins; a read-back that fails leaves the
-    // download complete and says so, one that differs names the record. The wait notice comes
-    // down when a transfer ends, whatever the end.
-    void verifiedDownload_data()
-    {
-        QTest::addColumn<int>("readable"); // records the read-back gets
-        QTest::addColumn<Outcome>("outcome");
-        QTest::addColumn<QString>("detail");
-        QTest::newRow("read-back fails")
-            << 5 << Outcome::VerifyFailed
-            << QStringLiteral("下载完成，校验失败：读取第6条记录时设备无应答，读取中止。"
-                              "请检查设备号和连线。");
-        QTest::newRow("5th stored wrongly")
-            << tableRecords << Outcome::Mismatch << u"校验失败：第5条记录与文件不一致。"_s;
-    }
-    void verifiedDownload()
-    {
-        QFETCH(int, readable);
-        QFETCH(Outcome, outcome);
-        QFETCH(QString, detail);
-        // The notice's own time-out stays out of the way: it is the end that takes it down.
-        Rig rig({}, {60, 80, 2, 5, 120, 9000});
-        rig.link->responder = [&](const QString &f) -> QByteArray {
-            QByteArray a = rig.device.answer(f);
-            if (a.size() == recordBytes && rig.device.served == 5)
-                a[100] = 'x';
-            return rig.device.served > readable ? QByteArray() : a;
-        };
         QList<QPair<Phase, int>> phases; // with the frames written by then
         QObject::connect(&rig.engine, &DeviceEngine::phaseChanged, [&](Phase phase) {
             phases << qMakePair(phase, int(rig.link->written.size()));
@@ -627,16 +536,25 @@ private slots:
         QByteArray events;
         QObject::connect(&rig.engine, &DeviceEngine::noticeHidden, [&] { events += "hidden "; });
         QObject::connect(&rig.engine, &DeviceEngine::finished, [&] { events += "finished"; });
-        rig.engine.downloadTable(dev, recordsTable(), true);
+        mode ? rig.engine.downloadTable(dev, recordsTable(), mode == 2) : rig.engine.readTable(dev);
         QVERIFY(rig.waitFinished());
         const OperationResult result = rig.result();
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.detail, detail);
-        QCOMPARE(result.record, outcome == Outcome::Mismatch ? 0 : 6);
+        QCOMPARE(result.record, detail.isEmpty() || outcome == Outcome::Mismatch ? 0 : at);
         QCOMPARE(result.differing, outcome == Outcome::Mismatch ? QList<int>{5} : QList<int>());
-        QVERIFY(rig.log.contains(u"下载记录完成！"_s));
-        QCOMPARE(phases, (QList<QPair<Phase, int>>{{Phase::Writing, 0},
-                                                   {Phase::ReadingBack, 3 + tableRecords}}));
+        QCOMPARE(rig.told(), detail.isEmpty() ? QStringList() : QStringList{detail});
+        QCOMPARE(rig.log.constLast(), detail.isEmpty() ? u"下载记录完成！"_s : detail);
+        QCOMPARE(rig.log.contains(u"下载记录完成！"_s), mode == 2 || (mode && detail.isEmpty()));
+        QCOMPARE(read.size(), 0);
+        QCOMPARE(sent, order);
+        if (outcome != Outcome::Mismatch)
+            QCOMPARE(rig.link->written.size(),
+                     (mode ? 3 + sent.size() : 0) + (mode == 1 ? 0 : 2 + at - unplug));
+        QList<QPair<Phase, int>> expected{{mode ? Phase::Writing : Phase::Reading, 0}};
+        if (mode == 2)
+            expected << qMakePair(Phase::ReadingBack, 3 + tableRecords);
+        QCOMPARE(phases, expected);
         QCOMPARE(events, QByteArray("hidden finished"));
     }
 };

@@ -47,31 +47,21 @@ public:
     // Bytes that came in on the line but wait in the driver, not yet read: they are read with the
     // answer to the next frame unless discarded before it is written.
     QByteArray waiting;
-    // What each discard threw away, in order (empty entries included).
-    QList<QByteArray> discarded;
     // Set by a responder: bytes that follow its answer, in a piece of their own.
     QByteArray trailing;
 
     // Opens from the event loop, as every line tells its open.
     void open(const QString &) override
     {
-        m_open = false;
-        QTimer::singleShot(0, this, [this, ticket = ++m_opens] {
-            if (ticket != m_opens)
-                return;
+        QTimer::singleShot(0, this, [this] {
             m_open = true;
             emit opened();
         });
     }
-    void close() override
-    {
-        m_open = false;
-        ++m_opens;
-    }
+    void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     bool discardPending() override
     {
-        discarded << waiting;
         waiting.clear();
         return m_open;
     }
@@ -108,6 +98,5 @@ public:
 
 private:
     bool m_open = false;
-    int m_opens = 0; // opens and closes so far: an open's outcome is told only if it is the last
     QElapsedTimer m_clock;
 };
