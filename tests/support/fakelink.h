@@ -4,7 +4,7 @@
 #include "support/openwait.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QStringList>
 #include <QTimer>
@@ -39,11 +39,9 @@ public:
     // The answer to a frame (hex text in, raw bytes out); empty: silence.
     using Responder = std::function<QByteArray(const QString &frame)>;
 
-    FakeLink() { m_clock.start(); }
-
     Responder responder;
     QStringList written;
-    QList<qint64> writtenAtMs; // when each frame was written, since the link was made
+    QList<qint64> writtenAtMs; // when each frame was written, on the monotonic clock
     // Bytes that came in on the line but wait in the driver, not yet read: they are read with the
     // answer to the next frame unless discarded before it is written.
     QByteArray waiting;
@@ -71,7 +69,7 @@ public:
             return false;
         const QString frame = QString::fromLatin1(bytes.toHex()).toUpper();
         written << frame;
-        writtenAtMs << m_clock.elapsed();
+        writtenAtMs << QDeadlineTimer::current().deadline();
         QByteArray answer = waiting;
         waiting.clear();
         if (responder)
@@ -98,5 +96,4 @@ public:
 
 private:
     bool m_open = false;
-    QElapsedTimer m_clock;
 };
