@@ -59,35 +59,32 @@ private slots:
         auto *toggle = h.button("learningToggle");
         auto *text1 = h.child<QLineEdit>("deviceNumberEdit");
         const QString zero = u"对不起设备号不能为零！"_s;
-        struct Case
-        {
-            const char *button, *device, *number, *name;
-            QString message; // empty: refused without a box
-        };
-        const QList<Case> cases = {
-            {"learnCommandButton", "0001", "0", "开机", badNumber},
-            {"learnCommandButton", "0001", "109", "开机", badNumber},
-            {"learnCommandButton", "0001", "1.5", "开机", badNumber},
-            {"learnCommandButton", "0001", "108", "  ", u"对不起，指令名称不能为空！"_s},
-            {"learnCommandButton", "0A01", "1", "开机", deviceLength},
-            {"setDeviceNumberButton", "0000", "", "", zero},
-            {"setDeviceNumberButton", "abcd", "", "", zero},
-            {"setDeviceNumberButton", "12ab", "", "", deviceLength},
-            {"setDeviceNumberButton", "", "", "", QString()},
-            // Anything but four decimal digits would address some other device.
-            {"learningToggle", "00001", "", "", deviceLength},
-            {"learningToggle", "", "", "", deviceLength},
-            {"keyButton0", "00a1", "", "", deviceLength},
-        };
+        // The button, device number, command number and name, and the box (none: empty).
+        const QList<std::tuple<const char *, const char *, const char *, const char *, QString>>
+            cases = {
+                {"learnCommandButton", "0001", "0", "开机", badNumber},
+                {"learnCommandButton", "0001", "109", "开机", badNumber},
+                {"learnCommandButton", "0001", "1.5", "开机", badNumber},
+                {"learnCommandButton", "0001", "108", "  ", u"对不起，指令名称不能为空！"_s},
+                {"learnCommandButton", "0A01", "1", "开机", deviceLength},
+                {"setDeviceNumberButton", "0000", "", "", zero},
+                {"setDeviceNumberButton", "abcd", "", "", zero},
+                {"setDeviceNumberButton", "12ab", "", "", deviceLength},
+                {"setDeviceNumberButton", "", "", "", QString()},
+                // Anything but four decimal digits would address some other device.
+                {"learningToggle", "00001", "", "", deviceLength},
+                {"learningToggle", "", "", "", deviceLength},
+                {"keyButton0", "00a1", "", "", deviceLength},
+            };
         h.click("panelSwitchButton");
-        for (const Case &c : cases) {
+        for (const auto &[button, device, number, name, message] : cases) {
             const auto before = h.messages().size();
-            text1->setText(QString::fromUtf8(c.device));
-            h.child<QComboBox>("commandNumberBox")->setEditText(QString::fromUtf8(c.number));
-            h.child<QLineEdit>("commandNameEdit")->setText(QString::fromUtf8(c.name));
-            h.click(c.button);
+            text1->setText(QString::fromUtf8(device));
+            h.child<QComboBox>("commandNumberBox")->setEditText(QString::fromUtf8(number));
+            h.child<QLineEdit>("commandNameEdit")->setText(QString::fromUtf8(name));
+            h.click(button);
             QCOMPARE(h.messages().mid(before),
-                     c.message.isEmpty() ? QStringList() : QStringList{c.message});
+                     message.isEmpty() ? QStringList() : QStringList{message});
             QVERIFY(!h.window().engine().isBusy());
             QVERIFY(!toggle->isChecked());
             QCOMPARE(grid(h), allFree);
