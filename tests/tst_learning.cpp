@@ -15,8 +15,6 @@ namespace {
 const QString learnt = u"指令学习成功！"_s;
 const QString badNumber = u"对不起，指令号不能为0"_s;
 const QString deviceLength = u"设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。"_s;
-const QString captionOn = u"结束指令学习"_s;
-const QString captionOff = u"开始学习指令"_s;
 const QString allFree = u"oooooooooo"_s;
 
 QString key(int i)
@@ -106,20 +104,20 @@ private slots:
         // back.
         text1->setText(u" 0001 "_s);
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(toggle->text(), captionOn);
+        QCOMPARE(toggle->text(), u"结束指令学习"_s);
         text1->setText(u"12"_s);
         QVERIFY(h.clickIdle(key(5)));
         QCOMPARE(grid(h), allFree);
         text1->setText(u"0001"_s);
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(toggle->text(), captionOff);
+        QCOMPARE(toggle->text(), u"开始学习指令"_s);
 
         // A new device number; the device answers to it from then on.
         text1->setText(u" 0002 "_s);
         QVERIFY(h.clickIdle("setDeviceNumberButton"));
         QVERIFY(h.logLines().contains(u"收到参数：FD"_s));
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(toggle->text(), captionOn);
+        QCOMPARE(toggle->text(), u"结束指令学习"_s);
         QCOMPARE(sim.received(), frames("000140 000149 0001F0 0001F2 FD0002 0002F0"));
         QCOMPARE(h.messages().mid(boxes), QStringList{deviceLength});
     }
@@ -162,12 +160,12 @@ private slots:
         QTest::mousePress(toggle, Qt::LeftButton);
         QTest::mouseRelease(toggle, Qt::LeftButton);
         QVERIFY(h.idle());
-        QCOMPARE(toggle->text(), captionOn);
+        QCOMPARE(toggle->text(), u"结束指令学习"_s);
         QTest::mouseDClick(toggle, Qt::LeftButton);
         QTest::mouseRelease(toggle, Qt::LeftButton);
         QVERIFY(h.idle());
         QVERIFY(!toggle->isChecked());
-        QCOMPARE(toggle->text(), captionOff);
+        QCOMPARE(toggle->text(), u"开始学习指令"_s);
 
         // The keyboard learns a key as well; while it goes out every key is disabled, then the
         // others stay locked (the answer comes after the request gave up). Leaving learning mode
