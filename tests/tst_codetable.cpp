@@ -76,6 +76,8 @@ private slots:
         save->setEnabled(true);
         h.click("readTableButton");
         QTRY_VERIFY(panel->isVisible());
+        // Down with the table in, not only when the operation ends.
+        QVERIFY(!h.child<QWidget>("waitNotice")->isVisible());
         QVERIFY(edit->text().isEmpty());
         QVERIFY(!save->isEnabled());
         QCOMPARE(records(h.window().table()), table);
