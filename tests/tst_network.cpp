@@ -285,11 +285,10 @@ private slots:
     void addressesWhereAPortIsNamed()
     {
         const auto a = parseNetworkAddress(u" RFC2217://rack1:4001 "_s);
-        QVERIFY(a && a->protocol == NetworkAddress::Rfc2217);
-        QCOMPARE(a->hostAndPort(), u"rack1:4001"_s);
         const auto v6 = parseNetworkAddress(u"tcp://[::1]:7000/"_s);
+        QVERIFY(a && a->protocol == NetworkAddress::Rfc2217);
         QVERIFY(v6 && v6->protocol == NetworkAddress::RawTcp);
-        QCOMPARE(v6->hostAndPort(), u"[::1]:7000"_s);
+        QCOMPARE(a->hostAndPort() + u' ' + v6->hostAndPort(), u"rack1:4001 [::1]:7000"_s);
         for (const char *bad :
              {"rfc2217://rack1", "rfc2217://:4001", "tcp://rack1:0", "tcp://rack1:65536",
               "tcp://rack1:40x", "tcp://a:b:4001", "tcp://user@rack1:4001", "tcp://rack1:+4001"}) {
@@ -319,10 +318,9 @@ private slots:
         QCOMPARE(listed.at(0).details.path, u"rfc2217://rack1:4001"_s);
 
         PortLink link;
-        OpenFailure error;
-        QVERIFY(!openAndWait(link, u"tcp://127.0.0.1:1"_s, &error));
+        QVERIFY(!openAndWait(link, u"tcp://127.0.0.1:1"_s));
         QVERIFY(qobject_cast<NetworkLink *>(link.current()));
-        QVERIFY(!openAndWait(link, dir.filePath(u"nothing"_s), &error));
+        QVERIFY(!openAndWait(link, dir.filePath(u"nothing"_s)));
         QVERIFY(qobject_cast<SerialLink *>(link.current()));
     }
 

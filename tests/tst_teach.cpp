@@ -18,21 +18,6 @@ namespace {
 
 const Timings fast{60, 80, 3, 3, 120, 400};
 
-// Each item's mark and its number of attempts: '.' not yet, 'L' learnt, 'F' failed, 'S' skipped;
-// a tested key: 'T' reacted, 'N' no reaction.
-QString marks(const QList<TeachItem> &items)
-{
-    QString s;
-    for (const TeachItem &item : items) {
-        if (item.reaction != Reaction::Untested)
-            s += item.reaction == Reaction::Reacted ? u'T' : u'N';
-        else
-            s += u".LFS"_s.at(int(item.status));
-        s += QString::number(item.attempts);
-    }
-    return s;
-}
-
 // One pass: the plan, the device's script, the front end's answers, and what must come of them.
 struct Pass
 {
@@ -46,6 +31,8 @@ struct Pass
     // none, x none and learn it again, - no verdict, at a test.
     const char *script, *decisions, *lostAt;
     int cancelAt; // the item whose learning start cancels the pass
+    // marks: each item's mark and its number of attempts: '.' not yet, 'L' learnt, 'F' failed,
+    // 'S' skipped; a tested key: 'T' reacted, 'N' no reaction.
     const char *frames, *marks;
     int warnings;
     TeachSession::Ending ending;
@@ -183,7 +170,13 @@ private slots:
         for (const QString &f : link->written)
             wire << (f.startsWith(u"0001"_s) ? f.mid(4) : f);
         QCOMPARE(wire.join(u' '), QLatin1String(p.frames));
-        QCOMPARE(marks(session.items()), QLatin1String(p.marks));
+        QString marks;
+        for (const TeachItem &item : session.items())
+            marks += (item.reaction == Reaction::Untested  ? u".LFS"_s.at(int(item.status))
+                      : item.reaction == Reaction::Reacted ? u'T'
+                                                           : u'N') +
+                     QString::number(item.attempts);
+        QCOMPARE(marks, QLatin1String(p.marks));
         QCOMPARE(int(warned.size()), p.warnings);
         QCOMPARE(switched.join(u' '), QLatin1String(p.switches));
         QVERIFY(pending.isEmpty());
