@@ -80,8 +80,8 @@ struct ScriptedServer
     QTcpServer server;
     QTcpSocket *peer = nullptr;
     QByteArray got;
-    std::function<void()> onConnect;
-    std::function<void()> onData;
+    std::function<void()> onConnect = [] {}, onData = [] {
+    };
 
     ScriptedServer()
     {
@@ -91,11 +91,9 @@ struct ScriptedServer
             peer->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             QObject::connect(peer, &QTcpSocket::readyRead, peer, [this] {
                 got += peer->readAll();
-                if (onData)
-                    onData();
+                onData();
             });
-            if (onConnect)
-                onConnect();
+            onConnect();
         });
     }
 
