@@ -12,7 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString learnt = u"指令学习成功！"_s;
 const QString badNumber = u"对不起，指令号不能为0"_s;
 const QString deviceLength = u"设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。"_s;
 const QString allFree = u"oooooooooo"_s;
@@ -56,7 +55,6 @@ private slots:
         QVERIFY(sim.start() && h.connectPort());
         auto *toggle = h.button("learningToggle");
         auto *text1 = h.child<QLineEdit>("deviceNumberEdit");
-        const QString zero = u"对不起设备号不能为零！"_s;
         // The button, device number, command number and name, and the box (none: empty).
         const QList<std::tuple<const char *, const char *, const char *, const char *, QString>>
             cases = {
@@ -65,8 +63,8 @@ private slots:
                 {"learnCommandButton", "0001", "1.5", "开机", badNumber},
                 {"learnCommandButton", "0001", "108", "  ", u"对不起，指令名称不能为空！"_s},
                 {"learnCommandButton", "0A01", "1", "开机", deviceLength},
-                {"setDeviceNumberButton", "0000", "", "", zero},
-                {"setDeviceNumberButton", "abcd", "", "", zero},
+                {"setDeviceNumberButton", "0000", "", "", u"对不起设备号不能为零！"_s},
+                {"setDeviceNumberButton", "abcd", "", "", u"对不起设备号不能为零！"_s},
                 {"setDeviceNumberButton", "12ab", "", "", deviceLength},
                 {"setDeviceNumberButton", "", "", "", QString()},
                 // Anything but four decimal digits would address some other device.
@@ -177,7 +175,7 @@ private slots:
         QCOMPARE(grid(h), u"....P....."_s);
         h.press("learningToggle");
         QVERIFY(!toggle->isChecked());
-        QTRY_COMPARE(h.messages(), QStringList{learnt});
+        QTRY_COMPARE(h.messages(), QStringList{u"指令学习成功！"_s});
         QCOMPARE(grid(h), allFree);
         QTest::qWait(100); // time for a stray frame to reach the simulator's log
         QCOMPARE(sim.received(), frames("000142 000140 0001F0 0001F2 0001F0 000144"));
@@ -253,7 +251,7 @@ private slots:
         probe.stop();
 
         QCOMPARE(sim.received(), frames("0001F0 000140 0001F2"));
-        QCOMPARE(h.messages(), QStringList{learnt});
+        QCOMPARE(h.messages(), QStringList{u"指令学习成功！"_s});
         QVERIFY(shown);
         QVERIFY(locked);
         QVERIFY(!picture->isVisible());

@@ -111,20 +111,17 @@ private slots:
                  PortState::Missing);
 
         // Links resolve to the device they name.
-        const auto at = [&](const char *name) {
-            return tmp.filePath(QLatin1String(name));
-        };
         Pty second;
-        QVERIFY(QFile::link(pty.slave, at("usb-a")));
-        QVERIFY(QFile::link(u"usb-a"_s, at("usb-b"))); // relative, chained
-        QVERIFY(QFile::link(second.slave, at("usb-c")));
+        QVERIFY(QFile::link(pty.slave, tmp.filePath(u"usb-a"_s)));
+        QVERIFY(QFile::link(u"usb-a"_s, tmp.filePath(u"usb-b"_s))); // relative, chained
+        QVERIFY(QFile::link(second.slave, tmp.filePath(u"usb-c"_s)));
         QCOMPARE(detail::findLinksTo(pty.slave, tmp.path()),
-                 QStringList({at("usb-a"), at("usb-b")}));
-        QCOMPARE(detail::findLinksTo(at("usb-b"), tmp.path()).size(), 2);
+                 QStringList({tmp.filePath(u"usb-a"_s), tmp.filePath(u"usb-b"_s)}));
+        QCOMPARE(detail::findLinksTo(tmp.filePath(u"usb-b"_s), tmp.path()).size(), 2);
         QVERIFY(detail::findLinksTo(missing, tmp.path()).isEmpty());
 
         // A pseudo-terminal has no USB identity or by-id name: the summary is its path alone.
-        const PortDetails d = describePort(at("usb-b"));
+        const PortDetails d = describePort(tmp.filePath(u"usb-b"_s));
         QCOMPARE(d.path, pty.slave);
         QVERIFY(d.usbId.isEmpty() && d.byId.isEmpty());
         QCOMPARE(portSummary(d), pty.slave);
@@ -189,12 +186,11 @@ private slots:
         SimProcess sim;
         QVERIFY(sim.start());
         const QString simTty = QFileInfo(sim.linkPath()).canonicalFilePath();
-        const QString missing = tmp.filePath(u"ttyGone"_s);
         const QString plain = tmp.filePath(u"ttyFile"_s);
         QVERIFY(QFile(plain).open(QIODevice::WriteOnly));
         const QString settings = tmp.filePath(u"VexoSet.ini"_s);
         IniFile ini(settings);
-        const QStringList pins{sim.linkPath(), pty.slave, missing, plain};
+        const QStringList pins{sim.linkPath(), pty.slave, tmp.filePath(u"ttyGone"_s), plain};
         for (int i = 0; i < pins.size(); ++i)
             QVERIFY(ini.write(u"Ports"_s, comName(i + 1), pins.at(i)));
 
