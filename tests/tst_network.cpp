@@ -1,7 +1,8 @@
 // Network ports: the RFC 2217 line against a server scripted here, byte for byte (negotiation,
 // escaping, purges, refusals, a connection cut mid-record), the addresses where a port is named,
-// and the whole path through a real ser2net serving a simulated device: the engine downloading
-// with verify and the window connecting. The command line through ser2net is tried in tst_cli.
+// the window connecting to a slow server, and the whole path through a real ser2net serving a
+// simulated device: the engine downloading with verify. The command line through ser2net is tried
+// in tst_cli.
 #include "support/enginerig.h"
 #include "support/ser2netprocess.h"
 #include "support/windowharness.h"
@@ -322,7 +323,7 @@ private slots:
     }
 
     // Through ser2net: the engine downloads with verify over RFC 2217, every frame reaching the
-    // device as from a local port, and the window lists the pinned server and connects to it.
+    // device as from a local port.
     void throughSer2net()
     {
         if (Ser2netProcess::program().isEmpty())
