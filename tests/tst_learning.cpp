@@ -12,11 +12,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString learnt = u"指令学习成功！"_s;
 const QString badNumber = u"对不起，指令号不能为0"_s;
 const QString deviceLength = u"设备号长度必须为4位，不足以零补充，如1号设备编号为[0001]。"_s;
-const QString captionOn = u"结束指令学习"_s;
-const QString captionOff = u"开始学习指令"_s;
 const QString allFree = u"oooooooooo"_s;
 
 QString key(int i)
@@ -58,36 +55,32 @@ private slots:
         QVERIFY(sim.start() && h.connectPort());
         auto *toggle = h.button("learningToggle");
         auto *text1 = h.child<QLineEdit>("deviceNumberEdit");
-        const QString zero = u"对不起设备号不能为零！"_s;
-        struct Case
-        {
-            const char *button, *device, *number, *name;
-            QString message; // empty: refused without a box
-        };
-        const QList<Case> cases = {
-            {"learnCommandButton", "0001", "0", "开机", badNumber},
-            {"learnCommandButton", "0001", "109", "开机", badNumber},
-            {"learnCommandButton", "0001", "1.5", "开机", badNumber},
-            {"learnCommandButton", "0001", "108", "  ", u"对不起，指令名称不能为空！"_s},
-            {"learnCommandButton", "0A01", "1", "开机", deviceLength},
-            {"setDeviceNumberButton", "0000", "", "", zero},
-            {"setDeviceNumberButton", "abcd", "", "", zero},
-            {"setDeviceNumberButton", "12ab", "", "", deviceLength},
-            {"setDeviceNumberButton", "", "", "", QString()},
-            // Anything but four decimal digits would address some other device.
-            {"learningToggle", "00001", "", "", deviceLength},
-            {"learningToggle", "", "", "", deviceLength},
-            {"keyButton0", "00a1", "", "", deviceLength},
-        };
+        // The button, device number, command number and name, and the box (none: empty).
+        const QList<std::tuple<const char *, const char *, const char *, const char *, QString>>
+            cases = {
+                {"learnCommandButton", "0001", "0", "开机", badNumber},
+                {"learnCommandButton", "0001", "109", "开机", badNumber},
+                {"learnCommandButton", "0001", "1.5", "开机", badNumber},
+                {"learnCommandButton", "0001", "108", "  ", u"对不起，指令名称不能为空！"_s},
+                {"learnCommandButton", "0A01", "1", "开机", deviceLength},
+                {"setDeviceNumberButton", "0000", "", "", u"对不起设备号不能为零！"_s},
+                {"setDeviceNumberButton", "abcd", "", "", u"对不起设备号不能为零！"_s},
+                {"setDeviceNumberButton", "12ab", "", "", deviceLength},
+                {"setDeviceNumberButton", "", "", "", QString()},
+                // Anything but four decimal digits would address some other device.
+                {"learningToggle", "00001", "", "", deviceLength},
+                {"learningToggle", "", "", "", deviceLength},
+                {"keyButton0", "00a1", "", "", deviceLength},
+            };
         h.click("panelSwitchButton");
-        for (const Case &c : cases) {
+        for (const auto &[button, device, number, name, message] : cases) {
             const auto before = h.messages().size();
-            text1->setText(QString::fromUtf8(c.device));
-            h.child<QComboBox>("commandNumberBox")->setEditText(QString::fromUtf8(c.number));
-            h.child<QLineEdit>("commandNameEdit")->setText(QString::fromUtf8(c.name));
-            h.click(c.button);
+            text1->setText(QString::fromUtf8(device));
+            h.child<QComboBox>("commandNumberBox")->setEditText(QString::fromUtf8(number));
+            h.child<QLineEdit>("commandNameEdit")->setText(QString::fromUtf8(name));
+            h.click(button);
             QCOMPARE(h.messages().mid(before),
-                     c.message.isEmpty() ? QStringList() : QStringList{c.message});
+                     message.isEmpty() ? QStringList() : QStringList{message});
             QVERIFY(!h.window().engine().isBusy());
             QVERIFY(!toggle->isChecked());
             QCOMPARE(grid(h), allFree);
@@ -109,20 +102,20 @@ private slots:
         // back.
         text1->setText(u" 0001 "_s);
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(toggle->text(), captionOn);
+        QCOMPARE(toggle->text(), u"结束指令学习"_s);
         text1->setText(u"12"_s);
         QVERIFY(h.clickIdle(key(5)));
         QCOMPARE(grid(h), allFree);
         text1->setText(u"0001"_s);
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(toggle->text(), captionOff);
+        QCOMPARE(toggle->text(), u"开始学习指令"_s);
 
         // A new device number; the device answers to it from then on.
         text1->setText(u" 0002 "_s);
         QVERIFY(h.clickIdle("setDeviceNumberButton"));
         QVERIFY(h.logLines().contains(u"收到参数：FD"_s));
         QVERIFY(h.clickIdle("learningToggle"));
-        QCOMPARE(toggle->text(), captionOn);
+        QCOMPARE(toggle->text(), u"结束指令学习"_s);
         QCOMPARE(sim.received(), frames("000140 000149 0001F0 0001F2 FD0002 0002F0"));
         QCOMPARE(h.messages().mid(boxes), QStringList{deviceLength});
     }
@@ -165,12 +158,12 @@ private slots:
         QTest::mousePress(toggle, Qt::LeftButton);
         QTest::mouseRelease(toggle, Qt::LeftButton);
         QVERIFY(h.idle());
-        QCOMPARE(toggle->text(), captionOn);
+        QCOMPARE(toggle->text(), u"结束指令学习"_s);
         QTest::mouseDClick(toggle, Qt::LeftButton);
         QTest::mouseRelease(toggle, Qt::LeftButton);
         QVERIFY(h.idle());
         QVERIFY(!toggle->isChecked());
-        QCOMPARE(toggle->text(), captionOff);
+        QCOMPARE(toggle->text(), u"开始学习指令"_s);
 
         // The keyboard learns a key as well; while it goes out every key is disabled, then the
         // others stay locked (the answer comes after the request gave up). Leaving learning mode
@@ -182,7 +175,7 @@ private slots:
         QCOMPARE(grid(h), u"....P....."_s);
         h.press("learningToggle");
         QVERIFY(!toggle->isChecked());
-        QTRY_COMPARE(h.messages(), QStringList{learnt});
+        QTRY_COMPARE(h.messages(), QStringList{u"指令学习成功！"_s});
         QCOMPARE(grid(h), allFree);
         QTest::qWait(100); // time for a stray frame to reach the simulator's log
         QCOMPARE(sim.received(), frames("000142 000140 0001F0 0001F2 0001F0 000144"));
@@ -258,7 +251,7 @@ private slots:
         probe.stop();
 
         QCOMPARE(sim.received(), frames("0001F0 000140 0001F2"));
-        QCOMPARE(h.messages(), QStringList{learnt});
+        QCOMPARE(h.messages(), QStringList{u"指令学习成功！"_s});
         QVERIFY(shown);
         QVERIFY(locked);
         QVERIFY(!picture->isVisible());

@@ -70,13 +70,6 @@ struct OpenWatch
     QHash<int, QString> names;
 };
 
-// Another program holding the terminal open.
-bool startHolder(QProcess &holder, const QString &tty)
-{
-    holder.start(u"sh"_s, {u"-c"_s, u"exec sleep 30 <>\"$0\""_s, tty});
-    return holder.waitForStarted();
-}
-
 } // namespace
 
 class PortInfoTest : public QObject
@@ -84,7 +77,7 @@ class PortInfoTest : public QObject
     Q_OBJECT
 
 private slots:
-    void missingAndNotASerialPort()
+    void missingNotASerialPortLinksAndNotPermitted()
     {
         QTemporaryDir tmp;
         const QString missing = tmp.filePath(u"ttyUSB9"_s);
@@ -116,13 +109,25 @@ private slots:
         QVERIFY(other.message.contains(pty.slave));
         QCOMPARE(explainOpenFailure(pty.slave, QSerialPort::DeviceNotFoundError).kind,
                  PortState::Missing);
-    }
 
-    void notPermittedNamesGroupAndCommand()
-    {
-        QTemporaryDir tmp;
-        Pty pty;
-        const QByteArray slave = QFile::encodeName(pty.slave);
+        // Links resolve to the device they name.
+        Pty second;
+        QVERIFY(QFile::link(pty.slave, tmp.filePath(u"usb-a"_s)));
+        QVERIFY(QFile::link(u"usb-a"_s, tmp.filePath(u"usb-b"_s))); // relative, chained
+        QVERIFY(QFile::link(second.slave, tmp.filePath(u"usb-c"_s)));
+        QCOMPARE(detail::findLinksTo(pty.slave, tmp.path()),
+                 QStringList({tmp.filePath(u"usb-a"_s), tmp.filePath(u"usb-b"_s)}));
+        QCOMPARE(detail::findLinksTo(tmp.filePath(u"usb-b"_s), tmp.path()).size(), 2);
+        QVERIFY(detail::findLinksTo(missing, tmp.path()).isEmpty());
+
+        // A pseudo-terminal has no USB identity or by-id name: the summary is its path alone.
+        const PortDetails d = describePort(tmp.filePath(u"usb-b"_s));
+        QCOMPARE(d.path, pty.slave);
+        QVERIFY(d.usbId.isEmpty() && d.byId.isEmpty());
+        QCOMPARE(portSummary(d), pty.slave);
+
+        // Not permitted: the group to join and the command that joins it.
+        const QByteArray slave = QFile::encodeName(second.slave);
         QCOMPARE(::chmod(slave.constData(), 0), 0);
         const group *dialout = ::getgrnam("dialout");
         gid_t gid = ::getegid();
@@ -135,7 +140,7 @@ private slots:
 
         // As the window sees it: a pinned link in a folder of its own.
         const QString pinned = tmp.filePath(u"ttyIR"_s);
-        QVERIFY(QFile::link(pty.slave, pinned));
+        QVERIFY(QFile::link(second.slave, pinned));
         const OpenFailure f = explainOpenFailure(pinned, QSerialPort::PermissionError);
         QCOMPARE(f.kind, PortState::NotPermitted);
         QCOMPARE(f.message,
@@ -143,11 +148,11 @@ private slots:
                                 "-aG %2 %3，然后注销并重新登录。")
                      .arg(pinned, groupName, user));
 
-        const PortDetails d = describePort(pinned);
-        QCOMPARE(d.path, pty.slave);
-        QCOMPARE(d.group, groupName);
+        const PortDetails refused = describePort(pinned);
+        QCOMPARE(refused.path, second.slave);
+        QCOMPARE(refused.group, groupName);
         // Root passes any mode, so only an ordinary user sees the port refused.
-        QCOMPARE(d.state, ::geteuid() == 0 ? PortState::Free : PortState::NotPermitted);
+        QCOMPARE(refused.state, ::geteuid() == 0 ? PortState::Free : PortState::NotPermitted);
 
         // Owned by root:root, no group to join helps: the udev rule is missing.
         if (::chown(slave.constData(), uid_t(-1), 0) != 0)
@@ -158,11 +163,12 @@ private slots:
                  qPrintable(rootOnly.message));
     }
 
-    void busyNamesTheHolder()
+    void busyNamesTheHolderAndTheListingOpensNothing()
     {
         Pty pty;
-        QProcess holder;
-        QVERIFY(startHolder(holder, pty.slave));
+        QProcess holder; // another program holding the terminal open
+        holder.start(u"sh"_s, {u"-c"_s, u"exec sleep 30 <>\"$0\""_s, pty.slave});
+        QVERIFY(holder.waitForStarted());
         // Until the exec the holder is still called sh.
         QTRY_COMPARE(describePort(pty.slave).holderName, u"sleep"_s);
         const qint64 pid = holder.processId();
@@ -170,54 +176,26 @@ private slots:
         const OpenFailure f = explainOpenFailure(pty.slave, QSerialPort::PermissionError);
         QCOMPARE(f.kind, PortState::Busy);
         QCOMPARE(f.message, u"端口被占用：%1（进程 %2 sleep 正在使用）"_s.arg(pty.slave).arg(pid));
-        holder.kill();
-        QVERIFY(holder.waitForFinished());
-        QTRY_COMPARE(describePort(pty.slave).state, PortState::Free);
 
-        // Lock files name holders whose fd folders are closed to us; a dead one's lock is stale.
-        QTemporaryDir locks;
-        const QString lockName = u"LCK.."_s + pty.slave.mid(5).replace(u'/', u'_');
-        const QByteArray dead = QByteArray::number(pid) + "\nsleep\nlocalhost\n";
-        QVERIFY(WindowHarness::writeFile(locks.filePath(lockName), dead));
-        QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), 0);
-        QVERIFY(QFile::remove(locks.filePath(lockName)));
-        QLockFile lock(locks.filePath(lockName));
-        QVERIFY(lock.tryLock());
-        QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), QCoreApplication::applicationPid());
-        lock.unlock();
-
-        // Our own open port is no holder in a description made for ourselves. (A second opener
-        // turned away, this process named as the holder: the window test.)
-        QSerialPort first(pty.slave);
-        QVERIFY(first.open(QIODevice::ReadWrite));
-        QCOMPARE(describePort(pty.slave).state, PortState::Free);
-    }
-
-    // The window lists the ports that are free from what the system tells, opening none of them
-    // (an open raises the control lines and resets what hangs on them), and opens only the one
-    // connected to (why one will not open is said on connect: the window test). The simulator keeps
-    // its terminal's slave side open as the far end of the line: that is no rival holding the port.
-    void listingOpensNothing()
-    {
+        // While it is held: the window lists the ports that are free from what the system tells,
+        // opening none of them (an open raises the control lines and resets what hangs on them),
+        // and opens only the one connected to (why one will not open is said on connect: the window
+        // test). The simulator keeps its terminal's slave side open as the far end of the line:
+        // that is no rival holding the port.
         QTemporaryDir tmp;
         SimProcess sim;
         QVERIFY(sim.start());
         const QString simTty = QFileInfo(sim.linkPath()).canonicalFilePath();
-        Pty busy;
-        QProcess holder;
-        QVERIFY(startHolder(holder, busy.slave));
-        QTRY_COMPARE(describePort(busy.slave).state, PortState::Busy);
-        const QString missing = tmp.filePath(u"ttyGone"_s);
         const QString plain = tmp.filePath(u"ttyFile"_s);
         QVERIFY(QFile(plain).open(QIODevice::WriteOnly));
         const QString settings = tmp.filePath(u"VexoSet.ini"_s);
         IniFile ini(settings);
-        const QStringList pins{sim.linkPath(), busy.slave, missing, plain};
+        const QStringList pins{sim.linkPath(), pty.slave, tmp.filePath(u"ttyGone"_s), plain};
         for (int i = 0; i < pins.size(); ++i)
             QVERIFY(ini.write(u"Ports"_s, comName(i + 1), pins.at(i)));
 
         OpenWatch opens;
-        QVERIFY(opens.watch(simTty) && opens.watch(busy.slave) && opens.watch(plain));
+        QVERIFY(opens.watch(simTty) && opens.watch(pty.slave) && opens.watch(plain));
         MainWindow window(Settings(settings), WindowHarness::fastTimings());
         window.show();
         auto *selector = window.findChild<QComboBox *>(u"portSelector"_s);
@@ -241,31 +219,27 @@ private slots:
         QTRY_COMPARE(connect->text(), u"断 开"_s);
         QCOMPARE(opens.opened(), QStringList{simTty});
         QTest::mouseClick(connect, Qt::LeftButton);
-    }
 
-    void linksResolveToTheDevice()
-    {
-        QTemporaryDir tmp;
-        const auto at = [&](const char *name) {
-            return tmp.filePath(QLatin1String(name));
-        };
-        Pty pty, other;
-        QVERIFY(QFile::link(pty.slave, at("usb-a")));
-        QVERIFY(QFile::link(u"usb-a"_s, at("usb-b"))); // relative, chained
-        QVERIFY(QFile::link(other.slave, at("usb-c")));
-        QVERIFY(QFile::link(at("none"), at("usb-d")));
-        QVERIFY(QFile(at("usb-e")).open(QIODevice::WriteOnly));
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+        QTRY_COMPARE(describePort(pty.slave).state, PortState::Free);
 
-        QCOMPARE(detail::findLinksTo(pty.slave, tmp.path()),
-                 QStringList({at("usb-a"), at("usb-b")}));
-        QCOMPARE(detail::findLinksTo(at("usb-b"), tmp.path()).size(), 2);
-        QVERIFY(detail::findLinksTo(at("none"), tmp.path()).isEmpty());
+        // Lock files name holders whose fd folders are closed to us; a dead one's lock is stale.
+        QTemporaryDir locks;
+        const QString lockName = u"LCK.."_s + pty.slave.mid(5).replace(u'/', u'_');
+        const QByteArray dead = QByteArray::number(pid) + "\nsleep\nlocalhost\n";
+        QVERIFY(WindowHarness::writeFile(locks.filePath(lockName), dead));
+        QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), 0);
+        QVERIFY(QFile::remove(locks.filePath(lockName)));
+        QLockFile lock(locks.filePath(lockName));
+        QVERIFY(lock.tryLock());
+        QCOMPARE(detail::lockHolder(pty.slave, {locks.path()}), QCoreApplication::applicationPid());
 
-        // A pseudo-terminal has no USB identity or by-id name: the summary is its path alone.
-        const PortDetails d = describePort(at("usb-b"));
-        QCOMPARE(d.path, pty.slave);
-        QVERIFY(d.usbId.isEmpty() && d.byId.isEmpty());
-        QCOMPARE(portSummary(d), pty.slave);
+        // Our own open port is no holder in a description made for ourselves. (A second opener
+        // turned away, this process named as the holder: the window test.)
+        QSerialPort first(pty.slave);
+        QVERIFY(first.open(QIODevice::ReadWrite));
+        QCOMPARE(describePort(pty.slave).state, PortState::Free);
     }
 };
 

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -16,14 +17,10 @@ namespace {
 // different.
 QList<quint16> freePorts(qsizetype count)
 {
-    QList<QTcpServer *> probes;
+    std::vector<QTcpServer> probes(static_cast<size_t>(count));
     QList<quint16> ports;
-    for (qsizetype i = 0; i < count; ++i) {
-        auto *probe = new QTcpServer;
-        probes << probe;
-        ports << (probe->listen(QHostAddress::LocalHost, 0) ? probe->serverPort() : 0);
-    }
-    qDeleteAll(probes);
+    for (QTcpServer &probe : probes)
+        ports << (probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0);
     return ports;
 }
 

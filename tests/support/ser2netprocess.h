@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QList>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
