@@ -17,7 +17,7 @@ using namespace irlearn;
 
 namespace {
 
-const Timings fast{60, 80, 3, 3, 120, 400};
+const Timings fast{60, 80, 2, 5, 120, 400};
 
 // One pass: the plan, the device's script, the front end's answers, and what must come of them.
 struct Pass
