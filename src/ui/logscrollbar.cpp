@@ -86,7 +86,9 @@ void LogScrollBar::paintEvent(QPaintEvent *event)
         QStyleOptionSlider groove = option;
         groove.subControls =
             QStyle::SubControls(QStyle::SC_All) & ~QStyle::SubControls(QStyle::SC_ScrollBarSlider);
-        drawBands(background, groove, QRegion(rect()));
+        inBands(background, QRegion(rect()), [&](const QRegion &) {
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &groove, &background, this);
+        });
         m_backgroundKey = key;
     }
     option.subControls = QStyle::SC_ScrollBarSlider;
@@ -95,23 +97,17 @@ void LogScrollBar::paintEvent(QPaintEvent *event)
     // In bands, as the background was drawn: each is a fill of fewer rows than would go to the
     // raster engine's worker threads.
     QPainter painter(this);
-    const QRegion region = event->region();
-    const QRect bounds = region.boundingRect();
-    for (int top = bounds.top() - bounds.top() % band; top <= bounds.bottom(); top += band) {
-        const QRegion piece = region & QRect(0, top, width(), band);
-        if (piece.isEmpty())
-            continue;
-        painter.setClipRegion(piece);
+    inBands(painter, event->region(), [&](const QRegion &piece) {
         const QRect r = piece.boundingRect();
         painter.drawPixmap(r, m_background,
                            QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio));
         if (!piece.intersects(handleArea))
-            continue;
+            return;
         if (stretched)
             drawStretchedHandle(painter);
         else
             style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
-    }
+    });
 }
 
 // Whether the handle can be drawn from its picture, drawn now if it is due.
@@ -162,8 +158,8 @@ void LogScrollBar::drawStretchedHandle(QPainter &painter) const
 
 // Bands fall on the same rows whatever is repainted: the style's lines come out a shade
 // different where a band boundary cuts them, and a part repainted must match the whole.
-void LogScrollBar::drawBands(QPainter &painter, const QStyleOptionSlider &option,
-                             const QRegion &region) const
+void LogScrollBar::inBands(QPainter &painter, const QRegion &region,
+                           const std::function<void(const QRegion &)> &draw) const
 {
     const QRect bounds = region.boundingRect();
     for (int top = bounds.top() - bounds.top() % band; top <= bounds.bottom(); top += band) {
@@ -171,7 +167,7 @@ void LogScrollBar::drawBands(QPainter &painter, const QStyleOptionSlider &option
         if (piece.isEmpty())
             continue;
         painter.setClipRegion(piece);
-        style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+        draw(piece);
     }
 }
 

@@ -4,6 +4,8 @@
 #include <QScrollBar>
 #include <QStyle>
 
+#include <functional>
+
 class QPainter;
 class QStyleOptionSlider;
 
@@ -31,8 +33,8 @@ protected:
 private:
     int ends() const;
     QRect handleRows() const;
-    void drawBands(QPainter &painter, const QStyleOptionSlider &option,
-                   const QRegion &region) const;
+    void inBands(QPainter &painter, const QRegion &region,
+                 const std::function<void(const QRegion &)> &draw) const;
     void redrawChange();
     QRect part(QStyle::SubControl control) const;
     bool stretchableHandle(const QStyleOptionSlider &option, const QString &key);
