@@ -116,7 +116,7 @@ bool LogScrollBar::stretchableHandle(const QStyleOptionSlider &option, const QSt
     const QRect handle = handleRows();
     if (devicePixelRatio() != 1 || handle.height() < 2 * endRows + 1)
         return false;
-    if (m_handleImage.isNull() || m_handleImage.width() != width() || m_handleKey != key) {
+    if (m_handleKey != key) {
         // Drawn where it stands, then taken out; its rows are compared to see whether the
         // style draws the middle of a handle alike all along.
         QImage drawn(size(), QImage::Format_ARGB32_Premultiplied);

@@ -45,7 +45,7 @@ private:
     // the style draws its middle rows alike, a handle of any length is its ends and a middle row
     // repeated.
     QPixmap m_handleImage;
-    QString m_handleKey; // what it was drawn for; empty where it cannot be stretched
+    QString m_handleKey; // what it was drawn for; the picture is null where its middle varies
 
     bool m_held = false;
     QRect m_handle;          // where the handle was last drawn or asked to be
